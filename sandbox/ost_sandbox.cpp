@@ -1,0 +1,213 @@
+// ost-sandbox: lays out machine roots for ost-server-update on Linux.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/posix/machine_root.h"
+#include "platform/posix/reg_file.h"
+#include "system/config_store.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr int kUsageError = 64;
+
+const char kUsage[] =
+    "usage: ost-sandbox init DIR [options]\n"
+    "       ost-sandbox scramble TEXT [--step N] [--position N] [--seed N]\n"
+    "\n"
+    "init lays out a machine root in DIR for ost-server-update --root DIR:\n"
+    "  DIR/registry.reg   the server configuration under HKEY_LOCAL_MACHINE\\SOFTWARE\\OSTRA\n"
+    "                     (Item1 data source, Item2 password, Item5 user, scrambled as the\n"
+    "                     product's setup stores them; ServerIP; SQLPort)\n"
+    "  DIR/program/       the tool's own folder (route file Ostra.rut)\n"
+    "\n"
+    "init options:\n"
+    "  --dsn NAME         ODBC data source name (default ostra)\n"
+    "  --user NAME        database login (default sa)\n"
+    "  --password TEXT    database password (default ostra-sa)\n"
+    "  --server-ip ADDR   ServerIP value (default 127.0.0.1); --no-server-ip leaves it out\n"
+    "  --sql-port N       SQLPort value (default 1433); --no-sql-port leaves it out\n"
+    "  --no-registry      write no registry.reg (a machine without the configuration)\n"
+    "  --route N          write the route file Ostra.rut holding N\n"
+    "  --step N           scramble step, 3..25 (default 7)\n"
+    "  --position N       scramble key position, 5..126 (default 40)\n"
+    "  --seed N           seed of the scramble's filler bytes (default 1)\n"
+    "\n"
+    "scramble prints TEXT as the product stores it, as a regedit hex list.\n";
+
+struct Options {
+  std::string dsn = "ostra";
+  std::string user = "sa";
+  std::string password = "ostra-sa";
+  std::string serverIp = "127.0.0.1";
+  bool writeServerIp = true;
+  long sqlPort = 1433;
+  bool writeSqlPort = true;
+  bool writeRegistry = true;
+  bool writeRoute = false;
+  long route = 0;
+  ost::ScrambleChoice scramble;
+};
+
+bool ParseNumber(const char* text, long low, long high, long* out) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
+  *out = value;
+  return true;
+}
+
+bool MakeDirs(const std::string& path) {
+  std::string partial;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    partial = path.substr(0, end);
+    if (!partial.empty() && mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+bool Scramble(const std::string& utf8, const ost::ScrambleChoice& choice, const char* what,
+              std::vector<uint8_t>* out) {
+  std::string gbk = ost::Utf8ToGbk(utf8);
+  if (gbk.size() > 31) {
+    std::fprintf(stderr, "ost-sandbox: %s is longer than 31 bytes\n", what);
+    return false;
+  }
+  *out = ost::ScrambleConfigValue(gbk, choice);
+  if (out->empty()) {
+    std::fprintf(stderr, "ost-sandbox: %s cannot be stored (empty?)\n", what);
+    return false;
+  }
+  return true;
+}
+
+int Init(const std::string& dir, const Options& options) {
+  ost::MachineRoot root(dir);
+  if (!MakeDirs(root.root()) || !MakeDirs(root.ProgramDir())) {
+    std::fprintf(stderr, "ost-sandbox: cannot create %s: %s\n", root.root().c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  if (options.writeRegistry) {
+    ost::RegDocument doc;
+    const auto machine = ost::RegistryRoot::kLocalMachine;
+    struct Item {
+      const char* name;
+      const std::string* text;
+      const char* what;
+    };
+    const Item items[] = {{"Item1", &options.dsn, "--dsn"},
+                          {"Item2", &options.password, "--password"},
+                          {"Item5", &options.user, "--user"}};
+    ost::ScrambleChoice choice = options.scramble;
+    for (const Item& item : items) {
+      std::vector<uint8_t> bytes;
+      if (!Scramble(*item.text, choice, item.what, &bytes)) return 1;
+      doc.SetBinary(machine, ost::kConfigKeyPath, item.name, bytes);
+      ++choice.seed;  // each value gets its own filler
+    }
+    if (options.writeServerIp) {
+      doc.SetString(machine, ost::kConfigKeyPath, "ServerIP", ost::Utf8ToGbk(options.serverIp));
+    }
+    if (options.writeSqlPort) {
+      doc.SetDword(machine, ost::kConfigKeyPath, "SQLPort", static_cast<uint32_t>(options.sqlPort));
+    }
+    std::string error;
+    if (!ost::SaveRegFile(root.RegistryFile(), doc, &error)) {
+      std::fprintf(stderr, "ost-sandbox: %s\n", error.c_str());
+      return 1;
+    }
+  } else {
+    std::remove(root.RegistryFile().c_str());
+  }
+  if (options.writeRoute) {
+    std::string path = root.ProgramDir() + "Ostra.rut";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    auto value = static_cast<uint32_t>(static_cast<int32_t>(options.route));
+    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    if (!file || std::fwrite(bytes, 1, 4, file) != 4 || std::fclose(file) != 0) {
+      std::fprintf(stderr, "ost-sandbox: cannot write %s\n", path.c_str());
+      return 1;
+    }
+  }
+  std::printf("machine root laid out in %s\n", root.root().c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(kUsage, argc < 2 ? stderr : stdout);
+    return argc < 2 ? kUsageError : 0;
+  }
+  std::string command = argv[1];
+  if ((command != "init" && command != "scramble") || argc < 3) {
+    std::fputs(kUsage, stderr);
+    return kUsageError;
+  }
+  std::string subject = argv[2];
+  Options options;
+  for (int i = 3; i < argc; ++i) {
+    std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto needValue = [&]() {
+      if (!value) std::fprintf(stderr, "ost-sandbox: %s needs a value\n", arg.c_str());
+      return value != nullptr;
+    };
+    long number = 0;
+    if (arg == "--dsn" && needValue()) {
+      options.dsn = argv[++i];
+    } else if (arg == "--user" && needValue()) {
+      options.user = argv[++i];
+    } else if (arg == "--password" && needValue()) {
+      options.password = argv[++i];
+    } else if (arg == "--server-ip" && needValue()) {
+      options.serverIp = argv[++i];
+    } else if (arg == "--no-server-ip") {
+      options.writeServerIp = false;
+    } else if (arg == "--sql-port" && needValue() && ParseNumber(argv[++i], 0, 0xFFFFFFFFL, &number)) {
+      options.sqlPort = number;
+    } else if (arg == "--no-sql-port") {
+      options.writeSqlPort = false;
+    } else if (arg == "--no-registry") {
+      options.writeRegistry = false;
+    } else if (arg == "--route" && needValue() &&
+               ParseNumber(argv[++i], -2147483648L, 2147483647L, &number)) {
+      options.writeRoute = true;
+      options.route = number;
+    } else if (arg == "--step" && needValue() && ParseNumber(argv[++i], 3, 25, &number)) {
+      options.scramble.step = static_cast<int>(number);
+    } else if (arg == "--position" && needValue() && ParseNumber(argv[++i], 5, 126, &number)) {
+      options.scramble.position = static_cast<int>(number);
+    } else if (arg == "--seed" && needValue() && ParseNumber(argv[++i], 0, 0x7FFFFFFFL, &number)) {
+      options.scramble.seed = static_cast<uint32_t>(number);
+    } else {
+      std::fprintf(stderr, "ost-sandbox: bad option or value: %s\n", arg.c_str());
+      return kUsageError;
+    }
+  }
+  if (command == "scramble") {
+    std::vector<uint8_t> bytes;
+    if (!Scramble(subject, options.scramble, "TEXT", &bytes)) return 1;
+    std::string line = "hex:";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      line += ost::Format(i == 0 ? "%02x" : ",%02x", bytes[i]);
+    }
+    std::printf("%s\n", line.c_str());
+    return 0;
+  }
+  return Init(subject, options);
+}

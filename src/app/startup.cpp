@@ -1,0 +1,18 @@
+#include "app/startup.h"
+
+#include "app/texts.h"
+
+namespace ost {
+
+int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal) {
+  if (!platform.sockets->Startup()) {
+    platform.window->ShowMessageBox(text::kNetworkInitFailed, text::kAppName, BoxButtons::kOk,
+                                    BoxIcon::kWarning);
+    return 1;
+  }
+  UpdateDialog dialog(platform, platform.system->ProgramFolder());
+  runModal(dialog);
+  return 0;
+}
+
+}  // namespace ost

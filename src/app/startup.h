@@ -1,0 +1,16 @@
+// Process start-up around the dialog.
+#pragma once
+
+#include <functional>
+
+#include "app/update_dialog.h"
+
+namespace ost {
+
+// Starts the sockets layer (a failure is shown and ends the run before any window),
+// then constructs the dialog for the program folder and hands it to runModal, which
+// runs it until the modal run ends. Returns the process exit code: 0 when the dialog
+// ran, 1 when the sockets layer could not start.
+int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal);
+
+}  // namespace ost

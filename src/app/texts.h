@@ -1,0 +1,60 @@
+// The fixed texts the tool shows, in UTF-8, character for character.
+#pragma once
+
+namespace ost::text {
+
+inline constexpr char kAppName[] = "OstServerUpdate";
+inline constexpr char kDialogTitle[] =
+    "Ostra 服务器升级程序(V5.0)--升级时请不要强制终止程序！";
+inline constexpr char kAboutMenuItem[] = "关于 OstServerUpdate(&A)...";
+inline constexpr char kAboutTitle[] = "关于 OstServerUpdate";
+inline constexpr char kAboutLine1[] = "OstServerUpdate 5.0版";
+inline constexpr char kAboutLine2[] = "Ostra 服务器端升级工具";
+inline constexpr char kAboutOk[] = "确定";
+
+// Controls.
+inline constexpr char kRoute0[] = "走电信网络";
+inline constexpr char kRoute1[] = "走网通网络";
+inline constexpr char kProcessLabel[] = "●服务器升级更新过程...";
+inline constexpr char kButtonStart[] = "◆ 开始升级服务器...";
+inline constexpr char kButtonUpdating[] = "▁▃▅▇ 正在更新 ▇▅▃▁";
+inline constexpr char kButtonClose[] = "□□ 点击关闭 □□";
+inline constexpr char kColumnStep[] = "步骤";
+inline constexpr char kColumnItem[] = "项目名称";
+inline constexpr char kColumnDesc[] = "说明";
+inline constexpr char kColumnStatus[] = "执行状态...";
+
+// Start-up and close.
+inline constexpr char kNetworkInitFailed[] = "初始化网络失败。";
+inline constexpr char kNoMemory[] = "内存不足，无法初始化更新程序！";
+inline constexpr char kCannotExit[] = "正在升级系统,不能退出程序!";
+inline constexpr char kNotice[] = "提示";
+
+// Progress.
+inline constexpr char kDownloadStatusLine[] = "正在下载更新:%s ,共: %d KB,已下载: %d KB,%d%%";
+inline constexpr char kDownloadRowStatus[] = "正在下载文件:已下载: %d KB,%d%%";
+
+// Check sequence.
+inline constexpr char kStep1[] = "1";
+inline constexpr char kStep2[] = "2";
+inline constexpr char kStep3[] = "3";
+inline constexpr char kConfigItem[] = "读取验证配置数据";
+inline constexpr char kConfigRunning[] = "开始读取...";
+inline constexpr char kConfigDone[] = "读取验证完成";
+inline constexpr char kDatabaseItem[] = "连接查询数据库";
+inline constexpr char kDatabaseRunning[] = "开始连接查询...";
+inline constexpr char kDatabaseDesc[] = "当前版本:%s[%s]";
+inline constexpr char kDatabaseDone[] = "连接查询完成";
+inline constexpr char kManifestItem[] = "查询岚汐升级信息";
+inline constexpr char kManifestRunning[] = "开始查询...";
+inline constexpr char kVerifyFailedCaption[] = "服务器验证失败提示";
+inline constexpr char kVerifyFailedText[] =
+    "读取 Ostra 系统验证失败\r\n"
+    "不能确定本机为 Ostra 系统服务器。\r\n"
+    "任何问题，请联系岚汐技术服务人员。\r\n"
+    "点击确定，退出升级程序...";
+
+// Configuration store.
+inline constexpr char kRegistryReadFailed[] = "注册表读取失败！";
+
+}  // namespace ost::text

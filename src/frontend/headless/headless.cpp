@@ -1,0 +1,196 @@
+#include "frontend/headless/headless.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "app/startup.h"
+#include "app/texts.h"
+#include "frontend/headless/snapshot.h"
+#include "frontend/posix_queue.h"
+#include "platform/posix/machine_root.h"
+#include "platform/posix/posix_files.h"
+#include "platform/posix/posix_registry.h"
+#include "platform/posix/posix_sockets.h"
+#include "platform/posix/posix_system.h"
+#include "ui/memory_view.h"
+
+namespace ost {
+namespace {
+
+std::string OneLine(std::string text) {
+  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.replace(at, 2, " / ");
+  return text;
+}
+
+const char* AnswerName(BoxAnswer answer) {
+  switch (answer) {
+    case BoxAnswer::kOk:
+      return "OK";
+    case BoxAnswer::kYes:
+      return "Yes";
+    case BoxAnswer::kNo:
+      return "No";
+  }
+  return "OK";
+}
+
+// The window: posted messages go to the queue, boxes are answered at once.
+class HeadlessWindow : public WindowPort {
+ public:
+  HeadlessWindow(MessageQueue& queue, RunRecord& record, bool confirm)
+      : queue_(queue), record_(record), confirm_(confirm) {}
+
+  void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+    queue_.Post({msg, wParam, lParam});
+  }
+  void PostQuit() override { queue_.RequestQuit(); }
+
+  BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption,
+                           BoxButtons buttons, BoxIcon /*icon*/) override {
+    BoxAnswer answer = BoxAnswer::kOk;
+    if (buttons == BoxButtons::kYesNo) answer = confirm_ ? BoxAnswer::kYes : BoxAnswer::kNo;
+    record_.messageBoxes.push_back({caption, text, AnswerName(answer)});
+    std::printf("box [%s] %s -> %s\n", caption.c_str(), OneLine(text).c_str(), AnswerName(answer));
+    std::fflush(stdout);
+    return answer;
+  }
+
+  void ShowAboutBox() override {
+    std::printf("about [%s] %s\n", text::kAboutTitle, text::kAboutLine1);
+    std::fflush(stdout);
+  }
+  bool AppendSystemMenuItem(uint32_t, const std::string&) override { return true; }
+  void SetWindowIcon() override {}
+  void EndDialog() override { closed_ = true; }
+
+  bool closed() const { return closed_; }
+
+ private:
+  MessageQueue& queue_;
+  RunRecord& record_;
+  bool confirm_;
+  bool closed_ = false;
+};
+
+// Prints one line per change of a row, the status line or the button.
+class LinePrinter : public ViewObserver {
+ public:
+  LinePrinter(const MemoryReportList& list, const MemoryControls& controls)
+      : list_(list), controls_(controls) {}
+
+  void Attach(const UpdateDialog* dialog) { dialog_ = dialog; }
+
+  void OnRowChanged(int row) override {
+    if (!dialog_) return;
+    const RowRecord* record = dialog_->progressList.Record(row);
+    Rgb colour = record ? record->textColor : kBlack;
+    std::printf("row %d | %s | %s | %s | %s | tag %d | (%d,%d,%d)\n", row,
+                list_.GetItemText(row, 0).c_str(), list_.GetItemText(row, 1).c_str(),
+                list_.GetItemText(row, 2).c_str(), list_.GetItemText(row, 3).c_str(),
+                dialog_->GetRowTag(row), RedOf(colour), GreenOf(colour), BlueOf(colour));
+    std::fflush(stdout);
+  }
+  void OnRowInserted(int row) override { OnRowChanged(row); }
+  void OnStatusChanged() override {
+    std::printf("status | %s\n", controls_.statusText().c_str());
+    std::fflush(stdout);
+  }
+  void OnButtonChanged() override {
+    std::printf("button | %s | %s\n", controls_.buttonText().c_str(),
+                controls_.buttonEnabled() ? "enabled" : "disabled");
+    std::fflush(stdout);
+  }
+
+ private:
+  const MemoryReportList& list_;
+  const MemoryControls& controls_;
+  const UpdateDialog* dialog_ = nullptr;
+};
+
+}  // namespace
+
+int RunHeadless(const HeadlessOptions& options) {
+  MachineRoot root(options.root);
+  PosixFiles files(root);
+  PosixRegistry registry(root.RegistryFile());
+  PosixSockets sockets;
+  PosixSystem system(root.ProgramDir());
+  MemoryReportList list;
+  MemoryControls controls;
+  MessageQueue queue;
+  RunRecord record;
+  HeadlessWindow window(queue, record, options.confirm);
+  LinePrinter printer(list, controls);
+  list.SetObserver(&printer);
+  controls.SetObserver(&printer);
+  system.SetBeepSink([&record](uint32_t hertz, uint32_t milliseconds) {
+    record.beeps.push_back({hertz, milliseconds});
+    std::printf("beep | %u Hz | %u ms\n", hertz, milliseconds);
+    std::fflush(stdout);
+  });
+
+  Platform platform;
+  platform.window = &window;
+  platform.list = &list;
+  platform.controls = &controls;
+  platform.sockets = &sockets;
+  platform.registry = &registry;
+  platform.files = &files;
+  platform.system = &system;
+
+  bool finished = false;
+  int status = RunApplication(platform, [&](UpdateDialog& dialog) {
+    printer.Attach(&dialog);
+    dialog.OnInitDialog();
+    bool startClicked = false;
+    for (;;) {
+      if (window.closed()) {
+        record.end = "close";
+        break;
+      }
+      PostedMessage message;
+      if (queue.Pop(&message, std::chrono::milliseconds(20))) {
+        dialog.Dispatch(message.msg, message.wParam, message.lParam);
+        continue;
+      }
+      if (queue.quitRequested()) {
+        record.end = "quit";
+        break;
+      }
+      // A worker posts before it ends, so once none is alive the queue holds all
+      // that is coming.
+      if (system.LiveThreads() > 0 || !queue.Empty()) continue;
+      if (options.start && !startClicked && controls.buttonEnabled() && !dialog.closeOnClick) {
+        if (options.route != -2) controls.ClickRoute(options.route);
+        startClicked = true;
+        std::printf("click | start\n");
+        std::fflush(stdout);
+        dialog.OnStartClicked();
+        continue;
+      }
+      std::printf("close | window\n");
+      std::fflush(stdout);
+      dialog.OnClose();
+      if (!window.closed()) {
+        // Refused while an update runs, and nothing is left to move it on.
+        record.end = "close";
+        break;
+      }
+    }
+    finished = controls.buttonEnabled() && controls.buttonText() == text::kButtonClose;
+    std::printf("end | %s\n", record.end.c_str());
+    std::fflush(stdout);
+    if (!options.snapshotFile.empty()) {
+      std::ofstream out(options.snapshotFile, std::ios::binary | std::ios::trunc);
+      out << MakeSnapshot(dialog, controls, record)
+                 .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+          << '\n';
+      if (!out) std::fprintf(stderr, "cannot write %s\n", options.snapshotFile.c_str());
+    }
+  });
+  if (status != 0) return 1;
+  return finished ? 0 : 1;
+}
+
+}  // namespace ost

@@ -1,0 +1,54 @@
+#include "frontend/headless/snapshot.h"
+
+namespace ost {
+namespace {
+
+nlohmann::json ColourJson(Rgb colour) {
+  return nlohmann::json::array({RedOf(colour), GreenOf(colour), BlueOf(colour)});
+}
+
+}  // namespace
+
+nlohmann::json RowJson(const UpdateDialog& dialog, int row) {
+  const ReportList& list = dialog.progressList.list();
+  const RowRecord* record = dialog.progressList.Record(row);
+  return {
+      {"step", list.GetItemText(row, 0)},
+      {"item", list.GetItemText(row, 1)},
+      {"desc", list.GetItemText(row, 2)},
+      {"status", list.GetItemText(row, 3)},
+      {"tag", dialog.GetRowTag(row)},
+      {"text", ColourJson(record ? record->textColor : kBlack)},
+      {"back", ColourJson(record ? record->backColor : kWhite)},
+  };
+}
+
+nlohmann::json MakeSnapshot(const UpdateDialog& dialog, const MemoryControls& controls,
+                            const RunRecord& record) {
+  nlohmann::json rows = nlohmann::json::array();
+  for (int row = 0; row < dialog.RowCount(); ++row) rows.push_back(RowJson(dialog, row));
+
+  nlohmann::json boxes = nlohmann::json::array();
+  for (const BoxRecord& box : record.messageBoxes) {
+    boxes.push_back({{"caption", box.caption}, {"text", box.text}, {"answer", box.answer}});
+  }
+  nlohmann::json beeps = nlohmann::json::array();
+  for (const BeepRecord& beep : record.beeps) {
+    beeps.push_back(nlohmann::json::array({beep.hertz, beep.milliseconds}));
+  }
+  return {
+      {"rows", rows},
+      {"status_line", controls.statusText()},
+      {"progress", controls.progressPos()},
+      {"button", {{"text", controls.buttonText()}, {"enabled", controls.buttonEnabled()}}},
+      {"route_choice", dialog.routeChoice},
+      {"close_on_click", dialog.closeOnClick},
+      {"update_running", dialog.run.updateRunning},
+      {"failed", dialog.failed},
+      {"message_boxes", boxes},
+      {"beeps", beeps},
+      {"end", record.end},
+  };
+}
+
+}  // namespace ost

@@ -1,0 +1,87 @@
+// ost-server-update: the update tool on Linux, working on a machine root.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "frontend/headless/headless.h"
+
+namespace {
+
+constexpr int kUsageError = 64;
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out,
+               "usage: ost-server-update --root DIR --headless [--route 0|1] [--start]\n"
+               "                         [--confirm yes|no] [--snapshot FILE]\n"
+               "\n"
+               "Runs the server update on the machine root DIR (see ost-sandbox).\n"
+               "  --root DIR        the folder that stands for the server machine\n"
+               "  --headless        no screen: one line per change, boxes answered at once\n"
+               "  --route 0|1       check this route radio before the start click\n"
+               "  --start           click the start button once a plan is offered\n"
+               "  --confirm yes|no  the answer to the confirmation box (default no)\n"
+               "  --snapshot FILE   write the end state as JSON to FILE\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ost::HeadlessOptions options;
+  bool headless = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "ost-server-update: %s needs a value\n", name);
+        return nullptr;
+      }
+      return argv[++i];
+    };
+    if (arg == "--root") {
+      const char* v = value("--root");
+      if (!v) return kUsageError;
+      options.root = v;
+    } else if (arg == "--headless") {
+      headless = true;
+    } else if (arg == "--route") {
+      const char* v = value("--route");
+      if (!v) return kUsageError;
+      if (std::strcmp(v, "0") != 0 && std::strcmp(v, "1") != 0) {
+        std::fprintf(stderr, "ost-server-update: --route takes 0 or 1\n");
+        return kUsageError;
+      }
+      options.route = v[0] - '0';
+    } else if (arg == "--start") {
+      options.start = true;
+    } else if (arg == "--confirm") {
+      const char* v = value("--confirm");
+      if (!v) return kUsageError;
+      if (std::strcmp(v, "yes") != 0 && std::strcmp(v, "no") != 0) {
+        std::fprintf(stderr, "ost-server-update: --confirm takes yes or no\n");
+        return kUsageError;
+      }
+      options.confirm = std::strcmp(v, "yes") == 0;
+    } else if (arg == "--snapshot") {
+      const char* v = value("--snapshot");
+      if (!v) return kUsageError;
+      options.snapshotFile = v;
+    } else if (arg == "--help" || arg == "-h") {
+      PrintUsage(stdout);
+      return 0;
+    } else {
+      std::fprintf(stderr, "ost-server-update: unknown option %s\n", arg.c_str());
+      PrintUsage(stderr);
+      return kUsageError;
+    }
+  }
+  if (options.root.empty()) {
+    std::fprintf(stderr, "ost-server-update: --root DIR is required\n");
+    PrintUsage(stderr);
+    return kUsageError;
+  }
+  if (!headless) {
+    std::fprintf(stderr, "ost-server-update: only --headless is available in this build\n");
+    return kUsageError;
+  }
+  return ost::RunHeadless(options);
+}

@@ -1,0 +1,37 @@
+// Files under the product's Windows paths. The core names files as the product stores
+// them ("D:\wwwroot\cgi-bin\Velin.dll"); a provider maps them to its own file system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace ost {
+
+class File {
+ public:
+  virtual ~File() = default;  // closes the file
+  // Bytes read (0 at the end), or -1 on error.
+  virtual int64_t Read(void* data, size_t size) = 0;
+  // Bytes written, or -1 on error; a short count means the write stopped midway.
+  virtual int64_t Write(const void* data, size_t size) = 0;
+};
+
+class FilePort {
+ public:
+  virtual ~FilePort() = default;
+  // Null when the file cannot be opened.
+  virtual std::unique_ptr<File> OpenRead(const std::string& path) = 0;
+  // Creates the file or truncates an existing one; null on failure.
+  virtual std::unique_ptr<File> CreateTruncate(const std::string& path) = 0;
+  // True when a file or folder of exactly this path exists.
+  virtual bool Exists(const std::string& path) = 0;
+  // Replaces `to` by `from` in one step (both in one folder); false on failure.
+  virtual bool Rename(const std::string& from, const std::string& to) = 0;
+  virtual bool Remove(const std::string& path) = 0;
+  // The provider's own name for a path, for messages and tools.
+  virtual std::string NativePath(const std::string& path) = 0;
+};
+
+}  // namespace ost

@@ -1,0 +1,25 @@
+// The set of providers one run of the tool works with.
+#pragma once
+
+#include "platform/file_port.h"
+#include "platform/registry_port.h"
+#include "platform/services_port.h"
+#include "platform/socket_port.h"
+#include "platform/system_port.h"
+#include "platform/view_port.h"
+#include "platform/window_port.h"
+
+namespace ost {
+
+struct Platform {
+  WindowPort* window = nullptr;
+  ReportList* list = nullptr;
+  DialogControls* controls = nullptr;
+  SocketPort* sockets = nullptr;
+  RegistryPort* registry = nullptr;
+  ServicesPort* services = nullptr;
+  FilePort* files = nullptr;
+  SystemPort* system = nullptr;
+};
+
+}  // namespace ost

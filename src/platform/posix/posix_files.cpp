@@ -1,0 +1,81 @@
+#include "platform/posix/posix_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace ost {
+namespace {
+
+class PosixFile : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  int64_t Read(void* data, size_t size) override {
+    ssize_t n;
+    do {
+      n = ::read(fd_, data, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
+
+  int64_t Write(const void* data, size_t size) override {
+    auto* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+      ssize_t n = ::write(fd_, bytes + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return done > 0 ? static_cast<int64_t>(done) : -1;
+      done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+  }
+
+ private:
+  int fd_;
+};
+
+std::unique_ptr<File> Open(const std::string& native, int flags) {
+  if (native.empty()) return nullptr;
+  int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixFile>(fd);
+}
+
+}  // namespace
+
+std::unique_ptr<File> PosixFiles::OpenRead(const std::string& path) {
+  return Open(root_.Map(path), O_RDONLY);
+}
+
+std::unique_ptr<File> PosixFiles::CreateTruncate(const std::string& path) {
+  return Open(root_.Map(path), O_WRONLY | O_CREAT | O_TRUNC);
+}
+
+bool PosixFiles::Exists(const std::string& path) {
+  std::string native = root_.Map(path);
+  struct stat info;
+  return !native.empty() && ::stat(native.c_str(), &info) == 0;
+}
+
+bool PosixFiles::Rename(const std::string& from, const std::string& to) {
+  std::string source = root_.Map(from);
+  std::string target = root_.Map(to);
+  return !source.empty() && !target.empty() && std::rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool PosixFiles::Remove(const std::string& path) {
+  std::string native = root_.Map(path);
+  return !native.empty() && ::unlink(native.c_str()) == 0;
+}
+
+}  // namespace ost

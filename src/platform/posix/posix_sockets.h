@@ -1,0 +1,22 @@
+// BSD sockets.
+#pragma once
+
+#include "platform/socket_port.h"
+
+namespace ost {
+
+class PosixSockets : public SocketPort {
+ public:
+  bool Startup() override { return true; }
+  SocketHandle CreateTcp() override;
+  bool ResolveIpv4(const std::string& host, uint32_t* address) override;
+  bool SetSendTimeout(SocketHandle s, uint32_t milliseconds) override;
+  bool SetReceiveTimeout(SocketHandle s, uint32_t milliseconds) override;
+  bool SetNonBlocking(SocketHandle s, bool on) override;
+  bool Connect(SocketHandle s, uint32_t address, uint16_t port, uint32_t waitMilliseconds) override;
+  int64_t Send(SocketHandle s, const void* data, size_t size) override;
+  int64_t Receive(SocketHandle s, void* data, size_t size) override;
+  void Close(SocketHandle s) override;
+};
+
+}  // namespace ost

@@ -1,0 +1,115 @@
+#include "platform/win32/win32_files.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace ost {
+
+namespace {
+
+// Large transfers go in pieces: one call takes a DWORD count, and very large single
+// requests can fail with ERROR_NO_SYSTEM_RESOURCES on some systems.
+constexpr size_t kMaxChunk = 64u << 20;
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty() || utf8.size() > static_cast<size_t>(INT_MAX)) return std::wstring();
+  int length = static_cast<int>(utf8.size());
+  int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  if (needed <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  int written = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), needed);
+  if (written <= 0) return std::wstring();
+  wide.resize(static_cast<size_t>(written));
+  return wide;
+}
+
+class Win32File : public File {
+ public:
+  explicit Win32File(HANDLE handle) : handle_(handle) {}
+  ~Win32File() override { CloseHandle(handle_); }
+  Win32File(const Win32File&) = delete;
+  Win32File& operator=(const Win32File&) = delete;
+
+  int64_t Read(void* data, size_t size) override {
+    auto* out = static_cast<uint8_t*>(data);
+    size_t total = 0;
+    while (total < size) {
+      DWORD want = static_cast<DWORD>(std::min(size - total, kMaxChunk));
+      DWORD got = 0;
+      if (!ReadFile(handle_, out + total, want, &got, nullptr)) {
+        // Hand over what already arrived; the next call reports the error.
+        return total > 0 ? static_cast<int64_t>(total) : -1;
+      }
+      if (got == 0) break;  // end of file
+      total += got;
+    }
+    return static_cast<int64_t>(total);
+  }
+
+  int64_t Write(const void* data, size_t size) override {
+    const auto* in = static_cast<const uint8_t*>(data);
+    size_t total = 0;
+    while (total < size) {
+      DWORD want = static_cast<DWORD>(std::min(size - total, kMaxChunk));
+      DWORD put = 0;
+      if (!WriteFile(handle_, in + total, want, &put, nullptr)) {
+        return total > 0 ? static_cast<int64_t>(total) : -1;
+      }
+      total += put;
+      if (put < want) break;  // stopped midway; the caller sees the short count
+    }
+    return static_cast<int64_t>(total);
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+std::unique_ptr<File> Open(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
+  std::wstring wide = Widen(path);
+  if (wide.empty()) return nullptr;
+  HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32File>(handle);
+}
+
+}  // namespace
+
+std::unique_ptr<File> Win32Files::OpenRead(const std::string& path) {
+  return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+}
+
+std::unique_ptr<File> Win32Files::CreateTruncate(const std::string& path) {
+  return Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+}
+
+bool Win32Files::Exists(const std::string& path) {
+  std::wstring wide = Widen(path);
+  return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Win32Files::Rename(const std::string& from, const std::string& to) {
+  std::wstring wideFrom = Widen(from);
+  std::wstring wideTo = Widen(to);
+  if (wideFrom.empty() || wideTo.empty()) return false;
+  return MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool Win32Files::Remove(const std::string& path) {
+  std::wstring wide = Widen(path);
+  return !wide.empty() && DeleteFileW(wide.c_str()) != 0;
+}
+
+std::string Win32Files::NativePath(const std::string& path) { return path; }
+
+}  // namespace ost

@@ -1,0 +1,55 @@
+#include "platform/win32/win32_registry.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace ost {
+
+namespace {
+
+HKEY RootKey(RegistryRoot root) {
+  switch (root) {
+    case RegistryRoot::kLocalMachine:
+      return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::kCurrentUser:
+      return HKEY_CURRENT_USER;
+    case RegistryRoot::kClassesRoot:
+      return HKEY_CLASSES_ROOT;
+    case RegistryRoot::kUsers:
+      return HKEY_USERS;
+    case RegistryRoot::kCurrentConfig:
+      return HKEY_CURRENT_CONFIG;
+  }
+  return nullptr;
+}
+
+HKEY ToHkey(RegistryKey key) { return reinterpret_cast<HKEY>(key); }
+
+}  // namespace
+
+long Win32Registry::OpenKeyRead(RegistryRoot root, const std::string& path, RegistryKey* key) {
+  HKEY parent = RootKey(root);
+  if (parent == nullptr) return kRegInvalidHandle;
+  HKEY opened = nullptr;
+  LONG status = RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &opened);
+  if (status == ERROR_SUCCESS) *key = reinterpret_cast<RegistryKey>(opened);
+  return status;
+}
+
+long Win32Registry::QueryValue(RegistryKey key, const std::string& name, uint8_t* data,
+                               uint32_t* size) {
+  DWORD bytes = *size;
+  LONG status = RegQueryValueExA(ToHkey(key), name.c_str(), nullptr, nullptr, data, &bytes);
+  // ERROR_MORE_DATA also reports the size the caller needs.
+  if (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) *size = bytes;
+  return status;
+}
+
+long Win32Registry::CloseKey(RegistryKey key) { return RegCloseKey(ToHkey(key)); }
+
+}  // namespace ost

@@ -1,0 +1,159 @@
+#include "system/config_store.h"
+
+#include <cstring>
+#include <random>
+
+#include "app/texts.h"
+#include "app/update_dialog.h"
+#include "util/text.h"
+
+namespace ost {
+
+long RegistryStore::Open(RegistryRoot root, const std::string& path) {
+  Close();
+  return registry_.OpenKeyRead(root, path, &keyHandle_);
+}
+
+void RegistryStore::Close() {
+  if (keyHandle_ != 0) {
+    registry_.CloseKey(keyHandle_);
+    keyHandle_ = 0;
+  }
+}
+
+long RegistryStore::QueryDword(const std::string& name, int32_t* value) {
+  // A shorter value overwrites only its own bytes, as a 4-byte read into the
+  // integer would.
+  uint8_t bytes[4];
+  std::memcpy(bytes, value, sizeof bytes);
+  uint32_t size = sizeof bytes;
+  long status = registry_.QueryValue(keyHandle_, name, bytes, &size);
+  if (status == kRegSuccess) std::memcpy(value, bytes, sizeof bytes);
+  return status;
+}
+
+long RegistryStore::QueryString(const std::string& name, std::string* value) {
+  uint8_t buffer[200] = {};
+  uint32_t size = sizeof buffer;
+  long status = registry_.QueryValue(keyHandle_, name, buffer, &size);
+  if (status == kRegSuccess) {
+    size_t length = strnlen(reinterpret_cast<const char*>(buffer), size);
+    value->assign(reinterpret_cast<const char*>(buffer), length);
+  }
+  return status;
+}
+
+long RegistryStore::QueryBinary(const std::string& name, uint8_t* buffer, uint32_t* count) {
+  return registry_.QueryValue(keyHandle_, name, buffer, count);
+}
+
+int UnscrambleConfigValue(uint8_t* buffer, int len) {
+  const int step = buffer[0] ^ 0xA5;
+  const int position = static_cast<int8_t>(buffer[1]) ^ 0x3E;
+  const int length = static_cast<int8_t>(buffer[2]) ^ 0x71;
+  if (step > len / 5 || step < 3) return 1;
+  if (length > len / 2) return 2;
+  if (position < 5 || position > len - 2) return 3;
+
+  const uint8_t key = buffer[position];
+  std::vector<uint8_t> result(static_cast<size_t>(len) + 1, 0);
+  result[0] = static_cast<uint8_t>((position & 0xFF) ^ key);
+
+  if (length == 1) {
+    buffer[0] = result[0];
+    buffer[1] = 0;
+    return 0;
+  }
+  if (length >= 3) {
+    std::memmove(buffer + position, buffer + position + 1, static_cast<size_t>(len - 1 - position));
+    int count = 1;
+    // Passes over the buffer, each starting one byte further; the step bound makes
+    // the first pass alone long enough, the r bound only guards odd sizes.
+    for (int r = 0; count < length && r < len; ++r) {
+      for (int m = 0; m * step < len - 6 - r && count < length; ++m) {
+        result[static_cast<size_t>(count++)] = buffer[3 + r + m * step] ^ key;
+      }
+    }
+  } else {
+    result[1] = buffer[3] ^ key;
+  }
+  std::memset(buffer, 0, static_cast<size_t>(len));
+  for (int i = 0; i < len - 1 && result[static_cast<size_t>(i)] != 0; ++i) {
+    buffer[i] = result[static_cast<size_t>(i)];
+  }
+  return 0;
+}
+
+std::vector<uint8_t> ScrambleConfigValue(std::string_view text, const ScrambleChoice& choice) {
+  const int len = kScrambledSize;
+  const int length = static_cast<int>(text.size());
+  if (length < 1 || length > len / 2 || text.find('\0') != std::string_view::npos) return {};
+  if (choice.step < 3 || choice.step > len / 5) return {};
+  if (choice.position < 5 || choice.position > len - 2) return {};
+
+  std::mt19937 random(choice.seed);
+  // The value as it reads once its key byte is taken out.
+  std::vector<uint8_t> packed(static_cast<size_t>(len));
+  for (uint8_t& byte : packed) byte = static_cast<uint8_t>(random());
+  packed[0] = static_cast<uint8_t>(choice.step ^ 0xA5);
+  packed[1] = static_cast<uint8_t>(choice.position ^ 0x3E);
+  packed[2] = static_cast<uint8_t>(length ^ 0x71);
+  const auto key = static_cast<uint8_t>(choice.position ^ static_cast<uint8_t>(text[0]));
+  auto at = [&](size_t i) { return static_cast<uint8_t>(static_cast<uint8_t>(text[i]) ^ key); };
+
+  if (length == 2) {
+    packed[3] = at(1);  // read before any byte moves
+  } else if (length >= 3) {
+    size_t count = 1;
+    for (int r = 0; count < text.size(); ++r) {
+      for (int m = 0; m * choice.step < len - 6 - r && count < text.size(); ++m) {
+        packed[static_cast<size_t>(3 + r + m * choice.step)] = at(count++);
+      }
+    }
+  }
+  std::vector<uint8_t> stored(static_cast<size_t>(len));
+  for (int i = 0, from = 0; i < len; ++i) {
+    stored[static_cast<size_t>(i)] = i == choice.position ? key : packed[static_cast<size_t>(from++)];
+  }
+  return stored;
+}
+
+int UpdateDialog::LoadServerConfig() {
+  RegistryStore store(*platform().registry);
+  if (store.Open(RegistryRoot::kLocalMachine, kConfigKeyPath) != kRegSuccess) {
+    platform().window->ShowMessageBox(text::kRegistryReadFailed, text::kAppName, BoxButtons::kOk,
+                                      BoxIcon::kWarning);
+    return 0;
+  }
+
+  struct Scrambled {
+    const char* name;
+    std::string* member;
+  };
+  const Scrambled values[] = {{"Item1", &config.dataSourceName},
+                              {"Item2", &config.dbPassword},
+                              {"Item5", &config.dbUser}};
+  for (const Scrambled& value : values) {
+    uint8_t buffer[kScrambledSize] = {};
+    uint32_t count = sizeof buffer;
+    if (store.QueryBinary(value.name, buffer, &count) != kRegSuccess) return 0;
+    if (UnscrambleConfigValue(buffer, kScrambledSize) != 0) continue;
+    size_t bytes = strnlen(reinterpret_cast<const char*>(buffer), sizeof buffer);
+    // The members hold 31 bytes; a longer text is refused rather than cut, since a
+    // cut name or password would only fail later and less clearly.
+    if (bytes > kConfigWidth - 1) continue;
+    *value.member = GbkToUtf8(std::string_view(reinterpret_cast<const char*>(buffer), bytes));
+  }
+
+  std::string serverIp;
+  if (store.QueryString("ServerIP", &serverIp) == kRegSuccess) {
+    config.serverIp = GbkToUtf8(serverIp);
+  } else {
+    config.serverIp = "127.0.0.1";
+  }
+  if (store.QueryDword("SQLPort", &config.sqlPort) != kRegSuccess) config.sqlPort = 1433;
+  store.Close();
+  return 1;
+}
+
+}  // namespace ost

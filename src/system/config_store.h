@@ -1,0 +1,55 @@
+// The server configuration as the product's setup leaves it in the registry.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry_port.h"
+
+namespace ost {
+
+inline constexpr char kConfigKeyPath[] = "SOFTWARE\\OSTRA";
+constexpr int kScrambledSize = 128;
+
+// One open registry key, closed on every way out of its scope.
+class RegistryStore {
+ public:
+  explicit RegistryStore(RegistryPort& registry) : registry_(registry) {}
+  virtual ~RegistryStore() { Close(); }
+  RegistryStore(const RegistryStore&) = delete;
+  RegistryStore& operator=(const RegistryStore&) = delete;
+
+  // Each returns the registry's status code, 0 on success.
+  long Open(RegistryRoot root, const std::string& path);
+  void Close();
+  // Reads 4 bytes over *value; *value is unchanged on failure.
+  long QueryDword(const std::string& name, int32_t* value);
+  // Reads at most 200 bytes as text; *value is unchanged on failure.
+  long QueryString(const std::string& name, std::string* value);
+  // *count: the buffer's size on entry, the bytes stored on return.
+  long QueryBinary(const std::string& name, uint8_t* buffer, uint32_t* count);
+
+ private:
+  RegistryPort& registry_;
+  RegistryKey keyHandle_ = 0;
+};
+
+// Turns the scrambled value in buffer[0..len) into a terminated text at its start.
+// 0 on success; 1, 2 or 3 when the step, the length or the key position is out of
+// bounds.
+int UnscrambleConfigValue(uint8_t* buffer, int len);
+
+struct ScrambleChoice {
+  int step = 7;       // 3..25
+  int position = 40;  // 5..126
+  uint32_t seed = 1;  // fills the unused bytes
+};
+
+// The inverse, as the product's setup writes these values: kScrambledSize bytes that
+// UnscrambleConfigValue turns back into text. Empty when the text cannot be stored
+// (empty, longer than 64 bytes, holding a zero byte) or the choice is out of bounds.
+std::vector<uint8_t> ScrambleConfigValue(std::string_view text, const ScrambleChoice& choice);
+
+}  // namespace ost

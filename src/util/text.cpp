@@ -1,0 +1,52 @@
+#include "util/text.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace ost {
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out;
+  if (needed > 0) {
+    out.resize(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(out.data(), out.size(), format, args);
+    out.resize(static_cast<size_t>(needed));
+  }
+  va_end(args);
+  return out;
+}
+
+std::string_view CutGbk(std::string_view gbk, size_t maxBytes) {
+  size_t pos = 0;
+  while (pos < gbk.size()) {
+    auto lead = static_cast<unsigned char>(gbk[pos]);
+    size_t width = (lead >= 0x81 && lead <= 0xFE && pos + 1 < gbk.size()) ? 2 : 1;
+    if (pos + width > maxBytes) break;
+    pos += width;
+  }
+  return gbk.substr(0, pos);
+}
+
+std::string_view CutUtf8(std::string_view utf8, size_t maxBytes) {
+  if (utf8.size() <= maxBytes) return utf8;
+  size_t pos = maxBytes;
+  // Step back over continuation bytes to the start of the cut character.
+  while (pos > 0 && (static_cast<unsigned char>(utf8[pos]) & 0xC0) == 0x80) --pos;
+  return utf8.substr(0, pos);
+}
+
+std::string AsciiUpper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+}  // namespace ost

@@ -1,0 +1,29 @@
+// Text helpers. The program keeps text in UTF-8; GBK (code page 936) is the form of
+// the manifest and of the Windows "A" functions, converted at the edges.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace ost {
+
+// printf-style formatting into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Conversions between GBK and UTF-8. Bytes that do not convert become '?'.
+// Implemented by the platform (iconv, or MultiByteToWideChar).
+std::string GbkToUtf8(std::string_view gbk);
+std::string Utf8ToGbk(std::string_view utf8);
+
+// The longest prefix of a GBK text that fits in maxBytes without splitting a
+// two-byte character.
+std::string_view CutGbk(std::string_view gbk, size_t maxBytes);
+
+// The same for UTF-8 text.
+std::string_view CutUtf8(std::string_view utf8, size_t maxBytes);
+
+// ASCII upper-casing (the other bytes stay as they are).
+std::string AsciiUpper(std::string_view text);
+
+}  // namespace ost

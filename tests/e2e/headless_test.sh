@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The real binaries on sandbox machine roots, checked through the snapshot.
+set -euo pipefail
+tool=$1
+sandbox=$2
+work=$(mktemp -d /tmp/ost-e2e-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passes=0
+
+check() {  # check NAME PYTHON-EXPRESSION-ON-s
+  if python3 - "$work/s.json" "$2" <<'PY'
+import json, sys
+s = json.load(open(sys.argv[1], encoding="utf-8"))
+sys.exit(0 if eval(sys.argv[2]) else 1)
+PY
+  then passes=$((passes + 1)); else echo "FAIL: $1"; failures=$((failures + 1)); fi
+}
+
+# A configured machine: the configuration row is done and shows the user.
+"$sandbox" init "$work/m1" --user ostadmin --password 'p@ss word' --dsn ostra >/dev/null
+set +e
+"$tool" --root "$work/m1" --headless --snapshot "$work/s.json" >"$work/out1.txt"
+status=$?
+set -e
+check "configured: row 0 user" 's["rows"][0]["desc"] == "ostadmin"'
+check "configured: row 0 status" 's["rows"][0]["status"] == "读取验证完成"'
+check "configured: row 0 green" 's["rows"][0]["text"] == [0, 128, 0] and s["rows"][0]["back"] == [255, 255, 255]'
+check "configured: no boxes" 's["message_boxes"] == []'
+check "configured: button" 's["button"] == {"text": "◆ 开始升级服务器...", "enabled": False}'
+grep -q '^row 0 | 1 | 读取验证配置数据 | ostadmin | 读取验证完成 | tag 0 | (0,128,0)$' "$work/out1.txt" \
+  && passes=$((passes + 1)) || { echo "FAIL: configured: printed row"; failures=$((failures + 1)); }
+[ "$status" -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL: unfinished run must exit 1"; failures=$((failures + 1)); }
+
+# No configuration: two boxes and the program quits.
+"$sandbox" init "$work/m2" --no-registry --route 1 >/dev/null
+set +e
+"$tool" --root "$work/m2" --headless --snapshot "$work/s.json" >"$work/out2.txt"
+status=$?
+set -e
+check "unconfigured: two boxes" '[b["text"] for b in s["message_boxes"]][0] == "注册表读取失败！" and s["message_boxes"][1]["caption"] == "服务器验证失败提示" and len(s["message_boxes"]) == 2'
+check "unconfigured: answered OK" 'all(b["answer"] == "OK" for b in s["message_boxes"])'
+check "unconfigured: quit" 's["end"] == "quit"'
+check "unconfigured: one row" 'len(s["rows"]) == 1 and s["rows"][0]["status"] == "开始读取..."'
+check "route file read" 's["route_choice"] == 1'
+[ "$status" -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL: quit run must exit 1"; failures=$((failures + 1)); }
+
+# Usage errors.
+set +e
+"$tool" --headless >/dev/null 2>&1; s1=$?
+"$tool" --root "$work/m1" --headless --route 2 >/dev/null 2>&1; s2=$?
+"$tool" --root "$work/m1" --bogus >/dev/null 2>&1; s3=$?
+set -e
+[ "$s1$s2$s3" = "646464" ] && passes=$((passes + 1)) || { echo "FAIL: usage errors exit 64 ($s1 $s2 $s3)"; failures=$((failures + 1)); }
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]

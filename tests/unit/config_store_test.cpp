@@ -1,0 +1,256 @@
+#include "system/config_store.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "app/texts.h"
+#include "unit/fakes.h"
+
+namespace ost {
+namespace {
+
+using testing::Harness;
+
+// A raw scrambled value: header bytes as stored, everything else `fill`.
+std::vector<uint8_t> Raw(int step, int position, int length, uint8_t fill = 0x55) {
+  std::vector<uint8_t> buffer(kScrambledSize, fill);
+  buffer[0] = static_cast<uint8_t>(step ^ 0xA5);
+  buffer[1] = static_cast<uint8_t>(position ^ 0x3E);
+  buffer[2] = static_cast<uint8_t>(length ^ 0x71);
+  return buffer;
+}
+
+std::string Text(const std::vector<uint8_t>& buffer) {
+  return std::string(reinterpret_cast<const char*>(buffer.data()));
+}
+
+int Unscramble(std::vector<uint8_t>& buffer) {
+  return UnscrambleConfigValue(buffer.data(), static_cast<int>(buffer.size()));
+}
+
+TEST(Unscramble, StepBounds) {
+  for (int step : {0, 2, 26, 255}) {
+    auto buffer = Raw(step, 40, 1);
+    EXPECT_EQ(Unscramble(buffer), 1) << step;
+  }
+  for (int step : {3, 25}) {
+    auto buffer = Raw(step, 40, 5);
+    EXPECT_EQ(Unscramble(buffer), 0) << step;
+  }
+  // The step is checked before the length and the position.
+  auto buffer = Raw(2, 4, 65);
+  EXPECT_EQ(Unscramble(buffer), 1);
+}
+
+TEST(Unscramble, LengthBounds) {
+  auto tooLong = Raw(3, 40, 65);
+  EXPECT_EQ(Unscramble(tooLong), 2);
+  auto longest = Raw(3, 40, 64);
+  EXPECT_EQ(Unscramble(longest), 0);
+  auto lengthBeforePosition = Raw(3, 4, 65);
+  EXPECT_EQ(Unscramble(lengthBeforePosition), 2);
+}
+
+TEST(Unscramble, PositionBounds) {
+  for (int position : {4, 127}) {
+    auto buffer = Raw(5, position, 3);
+    EXPECT_EQ(Unscramble(buffer), 3) << position;
+  }
+  for (int position : {5, 126}) {
+    auto buffer = Raw(5, position, 3);
+    EXPECT_EQ(Unscramble(buffer), 0) << position;
+  }
+  // A stored position byte of 0x80 or more reads as a negative position.
+  for (int stored : {0x80, 0xC0, 0xFF}) {
+    auto buffer = Raw(5, 10, 3);
+    buffer[1] = static_cast<uint8_t>(stored);
+    EXPECT_EQ(Unscramble(buffer), 3) << stored;
+  }
+}
+
+TEST(Unscramble, OneCharacterComesFromPositionAndKey) {
+  auto buffer = Raw(4, 10, 1);
+  buffer[10] = 'A' ^ 10;
+  EXPECT_EQ(Unscramble(buffer), 0);
+  EXPECT_EQ(buffer[0], 'A');
+  EXPECT_EQ(buffer[1], 0);
+  EXPECT_EQ(buffer[5], 0x55);  // the rest is left as it was
+}
+
+TEST(Unscramble, TwoCharactersKeepTheKeyByte) {
+  auto buffer = Raw(4, 10, 2);
+  const uint8_t key = 'o' ^ 10;
+  buffer[10] = key;
+  buffer[3] = 'k' ^ key;
+  EXPECT_EQ(Unscramble(buffer), 0);
+  EXPECT_EQ(Text(buffer), "ok");
+  // Lengths below 1 read the same two characters.
+  for (int length : {0, -1, -100}) {
+    auto other = Raw(4, 10, length);
+    other[10] = key;
+    other[3] = 'k' ^ key;
+    EXPECT_EQ(Unscramble(other), 0);
+    EXPECT_EQ(Text(other), "ok") << length;
+  }
+}
+
+TEST(Unscramble, LongerTextsAreReadWithTheKeyByteRemoved) {
+  // step 3, key at 6: after removal, character 1 is at [3] and character 2 at [6],
+  // which held the byte stored at [7].
+  auto buffer = Raw(3, 6, 3);
+  const uint8_t key = 'x' ^ 6;
+  buffer[6] = key;
+  buffer[3] = 'y' ^ key;
+  buffer[7] = 'z' ^ key;
+  EXPECT_EQ(Unscramble(buffer), 0);
+  EXPECT_EQ(Text(buffer), "xyz");
+  EXPECT_EQ(buffer[4], 0);  // everything after the text is cleared
+  EXPECT_EQ(buffer[127], 0);
+}
+
+TEST(Unscramble, ZeroCharacterEndsTheText) {
+  auto buffer = Raw(3, 6, 3);
+  const uint8_t key = 'x' ^ 6;
+  buffer[6] = key;
+  buffer[3] = key;  // decodes to zero
+  buffer[7] = 'z' ^ key;
+  EXPECT_EQ(Unscramble(buffer), 0);
+  EXPECT_EQ(Text(buffer), "x");
+}
+
+TEST(Scramble, RoundTripsEveryStepPositionAndLength) {
+  std::mt19937 random(7);
+  for (int step = 3; step <= 25; ++step) {
+    for (int position = 5; position <= 126; ++position) {
+      int length = 1 + static_cast<int>(random() % 64);
+      std::string text(static_cast<size_t>(length), '\0');
+      for (char& c : text) c = static_cast<char>(1 + random() % 255);  // high bytes too
+      ScrambleChoice choice{step, position, static_cast<uint32_t>(random())};
+      std::vector<uint8_t> stored = ScrambleConfigValue(text, choice);
+      ASSERT_EQ(stored.size(), static_cast<size_t>(kScrambledSize));
+      ASSERT_EQ(Unscramble(stored), 0) << step << " " << position;
+      ASSERT_EQ(Text(stored), text) << step << " " << position << " " << length;
+    }
+  }
+}
+
+TEST(Scramble, RefusesWhatCannotBeStored) {
+  EXPECT_TRUE(ScrambleConfigValue("", {}).empty());
+  EXPECT_TRUE(ScrambleConfigValue(std::string(65, 'a'), {}).empty());
+  EXPECT_FALSE(ScrambleConfigValue(std::string(64, 'a'), {}).empty());
+  EXPECT_TRUE(ScrambleConfigValue(std::string("a\0b", 3), {}).empty());
+  EXPECT_TRUE(ScrambleConfigValue("abc", {2, 40, 1}).empty());
+  EXPECT_TRUE(ScrambleConfigValue("abc", {7, 127, 1}).empty());
+}
+
+class LoadServerConfigTest : public ::testing::Test {
+ protected:
+  LoadServerConfigTest() : dialog(h.MakeDialog()) {}
+  void SetScrambled(const char* name, const std::string& text) {
+    h.registry.SetValue(kConfigKeyPath, name, ScrambleConfigValue(text, {9, 33, 5}));
+  }
+
+  Harness h;
+  UpdateDialog& dialog;
+};
+
+TEST_F(LoadServerConfigTest, ReadsAllValues) {
+  h.WriteConfig("ostra2", "pa ss", "operator");
+  h.registry.SetString(kConfigKeyPath, "ServerIP", "10.1.2.3");
+  h.registry.SetDword(kConfigKeyPath, "SQLPort", 1444);
+  EXPECT_EQ(dialog.LoadServerConfig(), 1);
+  EXPECT_EQ(dialog.config.dataSourceName, "ostra2");
+  EXPECT_EQ(dialog.config.dbPassword, "pa ss");
+  EXPECT_EQ(dialog.config.dbUser, "operator");
+  EXPECT_EQ(dialog.config.serverIp, "10.1.2.3");
+  EXPECT_EQ(dialog.config.sqlPort, 1444);
+  EXPECT_EQ(h.registry.openKeys, 0);
+}
+
+TEST_F(LoadServerConfigTest, PlainValuesFallBackToDefaults) {
+  h.WriteConfig("ostra", "pw", "sa");
+  dialog.config.serverIp = "10.9.9.9";
+  dialog.config.sqlPort = 1;
+  EXPECT_EQ(dialog.LoadServerConfig(), 1);
+  EXPECT_EQ(dialog.config.serverIp, "127.0.0.1");
+  EXPECT_EQ(dialog.config.sqlPort, 1433);
+
+  // An 8-byte port value does not fit the 4-byte read.
+  h.registry.SetValue(kConfigKeyPath, "SQLPort", std::vector<uint8_t>(8, 1));
+  dialog.config.sqlPort = 1;
+  EXPECT_EQ(dialog.LoadServerConfig(), 1);
+  EXPECT_EQ(dialog.config.sqlPort, 1433);
+}
+
+TEST_F(LoadServerConfigTest, MissingScrambledValueStopsTheLoad) {
+  SetScrambled("Item1", "first");
+  SetScrambled("Item5", "never read");
+  EXPECT_EQ(dialog.LoadServerConfig(), 0);
+  EXPECT_EQ(dialog.config.dataSourceName, "first");  // read before the failure
+  EXPECT_EQ(dialog.config.dbUser, "sa");
+  EXPECT_EQ(h.registry.openKeys, 0);
+  EXPECT_TRUE(h.window.boxes.empty());
+
+  // Longer than the 128-byte work buffer: the same.
+  h.registry.SetValue(kConfigKeyPath, "Item2", std::vector<uint8_t>(129, 0x41));
+  EXPECT_EQ(dialog.LoadServerConfig(), 0);
+}
+
+TEST_F(LoadServerConfigTest, RejectedValuesKeepTheirMember) {
+  h.WriteConfig("ostra", "pw", "sa");
+  h.registry.SetValue(kConfigKeyPath, "Item1", Raw(2, 40, 3));  // bad step
+  SetScrambled("Item5", std::string(32, 'u'));                 // too long for the member
+  dialog.config.dataSourceName = "kept";
+  EXPECT_EQ(dialog.LoadServerConfig(), 1);
+  EXPECT_EQ(dialog.config.dataSourceName, "kept");
+  EXPECT_EQ(dialog.config.dbUser, "sa");
+  EXPECT_EQ(dialog.config.dbPassword, "pw");
+
+  SetScrambled("Item5", std::string(31, 'u'));  // fits exactly
+  EXPECT_EQ(dialog.LoadServerConfig(), 1);
+  EXPECT_EQ(dialog.config.dbUser, std::string(31, 'u'));
+}
+
+TEST_F(LoadServerConfigTest, ShortScrambledValueIsReadFromAZeroedBuffer) {
+  // A value shorter than 128 bytes: the rest of the work buffer reads as zeros.
+  std::vector<uint8_t> stored = ScrambleConfigValue("abc", {3, 6, 1});
+  stored.resize(10);
+  h.WriteConfig("ostra", "pw", "sa");
+  h.registry.SetValue(kConfigKeyPath, "Item2", stored);
+  EXPECT_EQ(dialog.LoadServerConfig(), 1);
+  EXPECT_EQ(dialog.config.dbPassword, "abc");
+}
+
+TEST_F(LoadServerConfigTest, TextsAreTakenFromTheSystemCodePage) {
+  h.WriteConfig("ostra", "pw", "\xb9\xdc\xc0\xed\xd4\xb1");  // "管理员" in GBK
+  EXPECT_EQ(dialog.LoadServerConfig(), 1);
+  EXPECT_EQ(dialog.config.dbUser, "管理员");
+}
+
+TEST_F(LoadServerConfigTest, MissingKeyIsReported) {
+  EXPECT_EQ(dialog.LoadServerConfig(), 0);
+  ASSERT_EQ(h.window.boxes.size(), 1u);
+  EXPECT_EQ(h.window.boxes[0].text, "注册表读取失败！");
+  EXPECT_EQ(h.window.boxes[0].caption, text::kAppName);
+  EXPECT_EQ(h.window.boxes[0].icon, BoxIcon::kWarning);
+}
+
+TEST(RegistryStore, DwordShorterThanFourBytesOverwritesOnlyItsBytes) {
+  testing::FakeRegistry registry;
+  registry.SetValue("K", "Short", {0x34, 0x12});
+  RegistryStore store(registry);
+  ASSERT_EQ(store.Open(RegistryRoot::kLocalMachine, "K"), kRegSuccess);
+  int32_t value = 0x7F000000;
+  EXPECT_EQ(store.QueryDword("Short", &value), kRegSuccess);
+  EXPECT_EQ(value, 0x7F001234);
+  EXPECT_EQ(store.QueryDword("Missing", &value), kRegFileNotFound);
+  EXPECT_EQ(value, 0x7F001234);
+  std::string text = "unchanged";
+  registry.SetValue("K", "Long", std::vector<uint8_t>(201, 'a'));
+  EXPECT_EQ(store.QueryString("Long", &text), kRegMoreData);
+  EXPECT_EQ(text, "unchanged");
+}
+
+}  // namespace
+}  // namespace ost

@@ -1,0 +1,97 @@
+#include "platform/posix/machine_root.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "platform/posix/posix_files.h"
+
+namespace ost {
+namespace {
+
+TEST(MachineRoot, MapsDrivePathsIntoTheRoot) {
+  MachineRoot root("/srv/m");
+  EXPECT_EQ(root.Map("D:\\wwwroot\\cgi-bin\\Velin.dll"), "/srv/m/drives/d/wwwroot/cgi-bin/Velin.dll");
+  EXPECT_EQ(root.Map("c:/OSTRA/x.exe"), "/srv/m/drives/c/OSTRA/x.exe");
+  EXPECT_EQ(root.Map("C:\\a\\.\\b\\..\\c"), "/srv/m/drives/c/a/c");
+  EXPECT_EQ(root.Map("C:\\"), "/srv/m/drives/c");
+  EXPECT_EQ(root.ProgramDir(), "/srv/m/program/");
+}
+
+TEST(MachineRoot, RefusesPathsThatLeaveTheirDrive) {
+  MachineRoot root("/srv/m/");
+  EXPECT_EQ(root.Map("D:\\..\\..\\etc\\passwd"), "");
+  EXPECT_EQ(root.Map("D:\\a\\..\\..\\b"), "");
+  EXPECT_EQ(root.Map("\\\\server\\share\\x"), "");
+  EXPECT_EQ(root.Map("\\rooted"), "");
+  // Native and relative paths keep their place.
+  EXPECT_EQ(root.Map("/srv/m/program/Ostra.rut"), "/srv/m/program/Ostra.rut");
+  EXPECT_EQ(root.Map("sub\\Ostra.rut"), "sub/Ostra.rut");
+}
+
+TEST(MachineRoot, RelativeRootBecomesAbsolute) {
+  MachineRoot root("relative/dir");
+  ASSERT_FALSE(root.root().empty());
+  EXPECT_EQ(root.root()[0], '/');
+  EXPECT_NE(root.root().find("/relative/dir"), std::string::npos);
+}
+
+class PosixFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/ost-files-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    root = std::make_unique<MachineRoot>(dir);
+    files = std::make_unique<PosixFiles>(*root);
+    ASSERT_EQ(system(("mkdir -p " + dir + "/drives/d/web").c_str()), 0);
+  }
+  void TearDown() override { ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0); }
+
+  std::string dir;
+  std::unique_ptr<MachineRoot> root;
+  std::unique_ptr<PosixFiles> files;
+};
+
+TEST_F(PosixFilesTest, WritesReadsAndReplacesUnderTheDrive) {
+  auto out = files->CreateTruncate("D:\\web\\a.dll");
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(out->Write("hello", 5), 5);
+  out.reset();
+  EXPECT_TRUE(files->Exists("D:\\web\\a.dll"));
+  EXPECT_TRUE(files->Exists("D:\\web"));
+  EXPECT_FALSE(files->Exists("D:\\web\\A.dll"));  // case matters here
+
+  auto in = files->OpenRead("D:\\web\\a.dll");
+  ASSERT_NE(in, nullptr);
+  char buffer[16] = {};
+  EXPECT_EQ(in->Read(buffer, sizeof buffer), 5);
+  EXPECT_EQ(std::string(buffer), "hello");
+  EXPECT_EQ(in->Read(buffer, sizeof buffer), 0);
+
+  auto temp = files->CreateTruncate("D:\\web\\a.dll.tmp");
+  ASSERT_NE(temp, nullptr);
+  temp->Write("new", 3);
+  temp.reset();
+  EXPECT_TRUE(files->Rename("D:\\web\\a.dll.tmp", "D:\\web\\a.dll"));
+  std::ifstream check(dir + "/drives/d/web/a.dll");
+  std::string content((std::istreambuf_iterator<char>(check)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "new");
+  EXPECT_TRUE(files->Remove("D:\\web\\a.dll"));
+  EXPECT_FALSE(files->Exists("D:\\web\\a.dll"));
+}
+
+TEST_F(PosixFilesTest, FailuresAreReportedNotHidden) {
+  EXPECT_EQ(files->OpenRead("D:\\web\\missing"), nullptr);
+  EXPECT_EQ(files->OpenRead("D:\\web"), nullptr);  // a folder is not a file
+  EXPECT_EQ(files->CreateTruncate("D:\\no-such-folder\\x"), nullptr);
+  EXPECT_EQ(files->CreateTruncate("D:\\..\\..\\escape"), nullptr);
+  EXPECT_FALSE(files->Exists("D:\\..\\..\\"));
+  EXPECT_FALSE(files->Rename("D:\\web\\missing", "D:\\web\\other"));
+}
+
+}  // namespace
+}  // namespace ost
