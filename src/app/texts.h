@@ -54,6 +54,24 @@ inline constexpr char kVerifyFailedText[] =
     "任何问题，请联系岚汐技术服务人员。\r\n"
     "点击确定，退出升级程序...";
 
+// Product database.
+inline constexpr char kDbEnvAllocFailed[] = "数据库环境句柄分配错误。";
+inline constexpr char kDbEnvSetFailed[] = "数据库环境句柄设置错误。";
+inline constexpr char kDbConnAllocFailed[] = "数据库连接句柄分配错误。";
+inline constexpr char kDbConnectFailed[] = "数据库服务器连接失败。";
+inline constexpr char kDbStmtAllocFailed[] = "数据库操作句柄分配错误。";
+inline constexpr char kDbQueryFailedVer[] = "数据库查询失败(ver)。";
+inline constexpr char kDbQueryFailedNn[] = "数据库查询失败(nn)。";
+inline constexpr char kDbQueryFailedSelf[] = "数据库查询失败(self)。";
+inline constexpr char kDbQueryFailedWcid[] = "数据库查询失败(wcid)。";
+inline constexpr char kDbQueryFailedWcroot[] = "数据库查询失败(velin-wcroot)。";
+inline constexpr char kVersionTooLowCaption[] = "Ostra 版本太低提示";
+inline constexpr char kVersionTooLowText[] =
+    "系统版本太低，不能进行自动升级！\r\n"
+    "请手工升级 Ostra 到 3.73 版以上\r\n"
+    "任何问题，请联系岚汐技术服务人员。\r\n"
+    "点击确定，退出升级程序...";
+
 // Configuration store.
 inline constexpr char kRegistryReadFailed[] = "注册表读取失败！";
 

@@ -116,6 +116,7 @@ class UpdateDialog {
   // Check sequence.
   int RunCheckSequence();
   int LoadServerConfig();
+  int OpenProductDatabase();
   void ReleaseProductDatabase();
 
   // Progress view.
@@ -166,6 +167,8 @@ class UpdateDialog {
   int32_t currentRow = 0;
 
  private:
+  int StatementAllocationFailed();
+
   Platform platform_;
   std::string programDir_;
 };

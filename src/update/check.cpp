@@ -1,6 +1,7 @@
 // The check that runs when the dialog opens: configuration, database, manifest.
 #include "app/texts.h"
 #include "app/update_dialog.h"
+#include "util/text.h"
 
 namespace ost {
 
@@ -17,7 +18,15 @@ int UpdateDialog::RunCheckSequence() {
   }
   SetCell(0, 2, config.dbUser);
   SetStepStatus(text::kConfigDone, true);
-  // The database and manifest steps follow once they exist.
+
+  currentRow = 1;
+  InsertRow(1, text::kStep2);
+  SetCell(1, 1, text::kDatabaseItem);
+  SetCell(1, 3, text::kDatabaseRunning);
+  if (!OpenProductDatabase()) return 0;
+  SetCell(1, 2, Format(text::kDatabaseDesc, db.versionText.c_str(), db.webSiteId.c_str()));
+  SetStepStatus(text::kDatabaseDone, true);
+  // The manifest step follows once the download exists.
   return 0;
 }
 

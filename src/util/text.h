@@ -16,6 +16,11 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
 
+// Text as the ODBC driver passes it: the system code page (GBK) on Windows, UTF-8
+// through unixODBC.
+std::string DbTextToUtf8(std::string_view dbText);
+std::string Utf8ToDbText(std::string_view utf8);
+
 // The longest prefix of a GBK text that fits in maxBytes without splitting a
 // two-byte character.
 std::string_view CutGbk(std::string_view gbk, size_t maxBytes);

@@ -232,6 +232,8 @@ struct BadInput {
   const char* message;
 };
 
+void PrintTo(const BadInput& input, std::ostream* out) { *out << input.what; }
+
 class RegFileErrorTest : public testing::TestWithParam<BadInput> {};
 
 TEST_P(RegFileErrorTest, NamesTheLineAndLeavesOutputAlone) {

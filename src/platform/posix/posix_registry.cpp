@@ -8,6 +8,7 @@ namespace ost {
 PosixRegistry::PosixRegistry(std::string regFilePath) : path_(std::move(regFilePath)) {}
 
 long PosixRegistry::OpenKeyRead(RegistryRoot root, const std::string& path, RegistryKey* key) {
+  if (!key) return kRegInvalidParameter;
   RegDocument doc;
   lastError_.clear();
   switch (LoadRegFile(path_, &doc, &lastError_)) {

@@ -38,4 +38,9 @@ std::string GbkToUtf8(std::string_view gbk) { return Convert(gbk, "UTF-8", "GBK"
 
 std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "GBK", "UTF-8"); }
 
+// unixODBC and its drivers here speak UTF-8 already.
+std::string DbTextToUtf8(std::string_view dbText) { return std::string(dbText); }
+
+std::string Utf8ToDbText(std::string_view utf8) { return std::string(utf8); }
+
 }  // namespace ost

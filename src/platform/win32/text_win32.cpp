@@ -128,3 +128,12 @@ std::string Utf8ToGbk(std::string_view utf8) {
 }
 
 }  // namespace ost
+
+namespace ost {
+
+// The ODBC calls use the "A" forms, whose text is in the system code page.
+std::string DbTextToUtf8(std::string_view dbText) { return GbkToUtf8(dbText); }
+
+std::string Utf8ToDbText(std::string_view utf8) { return Utf8ToGbk(utf8); }
+
+}  // namespace ost
