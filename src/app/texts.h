@@ -34,6 +34,10 @@ inline constexpr char kNotice[] = "提示";
 inline constexpr char kDownloadStatusLine[] = "正在下载更新:%s ,共: %d KB,已下载: %d KB,%d%%";
 inline constexpr char kDownloadRowStatus[] = "正在下载文件:已下载: %d KB,%d%%";
 
+// Download results.
+inline constexpr char kCommunicationFailed[] = "与岚汐服务器通讯失败(%d)...";
+inline constexpr char kDownloadDataError[] = "数据下载错误...";
+
 // Check sequence.
 inline constexpr char kStep1[] = "1";
 inline constexpr char kStep2[] = "2";

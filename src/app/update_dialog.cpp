@@ -4,7 +4,6 @@
 
 #include "app/route_file.h"
 #include "app/texts.h"
-#include "app/update_hosts.h"
 
 namespace ost {
 
@@ -36,9 +35,9 @@ bool UpdateDialog::OnInitDialog() {
   closeOnClick = 1;
   currentRow = 0;
   failed = 0;
-  job.updateHost = PrimaryUpdateHost();
+  job.updateHost = config.primaryHost;
 
-  receiveBuffer = platform_.system->AllocateBuffer(kReceiveBufferSize);
+  receiveBuffer = platform_.system->AllocateBuffer(kReceiveBufferSize + 1);  // room for a terminator
   unpackBuffer = platform_.system->AllocateBuffer(kUnpackBufferSize);
   if (!receiveBuffer || !unpackBuffer) {
     SetStepStatus(text::kNoMemory, false);
@@ -83,6 +82,9 @@ bool UpdateDialog::Dispatch(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   switch (msg) {
     case WM_DOWNLOAD_PROGRESS:
       OnDownloadProgress(wParam, lParam);
+      return true;
+    case WM_DOWNLOAD_DONE:
+      OnDownloadDone(wParam, lParam);
       return true;
     default:
       return false;

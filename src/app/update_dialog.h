@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/update_hosts.h"
 #include "platform/platform.h"
 #include "ui/colour_list.h"
 
@@ -65,6 +66,9 @@ struct ServerConfig {
   std::string dbPassword;
   std::string serverIp = "127.0.0.1";
   int32_t sqlPort = 1433;
+  // The update hosts ("name" or "name:port").
+  std::string primaryHost = kPrimaryUpdateHost;
+  std::string secondaryHost = kSecondaryUpdateHost;
 };
 
 struct DatabaseFacts {
@@ -110,11 +114,13 @@ class UpdateDialog {
   bool OnSysCommand(uint32_t commandId);
   void OnStartClicked();
   void OnDownloadProgress(uintptr_t received, intptr_t flag);
+  void OnDownloadDone(uintptr_t result, intptr_t lParam);
   // Routes a posted message to its handler; false for a message not ours.
   bool Dispatch(uint32_t msg, uintptr_t wParam, intptr_t lParam);
 
   // Check sequence.
   int RunCheckSequence();
+  int RequestManifest();
   int LoadServerConfig();
   int OpenProductDatabase();
   void ReleaseProductDatabase();
@@ -168,6 +174,9 @@ class UpdateDialog {
 
  private:
   int StatementAllocationFailed();
+  // Starts the download worker on the job as it stands.
+  void StartDownloadWorker();
+  void DownloadFailedBeeps();
 
   Platform platform_;
   std::string programDir_;

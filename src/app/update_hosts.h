@@ -2,14 +2,15 @@
 // optionally followed by ":port").
 #pragma once
 
-#include <string>
 
 namespace ost {
 
 inline constexpr char kPrimaryUpdateHost[] = "update1.lanxi-ostra.com";
 inline constexpr char kSecondaryUpdateHost[] = "update2.lanxi-ostra.com";
 
-inline std::string PrimaryUpdateHost() { return kPrimaryUpdateHost; }
-inline std::string SecondaryUpdateHost() { return kSecondaryUpdateHost; }
+
+// Where the update host keeps the manifest and the packages.
+inline constexpr char kUpdatePath[] = "/ostra/update1/";
+inline constexpr char kManifestName[] = "server.txt";
 
 }  // namespace ost

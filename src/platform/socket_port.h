@@ -31,6 +31,8 @@ class SocketPort {
   virtual int64_t Send(SocketHandle s, const void* data, size_t size) = 0;
   // Bytes received, 0 when the peer closed, -1 on error or time-out.
   virtual int64_t Receive(SocketHandle s, void* data, size_t size) = 0;
+  // Like Receive, but the bytes stay queued for the next Receive.
+  virtual int64_t Peek(SocketHandle s, void* data, size_t size) = 0;
   virtual void Close(SocketHandle s) = 0;
 };
 

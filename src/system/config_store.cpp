@@ -118,6 +118,19 @@ std::vector<uint8_t> ScrambleConfigValue(std::string_view text, const ScrambleCh
   return stored;
 }
 
+namespace {
+
+// A host name fits its 64-byte field and is plain ASCII.
+bool UsableHost(const std::string& host) {
+  if (host.empty() || host.size() > kHostWidth - 1) return false;
+  for (char c : host) {
+    if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) >= 0x7F) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int UpdateDialog::LoadServerConfig() {
   RegistryStore store(*platform().registry);
   if (store.Open(RegistryRoot::kLocalMachine, kConfigKeyPath) != kRegSuccess) {
@@ -152,6 +165,17 @@ int UpdateDialog::LoadServerConfig() {
     config.serverIp = "127.0.0.1";
   }
   if (store.QueryDword("SQLPort", &config.sqlPort) != kRegSuccess) config.sqlPort = 1433;
+
+  // Optional: other update hosts than the built-in ones. The manifest comes from the
+  // primary one, so the download job follows it at once.
+  std::string host;
+  if (store.QueryString("UpdateHost", &host) == kRegSuccess && UsableHost(host)) {
+    config.primaryHost = host;
+    job.updateHost = host;
+  }
+  if (store.QueryString("UpdateHost2", &host) == kRegSuccess && UsableHost(host)) {
+    config.secondaryHost = host;
+  }
   store.Close();
   return 1;
 }

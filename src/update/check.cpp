@@ -1,6 +1,8 @@
 // The check that runs when the dialog opens: configuration, database, manifest.
 #include "app/texts.h"
 #include "app/update_dialog.h"
+#include "app/update_hosts.h"
+#include "net/http_getter.h"
 #include "util/text.h"
 
 namespace ost {
@@ -26,8 +28,29 @@ int UpdateDialog::RunCheckSequence() {
   if (!OpenProductDatabase()) return 0;
   SetCell(1, 2, Format(text::kDatabaseDesc, db.versionText.c_str(), db.webSiteId.c_str()));
   SetStepStatus(text::kDatabaseDone, true);
-  // The manifest step follows once the download exists.
-  return 0;
+
+  currentRow = 2;
+  InsertRow(2, text::kStep3);
+  SetCell(2, 1, text::kManifestItem);
+  SetCell(2, 3, text::kManifestRunning);
+  RequestManifest();
+  return 1;
+}
+
+int UpdateDialog::RequestManifest() {
+  job.targetPath = kManifestName;
+  job.requestPath = std::string(kUpdatePath) + job.targetPath;
+  job.receivedLength = 0;
+  job.expectedLength = 0;
+  job.downloadKind = 0;
+  progressPercent = 0;
+  StartDownloadWorker();
+  return 1;
+}
+
+void UpdateDialog::StartDownloadWorker() {
+  HttpContext context{&job, platform().sockets, &run.redirectCount};
+  job.downloadThread = platform().system->StartThread([context] { DownloadWorker(context); });
 }
 
 }  // namespace ost

@@ -127,6 +127,7 @@ class FakeSockets : public SocketPort {
   bool Connect(SocketHandle, uint32_t, uint16_t, uint32_t) override { return false; }
   int64_t Send(SocketHandle, const void*, size_t) override { return -1; }
   int64_t Receive(SocketHandle, void*, size_t) override { return -1; }
+  int64_t Peek(SocketHandle, void*, size_t) override { return -1; }
   void Close(SocketHandle) override {}
 
   bool startupWorks = true;

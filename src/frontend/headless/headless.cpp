@@ -1,6 +1,7 @@
 #include "frontend/headless/headless.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -187,6 +188,12 @@ int RunHeadless(const HeadlessOptions& options) {
                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
           << '\n';
       if (!out) std::fprintf(stderr, "cannot write %s\n", options.snapshotFile.c_str());
+    }
+    if (system.LiveThreads() > 0) {
+      // A download still runs into the dialog's buffer. Nobody waits for it: the
+      // process ends here, as it does on Windows when the dialog ends.
+      std::fflush(nullptr);
+      std::_Exit(finished ? 0 : 1);
     }
   });
   if (status != 0) return 1;

@@ -91,6 +91,14 @@ int64_t PosixSockets::Receive(SocketHandle s, void* data, size_t size) {
   return n;
 }
 
+int64_t PosixSockets::Peek(SocketHandle s, void* data, size_t size) {
+  ssize_t n;
+  do {
+    n = ::recv(Fd(s), data, size, MSG_PEEK);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
 void PosixSockets::Close(SocketHandle s) { ::close(Fd(s)); }
 
 }  // namespace ost

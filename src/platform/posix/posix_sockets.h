@@ -16,6 +16,7 @@ class PosixSockets : public SocketPort {
   bool Connect(SocketHandle s, uint32_t address, uint16_t port, uint32_t waitMilliseconds) override;
   int64_t Send(SocketHandle s, const void* data, size_t size) override;
   int64_t Receive(SocketHandle s, void* data, size_t size) override;
+  int64_t Peek(SocketHandle s, void* data, size_t size) override;
   void Close(SocketHandle s) override;
 };
 

@@ -1,0 +1,257 @@
+#include "net/http_getter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace ost {
+namespace {
+
+constexpr char kRequestFormat[] =
+    "GET %s HTTP/1.0\r\n"
+    "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/vnd.ms-excel, "
+    "application/msword, application/x-shockwave-flash, */*\r\n"
+    "Host: %s\r\n"
+    "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"
+    "Connection: close\r\n"
+    "\r\n";
+
+// Size of one look at the socket while reading a header block.
+constexpr size_t kPeekSize = 2048;
+// Largest single receive of the body.
+constexpr size_t kBodyBlock = 256 * 1024;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A standard integer conversion (leading blanks and a sign, stops at a non-digit),
+// saturating instead of overflowing.
+int64_t ReadInteger(const char* text) {
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  int64_t value = 0;
+  for (; IsDigit(*text); ++text) value = std::min<int64_t>(value * 10 + (*text - '0'), INT64_C(1) << 40);
+  return negative ? -value : value;
+}
+
+class Download {
+ public:
+  Download(const HttpContext& context, SocketHandle socket)
+      : context_(context), job_(*context.job), socket_(socket) {}
+
+  void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+    job_.notifyWindow->Post(msg, wParam, lParam);
+  }
+  void Fail(int32_t code) {
+    if (socket_ != kInvalidSocket) context_.sockets->Close(socket_);
+    socket_ = kInvalidSocket;
+    Post(WM_DOWNLOAD_DONE, static_cast<uintptr_t>(code), 0);
+  }
+  void CloseSocket() {
+    if (socket_ != kInvalidSocket) context_.sockets->Close(socket_);
+    socket_ = kInvalidSocket;
+  }
+
+  // Reads one header block into the header area from byte 0. The block ends at an
+  // LF that lies less than 5 bytes after the previous one (the first counts from
+  // byte 0), or where the connection ends; a zero byte marks its end. Bytes are
+  // only taken from the socket up to the block's end, so the body stays unread.
+  // False when the block does not fit the header area.
+  bool ReadHeaderBlock() {
+    char* header = reinterpret_cast<char*>(job_.receiveBuffer);
+    size_t length = 0;
+    size_t lastLineEnd = 0;
+    for (;;) {
+      if (length >= kHeaderAreaSize - 1) return false;
+      size_t want = std::min(kPeekSize, kHeaderAreaSize - 1 - length);
+      int64_t seen = context_.sockets->Peek(socket_, header + length, want);
+      if (seen <= 0) {
+        header[length] = '\0';
+        return true;
+      }
+      size_t take = static_cast<size_t>(seen);
+      bool complete = false;
+      for (size_t i = 0; i < take; ++i) {
+        size_t at = length + i;
+        if (header[at] != '\n') continue;
+        if (at - lastLineEnd < 5) {
+          take = i + 1;
+          complete = true;
+          break;
+        }
+        lastLineEnd = at;
+      }
+      if (!ConsumeExactly(header + length, take)) {
+        header[length] = '\0';
+        return true;
+      }
+      length += take;
+      if (complete) {
+        header[length - 1] = '\0';  // over the final LF
+        return true;
+      }
+    }
+  }
+
+  // Takes `size` bytes that a look has already shown.
+  bool ConsumeExactly(char* into, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+      int64_t n = context_.sockets->Receive(socket_, into + got, size - got);
+      if (n <= 0) return false;
+      got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  // The body, block by block, never past the announced length. Progress messages
+  // as a byte-by-byte reader would post them: every multiple of 512 below the
+  // length, and the length itself.
+  void ReadBody(int32_t expected) {
+    const bool reportBlocks = job_.downloadKind > 2;
+    int32_t received = 0;
+    while (received < expected) {
+      size_t want = std::min<size_t>(kBodyBlock, static_cast<size_t>(expected - received));
+      int64_t n = context_.sockets->Receive(socket_, job_.receiveBuffer + received, want);
+      if (n <= 0) break;
+      int32_t before = received;
+      received += static_cast<int32_t>(n);
+      job_.receivedLength.store(received);
+      if (!reportBlocks) continue;
+      for (int32_t mark = (before / kProgressStep + 1) * kProgressStep; mark <= received && mark < expected;
+           mark += kProgressStep) {
+        Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(mark), 1);
+      }
+      if (received == expected) Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(received), 1);
+    }
+  }
+
+  SocketHandle socket() const { return socket_; }
+
+ private:
+  const HttpContext& context_;
+  DownloadJob& job_;
+  SocketHandle socket_;
+};
+
+}  // namespace
+
+const char* FindNoCase(const char* text, size_t length, const char* pattern) {
+  size_t patternLength = std::strlen(pattern);
+  if (patternLength > length) return nullptr;
+  auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+  for (size_t at = 0; at + patternLength <= length; ++at) {
+    size_t i = 0;
+    while (i < patternLength && upper(text[at + i]) == upper(pattern[i])) ++i;
+    if (i == patternLength) return text + at;
+  }
+  return nullptr;
+}
+
+void SplitHostPort(const std::string& hostPort, std::string* host, uint16_t* port) {
+  size_t colon = hostPort.find(':');
+  *host = hostPort.substr(0, colon);
+  *port = 80;
+  if (colon == std::string::npos) return;
+  int64_t value = ReadInteger(hostPort.c_str() + colon + 1);
+  if (value > 0 && value <= 65535) *port = static_cast<uint16_t>(value);
+}
+
+void DownloadWorker(const HttpContext& context) {
+  std::string host;
+  uint16_t port = 80;
+  SplitHostPort(context.job->updateHost, &host, &port);
+  HttpGet(context, host, context.job->requestPath, port);
+}
+
+void HttpGet(const HttpContext& context, const std::string& host, const std::string& path,
+             uint16_t port) {
+  DownloadJob& job = *context.job;
+  SocketPort& sockets = *context.sockets;
+  job.expectedLength = 0;
+  job.receivedLength = 0;
+
+  SocketHandle socket = sockets.CreateTcp();
+  if (socket == kInvalidSocket) {
+    job.notifyWindow->Post(WM_DOWNLOAD_DONE, kSocketFailed, 0);
+    return;
+  }
+  Download download(context, socket);
+  uint32_t address = 0;
+  if (!sockets.ResolveIpv4(host, &address)) return download.Fail(kResolveFailed);
+  if (!sockets.SetSendTimeout(socket, kSendTimeoutMs)) return download.Fail(kSendTimeoutFailed);
+  if (!sockets.SetReceiveTimeout(socket, kReceiveTimeoutMs)) {
+    return download.Fail(kReceiveTimeoutFailed);
+  }
+  if (!sockets.SetNonBlocking(socket, true)) return download.Fail(kNonBlockingFailed);
+  if (!sockets.Connect(socket, address, port, kConnectWaitMs)) return download.Fail(kConnectFailed);
+  if (!sockets.SetNonBlocking(socket, false)) return download.Fail(kBlockingFailed);
+
+  char* buffer = reinterpret_cast<char*>(job.receiveBuffer);
+  int requestLength = std::snprintf(buffer + kRequestOffset, kReceiveBufferSize - kRequestOffset,
+                                    kRequestFormat, path.c_str(), host.c_str());
+  sockets.Send(socket, buffer + kRequestOffset, static_cast<size_t>(std::max(requestLength, 0)));
+
+  std::memset(buffer, 0, kHeaderAreaSize);
+  int64_t status = 0;
+  for (;;) {
+    if (!download.ReadHeaderBlock()) return download.Fail(kHeaderTooLong);
+    status = ReadInteger(buffer + 9);
+    if (status != 100) break;
+  }
+  size_t headerLength = std::strlen(buffer);
+
+  if (status != 200) {
+    download.CloseSocket();
+    auto failRedirect = [&] { job.notifyWindow->Post(WM_DOWNLOAD_DONE, kBadStatus, 0); };
+    if (++*context.redirectCount >= kRedirectLimit) return failRedirect();
+    const char* location = FindNoCase(buffer, headerLength, "Location");
+    if (!location) return failRedirect();
+    const char* valueStart = location + 8;
+    const char* end = buffer + headerLength;
+    const char* scheme = FindNoCase(valueStart, static_cast<size_t>(end - valueStart), "http://");
+    if (!scheme) return failRedirect();
+    const char* hostStart = scheme + 7;
+    const char* slash = std::find(hostStart, end, '/');
+    if (slash == end) return failRedirect();
+    std::string newHost(hostStart, slash);
+    uint16_t newPort = 80;
+    size_t colon = newHost.find(':');
+    if (colon != std::string::npos) {
+      int64_t value = ReadInteger(newHost.c_str() + colon + 1);
+      newPort = static_cast<uint16_t>(value);
+      newHost.resize(colon);
+    }
+    const char* pathEnd = slash;
+    while (pathEnd < end && *pathEnd != '\r' && *pathEnd != '\n' && *pathEnd != ' ') ++pathEnd;
+    return HttpGet(context, newHost, std::string(slash, pathEnd), newPort);
+  }
+
+  const char* label = FindNoCase(buffer, headerLength, "Content-Length:");
+  if (!label) return download.Fail(kNoContentLength);
+  const char* digits = label + 15;
+  while (*digits && !IsDigit(*digits)) ++digits;
+  int64_t length = ReadInteger(digits);
+  // A sign right before the digits still counts: "-5" is not a length of 5.
+  if (digits > label + 15 && digits[-1] == '-') length = -length;
+  if (length > INT32_MAX) length = INT32_MAX;
+  job.expectedLength = static_cast<int32_t>(length);
+  // Nothing beyond the receive buffer may be written.
+  if (length <= 0 || length > static_cast<int64_t>(kReceiveBufferSize)) {
+    return download.Fail(kBadContentLength);
+  }
+
+  job.notifyWindow->Post(WM_DOWNLOAD_PROGRESS, 0, 0);
+  job.receivedLength = 0;
+  download.ReadBody(static_cast<int32_t>(length));
+  download.CloseSocket();
+  // The body reads as a zero-filled buffer would show it: zeros where nothing came,
+  // and a terminator after the announced length. Bytes past it are never read, so
+  // they need no second pass.
+  int32_t received = job.receivedLength.load();
+  std::memset(job.receiveBuffer + received, 0, static_cast<size_t>(length - received) + 1);
+  job.notifyWindow->Post(WM_DOWNLOAD_DONE, kDownloadOk, 0);
+}
+
+}  // namespace ost
