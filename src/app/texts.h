@@ -76,6 +76,52 @@ inline constexpr char kVersionTooLowText[] =
     "任何问题，请联系岚汐技术服务人员。\r\n"
     "点击确定，退出升级程序...";
 
+// Manifest.
+inline constexpr char kManifestDone[] = "查询岚汐完成";
+inline constexpr char kVersionUpgrade[] = "版本:%.2f -> %.2f 需要升级!";
+inline constexpr char kVersionLatest[] = "最新版本:%.2f";
+inline constexpr char kNothingStep[] = "--";
+inline constexpr char kCheckResult[] = "检测结果:";
+inline constexpr char kNothingToUpdate[] = "没有新服务程序需要更新!";
+
+// Plan and confirmation.
+inline constexpr char kHeaderStep[] = "※";
+inline constexpr char kHeaderItem[] = "※检测结果※";
+inline constexpr char kHeaderDesc[] = "※需要更新如下系统服务※";
+inline constexpr char kHeaderStatus[] = "查询服务，耐心等待...";
+inline constexpr char kOstraScriptItem[] = "Ostra 版本升级";
+inline constexpr char kOstraScriptDesc[] = "更新数据库到:%.2f版";
+inline constexpr char kVelinScriptItem[] = "Velin 版本升级";
+inline constexpr char kVelinScriptDesc[] = "更新数据库到:%.1f版";
+inline constexpr char kServiceRunning[] = "该服务正在运行";
+inline constexpr char kServiceStoppedNow[] = "目前为停止状态";
+inline constexpr char kDetailDownloads[] = "+%u个下载";
+inline constexpr char kSummarySeconds[] = "◎共需进行 %d 项更新%s,预计所需时间 %d 秒。";
+inline constexpr char kSummaryMinutes[] = "◎共需进行 %d 项更新%s,预计所需时间 %d 分 %d 秒。";
+inline constexpr char kConfirmCaption[] = "确认提示";
+inline constexpr char kConfirmNoticeBar[] = "━━━━━━━※特※别※提※示※━━━━━━━━";
+inline constexpr char kConfirmOstraUpgrade[] = "*需要升级 Ostra 版本：从 %.2f 到 %.2f";
+inline constexpr char kConfirmNotifyClients[] = "*强烈建议升级之前，通过【系统信使】发出通知:暂停操作";
+inline constexpr char kConfirmCloseClients[] = "*让所有 Ostra 客户端关闭！";
+inline constexpr char kConfirmWait[] = "*等待约10分钟的升级完成后再登入系统。";
+inline constexpr char kConfirmRule[] = "━━━━━━━━━━━━━━━━━━━━━━━━";
+inline constexpr char kConfirmQuestion[] = "现在立即开始更新系统吗？请确认！";
+inline constexpr char kConfirmNoOstraUpgrade[] = "本次更新没有 Ostra 版本升级，不影响客户端操作";
+inline constexpr char kConfirmWebStops[] = "由于要升级网站平台，网站服务会有短暂的停止";
+inline constexpr char kStoppingService[] = "正在停止服务...";
+inline constexpr char kServiceStopOk[] = "停止服务 ok";
+inline constexpr char kServiceStopFailed[] = "停止服务失败";
+
+// Downloads and their application.
+inline constexpr char kUpdateComplete[] = "★ Ostra 服务器系统升级更新完毕!";
+inline constexpr char kUnpackFailed[] = "文件解压错误，异常终止！";
+inline constexpr char kWriteFailed[] = "写文件错误，异常终止！";
+inline constexpr char kUpdatedStarting[] = "更新完成,启动服务...";
+inline constexpr char kUpdatedStaysStopped[] = "更新完成,服务保持停止状态。";
+inline constexpr char kUpdatedStarted[] = "更新完成,服务已启动。";
+inline constexpr char kUpdatedStartFailed[] = "更新完成,启动服务...失败！";
+inline constexpr char kScriptDone[] = "升级完成。B:%d/E:%d";
+
 // Configuration store.
 inline constexpr char kRegistryReadFailed[] = "注册表读取失败！";
 

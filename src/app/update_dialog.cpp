@@ -38,7 +38,7 @@ bool UpdateDialog::OnInitDialog() {
   job.updateHost = config.primaryHost;
 
   receiveBuffer = platform_.system->AllocateBuffer(kReceiveBufferSize + 1);  // room for a terminator
-  unpackBuffer = platform_.system->AllocateBuffer(kUnpackBufferSize);
+  unpackBuffer = platform_.system->AllocateBuffer(kUnpackBufferSize + 1);
   if (!receiveBuffer || !unpackBuffer) {
     SetStepStatus(text::kNoMemory, false);
     // The list has no row yet, so the status line carries the news.

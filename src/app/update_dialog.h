@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/update_hosts.h"
@@ -97,6 +98,7 @@ struct RunFlags {
 };
 
 enum class ButtonState { kChecking, kPlanOffered, kUpdating, kFinished };
+enum class WriteOutcome { kWritten, kNotOpened, kFailed };
 
 class UpdateDialog {
  public:
@@ -121,6 +123,17 @@ class UpdateDialog {
   // Check sequence.
   int RunCheckSequence();
   int RequestManifest();
+
+  // Manifest, plan and the download chain.
+  void EvaluateManifest();
+  int CompareDetailFile(std::string_view line);
+  void BuildPlan();
+  std::string ConfirmationText() const;
+  static std::string InstallFolderOf(const std::string& binaryPath);
+  void StartNextDownload();
+  bool ApplyEntryPackage();
+  bool ApplyDetailFile();
+  bool RunSqlScript();
   int LoadServerConfig();
   int OpenProductDatabase();
   void ReleaseProductDatabase();
@@ -138,6 +151,7 @@ class UpdateDialog {
 
   void SetButtonState(ButtonState state);
   void Beep(uint32_t hertz, uint32_t milliseconds) { platform_.system->Beep(hertz, milliseconds); }
+  void FinishedBeeps();
 
   const Platform& platform() const { return platform_; }
   const std::string& programDir() const { return programDir_; }
@@ -171,12 +185,15 @@ class UpdateDialog {
   ColourList progressList;
   int32_t routeChoice = 0;
   int32_t currentRow = 0;
+  int32_t headerRow = -1;  // the plan's header row, once the plan is built
 
  private:
   int StatementAllocationFailed();
   // Starts the download worker on the job as it stands.
   void StartDownloadWorker();
   void DownloadFailedBeeps();
+  bool UnpackPackage(size_t* unpacked);
+  WriteOutcome WriteUnpacked(const std::string& path, size_t size);
 
   Platform platform_;
   std::string programDir_;

@@ -63,6 +63,22 @@ int32_t VersionNumber(const char* text, int scale) {
 
 }  // namespace
 
+ExecResult ExecuteRawStatement(void* connection, const char* sql) {
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  if (!connection ||
+      SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(connection), &statement) != SQL_SUCCESS) {
+    return ExecResult::kNoHandle;
+  }
+  SQLRETURN result =
+      SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS);
+  SQLFreeHandle(SQL_HANDLE_STMT, statement);
+  return Succeeded(result) ? ExecResult::kSucceeded : ExecResult::kFailed;
+}
+
+ExecResult ExecuteStatement(void* connection, const std::string& utf8Sql) {
+  return ExecuteRawStatement(connection, Utf8ToDbText(utf8Sql).c_str());
+}
+
 int32_t OstraVersionNumber(const std::string& text) { return VersionNumber(text.c_str(), 100); }
 int32_t VelinVersionNumber(const std::string& text) { return VersionNumber(text.c_str(), 10); }
 

@@ -2,6 +2,7 @@
 // for what was downloaded.
 #include "app/texts.h"
 #include "app/update_dialog.h"
+#include "update/catalogue.h"
 #include "util/text.h"
 
 namespace ost {
@@ -28,7 +29,30 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
     run.updateRunning = 0;
     return;
   }
-  // What was downloaded is evaluated or applied by its own completion.
+  bool applied = false;
+  switch (job.downloadKind) {
+    case 0:
+      EvaluateManifest();
+      return;
+    case 1:
+    case 2:
+      applied = RunSqlScript();
+      ++currentRow;
+      break;
+    case kDetailFileKind:
+      applied = job.receivedLength.load() > 0 && ApplyDetailFile();
+      break;
+    default:
+      if (job.downloadKind < 3 || job.downloadKind > 8) return;
+      applied = job.receivedLength.load() > 0 && ApplyEntryPackage();
+      ++currentRow;
+      break;
+  }
+  if (applied) {
+    StartNextDownload();
+  } else {
+    run.updateRunning = 0;
+  }
 }
 
 }  // namespace ost

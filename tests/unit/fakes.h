@@ -90,6 +90,8 @@ class FakeFiles : public FilePort {
 
   std::map<std::string, std::string> files;
   std::vector<std::string> opened;  // every path asked for, in order
+  std::vector<std::string> unwritableFolders;  // CreateTruncate fails below these
+  long long diskSpace = -1;  // bytes a write may still add; -1: no limit
 };
 
 class FakeSystem : public SystemPort {
@@ -133,11 +135,51 @@ class FakeSockets : public SocketPort {
   bool startupWorks = true;
 };
 
+// Services by name; pending states settle after a number of polls.
+class FakeServices : public ServicesPort {
+ public:
+  struct Service {
+    int32_t state = 4;
+    std::string binaryPath;
+    int pendingPolls = 0;  // queries that still report the pending state
+    bool refuseStart = false;
+    bool refuseStop = false;
+    bool startEndsStopped = false;
+  };
+
+  ServiceHandle OpenManager(ManagerAccess) override {
+    if (!managerWorks) return 0;
+    ++opened;
+    return 1;
+  }
+  ServiceHandle OpenServiceNamed(ServiceHandle, const std::string& name, ServiceAccess) override;
+  bool QueryState(ServiceHandle service, int32_t* state) override;
+  bool Start(ServiceHandle service) override;
+  bool Stop(ServiceHandle service, int32_t* state) override;
+  bool QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) override;
+  void Close(ServiceHandle) override { ++closed; }
+
+  std::map<std::string, Service> services;
+  std::vector<std::string> calls;  // "start X", "stop X"
+  bool managerWorks = true;
+  int opened = 0;
+  int closed = 0;
+
+ private:
+  std::vector<std::string> handles_;
+};
+
 // Every port wired up, and the dialog made on demand.
 struct Harness {
   Harness();
   UpdateDialog& MakeDialog();  // construction only
   UpdateDialog& OpenDialog();  // construction and initialisation
+
+  // The state right after a successful check: buffers, rows 0 to 2, the manifest row
+  // current.
+  UpdateDialog& CheckedDialog();
+  // Hands body to the dialog as a finished download.
+  void Deliver(const std::string& body);
 
   // Stores the configuration as the product's setup does.
   void WriteConfig(const std::string& dsn, const std::string& password, const std::string& user);
@@ -149,6 +191,7 @@ struct Harness {
   FakeRegistry registry;
   FakeFiles files;
   FakeSystem system;
+  FakeServices services;
   Platform platform;
   std::unique_ptr<UpdateDialog> dialog;
 };

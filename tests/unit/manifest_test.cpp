@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include "app/texts.h"
+#include "unit/fakes.h"
+#include "util/md5.h"
+#include "util/text.h"
+
+namespace ost {
+namespace {
+
+using testing::Harness;
+
+// A manifest as the update host publishes it (LF line ends unless given).
+std::string Manifest(const std::string& versions, const std::vector<std::string>& rows,
+                     const std::string& tail = "--END--\n") {
+  std::string text = versions + "\n--BEGIN--\n";
+  for (const std::string& row : rows) text += row + "\n";
+  return text + tail;
+}
+
+class ManifestTest : public ::testing::Test {
+ protected:
+  ManifestTest() : dialog(h.CheckedDialog()) {
+    // Every component installed at update 10, services running in C:\OSTRA.
+    for (auto& entry : dialog.serviceTable) entry.installedVersion = 10;
+    for (const char* name : {"CSOstraServer", "CSOstraAgent", "CSOstraMessage", "CSTuyoMess", "W3SVC"}) {
+      h.services.services[name].binaryPath = std::string("C:\\OSTRA\\") + name + ".exe";
+    }
+  }
+
+  std::string Cell(int row, int column) { return h.list.GetItemText(row, column); }
+  const ServiceEntry& Entry(int i) { return dialog.serviceTable[static_cast<size_t>(i)]; }
+
+  Harness h;
+  UpdateDialog& dialog;
+};
+
+TEST_F(ManifestTest, NothingNewerOffersTheCloseButton) {
+  h.Deliver(Manifest("3.80 7.0", {"10\tServer\tv10\tsame", "9\tAgent\tv9\tolder"}));
+  EXPECT_EQ(Cell(2, 3), "查询岚汐完成");
+  EXPECT_EQ(dialog.progressList.Record(2)->textColor, kDoneGreen);
+  EXPECT_EQ(Cell(2, 2), "最新版本:3.80");
+  ASSERT_EQ(dialog.RowCount(), 4);
+  EXPECT_EQ(Cell(3, 0), "--");
+  EXPECT_EQ(Cell(3, 1), "检测结果:");
+  EXPECT_EQ(Cell(3, 2), "没有新服务程序需要更新!");
+  EXPECT_EQ(dialog.progressList.Record(3)->textColor, kAlertRed);
+  EXPECT_EQ(h.controls.buttonText(), "□□ 点击关闭 □□");
+  EXPECT_TRUE(h.controls.buttonEnabled());
+  EXPECT_EQ(dialog.closeOnClick, 1);
+  using B = std::vector<std::pair<uint32_t, uint32_t>>;
+  EXPECT_EQ(h.system.beeps, (B{{462, 300}, {494, 300}, {530, 300}}));
+  EXPECT_EQ(Entry(0).needsUpdate, 0);
+  EXPECT_EQ(Entry(0).availableVersion, 10);
+  EXPECT_EQ(Entry(1).availableVersion, 9);
+  EXPECT_EQ(dialog.versions.availableVelinVersion, 70);
+}
+
+TEST_F(ManifestTest, NewerRowFillsItsEntryAndOffersAPlan) {
+  h.Deliver(Manifest("3.80 7.0", {"10", Utf8ToGbk("12\tAgent\tv1.2\t新的代理服务")}));
+  const ServiceEntry& agent = Entry(1);
+  EXPECT_EQ(agent.needsUpdate, 1);
+  EXPECT_EQ(agent.kind, 3);
+  EXPECT_EQ(agent.displayName, "Ostra 代理服务");
+  EXPECT_EQ(agent.fileName, "CSOstraAgent.exe");
+  EXPECT_EQ(agent.serviceName, "CSOstraAgent");
+  EXPECT_EQ(agent.versionLabel, "v1.2");
+  EXPECT_EQ(agent.description, "新的代理服务");
+  EXPECT_EQ(agent.installDir, "C:\\OSTRA");
+  EXPECT_EQ(dialog.updateFound, 1);
+  EXPECT_EQ(dialog.closeOnClick, 0);
+  ASSERT_EQ(dialog.RowCount(), 5);
+  EXPECT_EQ(Cell(3, 1), "※检测结果※");
+  EXPECT_EQ(Cell(4, 0), "4");
+  EXPECT_EQ(Cell(4, 1), "Ostra 代理服务");
+  EXPECT_EQ(dialog.GetRowTag(4), 10001);
+  EXPECT_TRUE(h.controls.buttonEnabled());
+  EXPECT_EQ(h.controls.buttonText(), "◆ 开始升级服务器...");
+  EXPECT_TRUE(h.system.beeps.empty());
+}
+
+TEST_F(ManifestTest, OnlyStrictlyGreaterVersionsAreNewer) {
+  h.Deliver(Manifest("3.80 7.0", {"10\tServer\tv\td", "", "11\tVelin\tv\td"}));
+  EXPECT_EQ(Entry(0).needsUpdate, 0);
+  EXPECT_EQ(Entry(1).availableVersion, 0);  // an empty line uses up its index
+  EXPECT_EQ(Entry(2).needsUpdate, 1);
+  EXPECT_EQ(dialog.velinEntry, 2);
+  EXPECT_EQ(Entry(2).installDir, "D:\\wwwroot\\cgi-bin");
+}
+
+TEST_F(ManifestTest, AtMostSixRowsEvenWithoutEnd) {
+  std::vector<std::string> rows(6, "10");
+  rows.push_back("99\tServer\tv\tseventh");
+  h.Deliver(Manifest("3.80 7.0", rows, ""));
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(Entry(i).needsUpdate, 0);
+  EXPECT_EQ(Cell(3, 2), "没有新服务程序需要更新!");
+
+  Harness h2;
+  UpdateDialog& d2 = h2.CheckedDialog();
+  h2.services.services["CSOstraServer"].binaryPath = "C:\\OSTRA\\CSOstraServer.exe";
+  h2.Deliver("3.80 7.0\n--BEGIN--\n5\tServer\tv\tlast line without end");
+  EXPECT_EQ(d2.serviceTable[0].needsUpdate, 1);
+  EXPECT_EQ(d2.serviceTable[0].description, "");  // no line feed after it
+}
+
+TEST_F(ManifestTest, ABrokenRowEndsTheScan) {
+  h.Deliver(Manifest("3.80 7.0", {"11\tNoSuchKey\tv\td", "12\tAgent\tv\td"}));
+  EXPECT_EQ(dialog.updateFound, 1);
+  EXPECT_EQ(Entry(0).kind, 0);
+  EXPECT_EQ(Entry(0).needsUpdate, 0);  // marked, then dropped by the plan: no service
+  EXPECT_EQ(Entry(1).needsUpdate, 0);
+  EXPECT_EQ(Entry(1).availableVersion, 0);  // not even read
+  // The marked entry has no service to ask, so no plan row: nothing to update.
+  EXPECT_EQ(Cell(4, 2), "没有新服务程序需要更新!");
+}
+
+TEST_F(ManifestTest, RowWithoutLabelTabKeepsItsIdentity) {
+  h.Deliver(Manifest("3.80 7.0", {"11\tServer\tlabel-without-third-tab", "12\tAgent\tv\td"}));
+  EXPECT_EQ(Entry(0).needsUpdate, 1);
+  EXPECT_EQ(Entry(0).kind, 5);
+  EXPECT_EQ(Entry(0).versionLabel, "");
+  EXPECT_EQ(Entry(1).needsUpdate, 0);
+
+  Harness h2;
+  UpdateDialog& d2 = h2.CheckedDialog();
+  h2.Deliver(Manifest("3.80 7.0", {"11\tServer", "12\tAgent\tv\td"}));
+  EXPECT_EQ(d2.updateFound, 1);
+  EXPECT_EQ(d2.serviceTable[0].kind, 0);  // no second TAB: the key is not read
+  EXPECT_EQ(d2.serviceTable[1].availableVersion, 0);
+}
+
+TEST_F(ManifestTest, FieldsAreBoundedAndDecoded) {
+  // GBK text: 200 double-byte characters make 400 bytes, cut to 127 characters.
+  std::string gbkDescription;
+  for (int i = 0; i < 200; ++i) gbkDescription += "\xd6\xd0";  // 中
+  std::string label(40, 'L');
+  h.Deliver(Manifest("3.80 7.0", {"11\tServer\t" + label + "\t" + gbkDescription}));
+  EXPECT_EQ(Entry(0).versionLabel, std::string(31, 'L'));
+  std::string expected;
+  for (int i = 0; i < 127; ++i) expected += "中";
+  EXPECT_EQ(Entry(0).description, expected);
+}
+
+TEST_F(ManifestTest, NewerDatabaseVersionPlansItsScripts) {
+  h.Deliver(Manifest("3.82 7.0", {"10"}));
+  EXPECT_EQ(Cell(2, 2), "版本:3.80 -> 3.82 需要升级!");
+  ASSERT_EQ(dialog.RowCount(), 6);
+  EXPECT_EQ(Cell(4, 1), "Ostra 版本升级");
+  EXPECT_EQ(Cell(4, 2), "更新数据库到:3.81版");
+  EXPECT_EQ(dialog.GetRowTag(5), 382);
+  EXPECT_EQ(dialog.progressList.Record(5)->textColor, kScriptBlue);
+}
+
+TEST_F(ManifestTest, NewerWebVersionAloneStartsNothing) {
+  h.Deliver(Manifest("3.80 7.2", {"10"}));
+  EXPECT_EQ(dialog.versions.availableVelinVersion, 72);
+  EXPECT_EQ(Cell(3, 2), "没有新服务程序需要更新!");
+}
+
+TEST_F(ManifestTest, WithoutBeginNothingIsWritten) {
+  h.list.SetItemText(2, 3, "开始查询...");
+  dialog.run.updateRunning = 1;
+  h.Deliver("3.80 7.0\nno markers here\n");
+  EXPECT_EQ(Cell(2, 3), "开始查询...");
+  EXPECT_EQ(dialog.RowCount(), 3);
+  EXPECT_EQ(dialog.run.updateRunning, 0);
+  EXPECT_FALSE(h.controls.buttonEnabled());
+
+  // Only the first number: the second is searched behind it and the markers are lost.
+  h.Deliver("3.80\n--BEGIN--\n11\tServer\tv\td\n--END--\n");
+  EXPECT_EQ(dialog.RowCount(), 3);
+}
+
+TEST_F(ManifestTest, DetailFilesThatDifferAreQueued) {
+  const std::string same = "same content";
+  const std::string local = "old content";
+  char sameDigest[33];
+  Md5Hex(same.data(), same.size(), sameDigest);
+  std::string upper(sameDigest);
+  for (char& c : upper) c = static_cast<char>(std::toupper(c));
+  h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = same;
+  h.files.files["D:\\wwwroot\\cgi-bin\\b.htm"] = local;
+  std::string tail = "--END--\n--FILE DETAIL--\r\n"
+                     "a.htm.zip+12=" + upper + "\r\n"
+                     "b.htm.zip+11=" + std::string(sameDigest) + "\r\n"
+                     "missing.htm.zip+5=" + std::string(sameDigest) + "\r\n"
+                     "--FILE DETAIL END--\n";
+  h.Deliver(Manifest("3.80 7.0", {"11\tServer\tv\td"}, tail));
+  EXPECT_EQ(dialog.detailFiles, (std::vector<std::string>{"b.htm"}));
+  EXPECT_NE(h.controls.statusText().find("+1个下载"), std::string::npos);
+}
+
+TEST_F(ManifestTest, DetailBlockNeedsItsEndAndStopsAtAShortLine) {
+  h.files.files["D:\\wwwroot\\cgi-bin\\b.htm"] = "x";
+  const std::string line = "b.htm.zip+1=" + std::string(32, '0') + "\n";
+  h.Deliver(Manifest("3.80 7.0", {"10"}, "--END--\n--FILE DETAIL--\n" + line));
+  EXPECT_TRUE(dialog.detailFiles.empty());
+
+  Harness h2;
+  UpdateDialog& d2 = h2.CheckedDialog();
+  h2.files.files["D:\\wwwroot\\cgi-bin\\b.htm"] = "x";
+  h2.Deliver(Manifest("3.80 7.0", {"10"},
+                      "--END--\n--FILE DETAIL--\nshort\n" + line + "--FILE DETAIL END--\n"));
+  EXPECT_TRUE(d2.detailFiles.empty());
+}
+
+TEST(CompareDetailFile, ResultCodes) {
+  Harness h;
+  UpdateDialog& d = h.CheckedDialog();
+  const std::string digest(32, 'a');
+  EXPECT_EQ(d.CompareDetailFile("a.zip+1=x"), -1);
+  EXPECT_EQ(d.CompareDetailFile(std::string(256, 'a')), -1);
+  EXPECT_EQ(d.CompareDetailFile("name.htm.zip=" + digest), -2);
+  EXPECT_EQ(d.CompareDetailFile("name.htm+12=" + digest), -3);
+  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12 " + digest), -4);
+  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12=" + digest), -5);
+  EXPECT_EQ(d.CompareDetailFile("..\\..\\boot.ini.zip+12=" + digest), -6);
+  EXPECT_EQ(d.CompareDetailFile("C:boot.ini.zip+12=" + digest), -6);
+  EXPECT_EQ(d.CompareDetailFile("sub/x.htm.zip+12=" + digest), -6);
+  h.files.files["D:\\wwwroot\\cgi-bin\\name.htm"] = "";
+  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427e"), 0);
+  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427"), 12);  // 31 digits
+  EXPECT_EQ(d.detailFiles, (std::vector<std::string>{"name.htm"}));
+}
+
+}  // namespace
+}  // namespace ost

@@ -1,0 +1,101 @@
+#include "system/service_controller.h"
+
+#include <gtest/gtest.h>
+
+#include "unit/fakes.h"
+
+namespace ost {
+namespace {
+
+class ServiceControllerTest : public ::testing::Test {
+ protected:
+  ServiceControllerTest() {
+    services.services["Svc"].binaryPath = "C:\\OSTRA\\svc.exe";
+  }
+  testing::FakeServices services;
+  testing::FakeSystem system;
+};
+
+TEST_F(ServiceControllerTest, EmptyNameNeedsNoManager) {
+  services.managerWorks = false;
+  EXPECT_EQ(QueryServiceState(services, ""), 4);
+  EXPECT_EQ(StartServiceAndWait(services, system, ""), 4);
+  EXPECT_EQ(StopServiceAndWait(services, system, ""), 1);
+  EXPECT_EQ(QueryServiceState(services, "Svc"), 8);
+}
+
+TEST_F(ServiceControllerTest, NothingToDoInTheWantedState) {
+  EXPECT_EQ(StartServiceAndWait(services, system, "Svc"), 0);
+  services.services["Svc"].state = 1;
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 0);
+  EXPECT_TRUE(services.calls.empty());
+}
+
+TEST_F(ServiceControllerTest, UnknownServiceGivesNineEverywhere) {
+  std::string path = "kept";
+  EXPECT_EQ(QueryServiceState(services, "Nope"), 9);
+  EXPECT_EQ(StartServiceAndWait(services, system, "Nope"), 9);
+  EXPECT_EQ(StopServiceAndWait(services, system, "Nope"), 9);
+  EXPECT_EQ(ReadServiceBinaryPath(services, "Nope", &path, 255), 9);
+  EXPECT_EQ(path, "kept");
+  EXPECT_EQ(services.opened, services.closed);  // every handle closed again
+}
+
+TEST_F(ServiceControllerTest, StartPollsOncePerSecondWhilePending) {
+  auto& svc = services.services["Svc"];
+  svc.state = 1;
+  svc.pendingPolls = 3;
+  EXPECT_EQ(StartServiceAndWait(services, system, "Svc"), 4);
+  EXPECT_EQ(system.slept, 3000u);
+  svc.state = 1;
+  svc.pendingPolls = 0;
+  system.slept = 0;
+  EXPECT_EQ(StartServiceAndWait(services, system, "Svc"), 4);
+  EXPECT_EQ(system.slept, 1000u);  // one look after a second, even when it settled at once
+}
+
+TEST_F(ServiceControllerTest, StartThatDoesNotEndRunningFails) {
+  auto& svc = services.services["Svc"];
+  svc.state = 1;
+  svc.startEndsStopped = true;
+  EXPECT_EQ(StartServiceAndWait(services, system, "Svc"), 10);
+  svc.state = 1;
+  svc.refuseStart = true;
+  EXPECT_EQ(StartServiceAndWait(services, system, "Svc"), 10);
+}
+
+TEST_F(ServiceControllerTest, StopWaitsOnlyForAPendingStop) {
+  auto& svc = services.services["Svc"];
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 1);
+  EXPECT_EQ(system.slept, 0u);  // reported stopped at once: no polling
+  svc.state = 4;
+  svc.pendingPolls = 2;
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 1);
+  EXPECT_EQ(system.slept, 2000u);
+  svc.state = 4;
+  svc.refuseStop = true;
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 10);
+}
+
+TEST_F(ServiceControllerTest, WaitsAreBounded) {
+  auto& svc = services.services["Svc"];
+  svc.state = 1;
+  svc.pendingPolls = 1000000;  // never settles
+  EXPECT_EQ(StartServiceAndWait(services, system, "Svc"), 10);
+  EXPECT_EQ(system.slept, static_cast<uint64_t>(kMaxServicePolls) * 1000);
+}
+
+TEST_F(ServiceControllerTest, BinaryPathUpToCapacity) {
+  std::string path = "kept";
+  services.services["Svc"].binaryPath = std::string(255, 'p');
+  EXPECT_EQ(ReadServiceBinaryPath(services, "Svc", &path, 255), 0);
+  EXPECT_EQ(path.size(), 255u);
+  services.services["Svc"].binaryPath = std::string(256, 'q');
+  EXPECT_EQ(ReadServiceBinaryPath(services, "Svc", &path, 255), 10);
+  EXPECT_EQ(path, std::string(255, 'p'));
+  services.services["Svc"].binaryPath = std::string(4090, 'r');  // configuration too large
+  EXPECT_EQ(ReadServiceBinaryPath(services, "Svc", &path, 5000), 10);
+}
+
+}  // namespace
+}  // namespace ost
