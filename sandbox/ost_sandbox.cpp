@@ -10,7 +10,9 @@
 
 #include "platform/posix/machine_root.h"
 #include "platform/posix/reg_file.h"
+#include "sandbox/publish.h"
 #include "system/config_store.h"
+#include "update/catalogue.h"
 #include "util/text.h"
 
 namespace {
@@ -19,6 +21,7 @@ constexpr int kUsageError = 64;
 
 const char kUsage[] =
     "usage: ost-sandbox init DIR [options]\n"
+    "       ost-sandbox publish DIR [options]\n"
     "       ost-sandbox scramble TEXT [--step N] [--position N] [--seed N]\n"
     "\n"
     "init lays out a machine root in DIR for ost-server-update --root DIR:\n"
@@ -38,6 +41,29 @@ const char kUsage[] =
     "  --step N           scramble step, 3..25 (default 7)\n"
     "  --position N       scramble key position, 5..126 (default 40)\n"
     "  --seed N           seed of the scramble's filler bytes (default 1)\n"
+    "\n"
+    "publish writes a release into DIR/host/ostra/update1/ for a web server to serve:\n"
+    "server.txt (the manifest, in GBK), a zlib package for every announced component\n"
+    "and detail file, and a script package for every database version step.\n"
+    "  --release FILE     the release as JSON (the options below add to it):\n"
+    "                     {\"ostra\": \"3.82\", \"velin\": \"7.2\",\n"
+    "                      \"components\": {\"Server\": {\"version\": 12, \"label\": \"v12\",\n"
+    "                        \"description\": \"...\", \"content\": \"...\",\n"
+    "                        \"package\": \"good|missing|corrupt|truncated\"}},\n"
+    "                      \"details\": {\"a.htm\": {\"content\": \"...\", \"package\": \"good\"}},\n"
+    "                      \"scripts\": {\"sql/update381.sql\": \"corrupt\"},\n"
+    "                      \"failingBatches\": [381], \"ostraScriptsFrom\": 374,\n"
+    "                      \"velinScriptsFrom\": 71, \"manifestMissing\": false}\n"
+    "  --ostra X.YZ       the announced product database version (default 3.80)\n"
+    "  --velin X.Y        the announced web platform database version (default 7.0)\n"
+    "  --component KEY=N  announce update N of a component: Server, Agent, Velin,\n"
+    "                     Message, OstData or Tuyom (repeatable)\n"
+    "  --detail NAME=TEXT list a detail file of the web folder with this content\n"
+    "  --package NAME=STATE  spoil a package: NAME is a component key, a detail file\n"
+    "                     or a script (sql/update381.sql); STATE is missing, corrupt\n"
+    "                     or truncated\n"
+    "  --failing-batch V  the script of version V (381, or 71) has a batch that fails\n"
+    "  --no-manifest      publish no server.txt\n"
     "\n"
     "scramble prints TEXT as the product stores it, as a regedit hex list.\n";
 
@@ -146,6 +172,85 @@ int Init(const std::string& dir, const Options& options) {
   return 0;
 }
 
+bool ReadWholeFile(const std::string& path, std::string* out) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) out->append(buffer, n);
+  bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+int Publish(const std::string& dir, int argc, char** argv) {
+  namespace sb = ost::sandbox;
+  sb::Release release;
+  auto split = [](const std::string& text, std::string* key, std::string* value) {
+    size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    *key = text.substr(0, eq);
+    *value = text.substr(eq + 1);
+    return true;
+  };
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    std::string key, value;
+    long number = 0;
+    if (arg == "--release" && hasValue) {
+      std::string json, error;
+      if (!ReadWholeFile(argv[++i], &json)) {
+        std::fprintf(stderr, "ost-sandbox: cannot read %s\n", argv[i]);
+        return 1;
+      }
+      if (!sb::ParseRelease(json, &release, &error)) {
+        std::fprintf(stderr, "ost-sandbox: %s: %s\n", argv[i], error.c_str());
+        return 1;
+      }
+    } else if (arg == "--ostra" && hasValue) {
+      release.ostraVersion = argv[++i];
+    } else if (arg == "--velin" && hasValue) {
+      release.velinVersion = argv[++i];
+    } else if (arg == "--component" && hasValue && split(argv[++i], &key, &value) &&
+               ost::FindComponent(key) && ParseNumber(value.c_str(), 0, 2147483647L, &number)) {
+      release.components[key].version = static_cast<int>(number);
+    } else if (arg == "--detail" && hasValue && split(argv[++i], &key, &value)) {
+      release.details[key].content = value;
+    } else if (arg == "--package" && hasValue && split(argv[++i], &key, &value)) {
+      sb::PackageState state;
+      if (!sb::ParsePackageState(value, &state)) {
+        std::fprintf(stderr, "ost-sandbox: package state must be missing, corrupt or truncated\n");
+        return kUsageError;
+      }
+      if (ost::FindComponent(key)) {
+        release.components[key].package = state;
+      } else if (key.rfind("sql/", 0) == 0) {
+        release.scriptPackages[key] = state;
+      } else {
+        release.details[key].package = state;
+      }
+    } else if (arg == "--failing-batch" && hasValue &&
+               ParseNumber(argv[++i], 0, 100000, &number)) {
+      release.failingBatches.push_back(static_cast<int>(number));
+    } else if (arg == "--no-manifest") {
+      release.manifestMissing = true;
+    } else {
+      std::fprintf(stderr, "ost-sandbox: bad publish option or value: %s\n", arg.c_str());
+      return kUsageError;
+    }
+  }
+  ost::MachineRoot root(dir);
+  std::string error;
+  if (!sb::PublishRelease(root.HostDir(), release, &error)) {
+    std::fprintf(stderr, "ost-sandbox: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("release %s / %s published in %s/ostra/update1\n", release.ostraVersion.c_str(),
+              release.velinVersion.c_str(), root.HostDir().c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,6 +259,7 @@ int main(int argc, char** argv) {
     return argc < 2 ? kUsageError : 0;
   }
   std::string command = argv[1];
+  if (command == "publish" && argc >= 3) return Publish(argv[2], argc - 3, argv + 3);
   if ((command != "init" && command != "scramble") || argc < 3) {
     std::fputs(kUsage, stderr);
     return kUsageError;

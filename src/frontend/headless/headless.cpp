@@ -12,6 +12,7 @@
 #include "platform/posix/machine_root.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_registry.h"
+#include "platform/posix/posix_services.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/posix/posix_system.h"
 #include "ui/memory_view.h"
@@ -116,6 +117,7 @@ int RunHeadless(const HeadlessOptions& options) {
   PosixFiles files(root);
   PosixRegistry registry(root.RegistryFile());
   PosixSockets sockets;
+  PosixServices services(root.ServicesFile());
   PosixSystem system(root.ProgramDir());
   MemoryReportList list;
   MemoryControls controls;
@@ -137,6 +139,7 @@ int RunHeadless(const HeadlessOptions& options) {
   platform.controls = &controls;
   platform.sockets = &sockets;
   platform.registry = &registry;
+  platform.services = &services;
   platform.files = &files;
   platform.system = &system;
 

@@ -1,0 +1,553 @@
+#include "platform/posix/posix_services.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+namespace ost {
+
+namespace {
+
+// Keeps the member order a person wrote, so a written-back file still reads as theirs.
+using Json = nlohmann::ordered_json;
+
+constexpr int32_t kStopped = 1;
+constexpr int32_t kStartPending = 2;
+constexpr int32_t kStopPending = 3;
+constexpr int32_t kRunning = 4;
+constexpr int32_t kContinuePending = 5;
+constexpr int32_t kPausePending = 6;
+constexpr int32_t kPaused = 7;
+
+// The fixed part of QUERY_SERVICE_CONFIGW on 64-bit Windows.
+constexpr size_t kConfigRecordBytes = 64;
+
+struct BoolKnob {
+  const char* name;
+  bool ServiceRecord::*field;
+};
+
+constexpr BoolKnob kBoolKnobs[] = {
+    {"refuseStart", &ServiceRecord::refuseStart},
+    {"refuseStop", &ServiceRecord::refuseStop},
+    {"startEndsStopped", &ServiceRecord::startEndsStopped},
+    {"neverSettle", &ServiceRecord::neverSettle},
+    {"denyAccess", &ServiceRecord::denyAccess},
+    {"configTooLarge", &ServiceRecord::configTooLarge},
+};
+
+bool IsPending(int32_t state) {
+  return state == kStartPending || state == kStopPending || state == kContinuePending ||
+         state == kPausePending;
+}
+
+int32_t SettledState(const ServiceRecord& record) {
+  switch (record.state) {
+    case kStartPending:
+      return record.startEndsStopped ? kStopped : kRunning;
+    case kStopPending:
+      return kStopped;
+    case kContinuePending:
+      return kRunning;
+    case kPausePending:
+      return kPaused;
+    default:
+      return record.state;
+  }
+}
+
+int64_t AddClamped(int64_t now, int64_t ms) {
+  return ms > std::numeric_limits<int64_t>::max() - now ? std::numeric_limits<int64_t>::max()
+                                                        : now + ms;
+}
+
+std::string Quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
+
+bool ReadInt64(const Json& value, int64_t* out) {
+  if (value.is_number_unsigned()) {
+    auto number = value.get<uint64_t>();
+    if (number > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return false;
+    *out = static_cast<int64_t>(number);
+    return true;
+  }
+  if (!value.is_number_integer()) return false;
+  *out = value.get<int64_t>();
+  return true;
+}
+
+bool CheckRecord(const ServiceRecord& record, std::string* error) {
+  if (record.name.empty()) {
+    *error = "a service has an empty name";
+  } else if (record.state < kStopped || record.state > kPaused) {
+    *error = "service " + Quoted(record.name) + ": state " + std::to_string(record.state) +
+             " is not a service state (1 to 7)";
+  } else if (record.startPendingMs < 0 || record.stopPendingMs < 0) {
+    *error = "service " + Quoted(record.name) + ": a pending time is negative";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+bool CheckRecords(const std::vector<ServiceRecord>& services, std::string* error) {
+  for (size_t i = 0; i < services.size(); ++i) {
+    if (!CheckRecord(services[i], error)) return false;
+    for (size_t j = 0; j < i; ++j) {
+      // The manager could not tell these apart.
+      if (ServiceNamesEqual(services[i].name, services[j].name)) {
+        *error = "services " + Quoted(services[j].name) + " and " + Quoted(services[i].name) +
+                 " differ only in letter case";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Reads one member of a service into the record; false with the reason.
+bool ReadMember(const std::string& key, const Json& value, ServiceRecord* record,
+                std::string* error) {
+  int64_t number = 0;
+  if (key == "state") {
+    if (!ReadInt64(value, &number) || number < kStopped || number > kPaused) {
+      *error = "\"state\" must be an integer from 1 to 7";
+      return false;
+    }
+    record->state = static_cast<int32_t>(number);
+  } else if (key == "binaryPath") {
+    if (!value.is_string()) {
+      *error = "\"binaryPath\" must be a string";
+      return false;
+    }
+    record->binaryPath = value.get<std::string>();
+  } else if (key == "startPendingMs" || key == "stopPendingMs") {
+    if (!ReadInt64(value, &number) || number < 0) {
+      *error = "\"" + key + "\" must be a non-negative integer";
+      return false;
+    }
+    (key == "startPendingMs" ? record->startPendingMs : record->stopPendingMs) = number;
+  } else if (key == "settleAtMs") {
+    if (!ReadInt64(value, &number)) {
+      *error = "\"settleAtMs\" must be an integer";
+      return false;
+    }
+    record->settleAtMs = number;
+  } else {
+    for (const BoolKnob& knob : kBoolKnobs) {
+      if (key != knob.name) continue;
+      if (!value.is_boolean()) {
+        *error = "\"" + key + "\" must be true or false";
+        return false;
+      }
+      record->*knob.field = value.get<bool>();
+      return true;
+    }
+    *error = "unknown member \"" + key + "\"";
+    return false;
+  }
+  return true;
+}
+
+bool ParseServices(const Json& doc, std::vector<ServiceRecord>* services, std::string* error) {
+  if (!doc.is_object()) {
+    *error = "the top level is not an object";
+    return false;
+  }
+  auto list = doc.find("services");
+  if (list == doc.end() || !list->is_object()) {
+    *error = "no \"services\" object";
+    return false;
+  }
+  services->clear();
+  for (auto it = list->begin(); it != list->end(); ++it) {
+    ServiceRecord record;
+    record.name = it.key();
+    if (!it.value().is_object()) {
+      *error = "service " + Quoted(record.name) + " is not an object";
+      return false;
+    }
+    if (it.value().find("state") == it.value().end()) {
+      *error = "service " + Quoted(record.name) + " has no \"state\"";
+      return false;
+    }
+    for (auto member = it.value().begin(); member != it.value().end(); ++member) {
+      std::string reason;
+      if (!ReadMember(member.key(), member.value(), &record, &reason)) {
+        *error = "service " + Quoted(record.name) + ": " + reason;
+        return false;
+      }
+    }
+    services->push_back(std::move(record));
+  }
+  return CheckRecords(*services, error);
+}
+
+Json RecordToJson(const ServiceRecord& record) {
+  Json entry = Json::object();
+  entry["state"] = record.state;
+  entry["binaryPath"] = record.binaryPath;
+  if (record.startPendingMs != 0) entry["startPendingMs"] = record.startPendingMs;
+  if (record.stopPendingMs != 0) entry["stopPendingMs"] = record.stopPendingMs;
+  for (const BoolKnob& knob : kBoolKnobs) {
+    if (record.*knob.field) entry[knob.name] = true;
+  }
+  if (record.settleAtMs) entry["settleAtMs"] = *record.settleAtMs;
+  return entry;
+}
+
+bool ReadText(const std::string& path, std::string* text, std::string* error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  char buffer[16384];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, got);
+  bool failed = std::ferror(file) != 0;
+  int code = errno;
+  std::fclose(file);
+  if (failed) *error = path + ": " + std::strerror(code);
+  return !failed;
+}
+
+bool LoadJson(const std::string& path, Json* doc, std::string* error) {
+  std::string text;
+  if (!ReadText(path, &text, error)) return false;
+  try {
+    *doc = Json::parse(text);
+  } catch (const Json::exception& e) {
+    *error = path + ": " + e.what();
+    return false;
+  }
+  return true;
+}
+
+bool LoadServices(const std::string& path, Json* doc, std::vector<ServiceRecord>* services,
+                  std::string* error) {
+  if (!LoadJson(path, doc, error)) return false;
+  std::string reason;
+  if (!ParseServices(*doc, services, &reason)) {
+    *error = path + ": " + reason;
+    return false;
+  }
+  return true;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return false;
+    done += static_cast<size_t>(wrote);
+  }
+  return true;
+}
+
+// A temporary file of its own beside the target, so that two processes writing at
+// once never share one, and a rename that readers see whole or not at all.
+bool SaveJson(const std::string& path, const Json& doc, std::string* error) {
+  std::string text;
+  try {
+    text = doc.dump(2) + "\n";
+  } catch (const Json::exception& e) {
+    *error = path + ": " + e.what();
+    return false;
+  }
+  std::string temporary = path + ".XXXXXX";
+  int fd = ::mkstemp(temporary.data());
+  if (fd < 0) {
+    *error = temporary + ": " + std::strerror(errno);
+    return false;
+  }
+  // mkstemp makes the file private; the services file is for anyone to read.
+  bool ok = ::fchmod(fd, 0644) == 0 && WriteAll(fd, text);
+  int code = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    code = errno;
+  }
+  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    ok = false;
+    code = errno;
+  }
+  if (!ok) {
+    *error = path + ": " + std::strerror(code);
+    ::unlink(temporary.c_str());
+  }
+  return ok;
+}
+
+}  // namespace
+
+struct ServicesDocument {
+  Json json;
+  std::vector<ServiceRecord> services;
+  size_t index = 0;      // the service the call is about
+  int64_t nowMs = 0;     // one reading of the clock per call
+  bool changed = false;  // its state differs from the file's
+};
+
+bool ServiceNamesEqual(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto x = static_cast<unsigned char>(a[i]);
+    auto y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+const ServiceRecord* FindServiceRecord(const std::vector<ServiceRecord>& services,
+                                       std::string_view name) {
+  for (const ServiceRecord& record : services) {
+    if (ServiceNamesEqual(record.name, name)) return &record;
+  }
+  return nullptr;
+}
+
+bool ReadServicesFile(const std::string& path, std::vector<ServiceRecord>* services,
+                      std::string* error) {
+  Json doc;
+  std::string reason;
+  bool ok = LoadServices(path, &doc, services, &reason);
+  if (!ok && error) *error = reason;
+  return ok;
+}
+
+bool WriteServicesFile(const std::string& path, const std::vector<ServiceRecord>& services,
+                       std::string* error) {
+  std::string reason;
+  bool ok = CheckRecords(services, &reason);
+  if (!ok) {
+    reason = path + ": " + reason;
+  } else {
+    Json doc = Json::object();
+    doc["services"] = Json::object();
+    for (const ServiceRecord& record : services)
+      doc["services"][record.name] = RecordToJson(record);
+    ok = SaveJson(path, doc, &reason);
+  }
+  if (!ok && error) *error = reason;
+  return ok;
+}
+
+size_t ServiceConfigBytes(std::string_view binaryPath) {
+  size_t units = 0;
+  for (char c : binaryPath) {
+    auto byte = static_cast<unsigned char>(c);
+    // A lead byte starts a character; four-byte characters need a surrogate pair.
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return kConfigRecordBytes + 2 * (units + 1);
+}
+
+int64_t WallClockMs() {
+  using std::chrono::duration_cast;
+  using std::chrono::milliseconds;
+  using std::chrono::system_clock;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+PosixServices::PosixServices(std::string servicesFile, Clock clock)
+    : path_(std::move(servicesFile)), clock_(clock ? std::move(clock) : Clock(WallClockMs)) {}
+
+PosixServices::~PosixServices() = default;
+
+ServiceHandle PosixServices::OpenManager(ManagerAccess /*access*/) {
+  lastError_.clear();
+  Json doc;
+  std::vector<ServiceRecord> services;
+  if (!LoadServices(path_, &doc, &services, &lastError_)) return 0;
+  ServiceHandle handle = nextHandle_++;
+  open_.emplace(handle, OpenHandle{});
+  return handle;
+}
+
+ServiceHandle PosixServices::OpenServiceNamed(ServiceHandle manager, const std::string& name,
+                                              ServiceAccess access) {
+  lastError_.clear();
+  auto it = open_.find(manager);
+  if (it == open_.end() || it->second.isService) {
+    lastError_ = "handle " + std::to_string(manager) + " is not an open service manager";
+    return 0;
+  }
+  Json doc;
+  std::vector<ServiceRecord> services;
+  if (!LoadServices(path_, &doc, &services, &lastError_)) return 0;
+  const ServiceRecord* record = FindServiceRecord(services, name);
+  if (!record) {
+    lastError_ = path_ + ": no service " + Quoted(name);
+    return 0;
+  }
+  if (record->denyAccess) {
+    lastError_ = "service " + Quoted(record->name) + ": access denied (denyAccess)";
+    return 0;
+  }
+  ServiceHandle handle = nextHandle_++;
+  open_.emplace(handle, OpenHandle{true, record->name, access});
+  return handle;
+}
+
+const PosixServices::OpenHandle* PosixServices::ServiceFor(ServiceHandle handle,
+                                                           ServiceAccess right,
+                                                           const char* action) {
+  auto it = open_.find(handle);
+  if (it == open_.end() || !it->second.isService) {
+    lastError_ = "handle " + std::to_string(handle) + " is not an open service";
+    return nullptr;
+  }
+  if (it->second.access != right && it->second.access != ServiceAccess::kAll) {
+    lastError_ =
+        "service " + Quoted(it->second.name) + " was not opened with the right to " + action;
+    return nullptr;
+  }
+  return &it->second;
+}
+
+bool PosixServices::LoadService(const OpenHandle& handle, ServicesDocument* doc) {
+  if (!LoadServices(path_, &doc->json, &doc->services, &lastError_)) return false;
+  const ServiceRecord* found = FindServiceRecord(doc->services, handle.name);
+  if (!found) {
+    lastError_ = path_ + ": service " + Quoted(handle.name) + " is gone";
+    return false;
+  }
+  doc->index = static_cast<size_t>(found - doc->services.data());
+  doc->nowMs = clock_();
+  ServiceRecord& record = doc->services[doc->index];
+  if (IsPending(record.state) && record.settleAtMs && !record.neverSettle &&
+      doc->nowMs >= *record.settleAtMs) {
+    record.state = SettledState(record);
+    record.settleAtMs.reset();
+    doc->changed = true;
+  }
+  return true;
+}
+
+bool PosixServices::WriteBack(ServicesDocument* doc) {
+  if (!doc->changed) return true;
+  const ServiceRecord& record = doc->services[doc->index];
+  Json& entry = doc->json["services"][record.name];
+  entry["state"] = record.state;
+  if (record.settleAtMs) {
+    entry["settleAtMs"] = *record.settleAtMs;
+  } else {
+    entry.erase("settleAtMs");
+  }
+  doc->changed = false;
+  return SaveJson(path_, doc->json, &lastError_);
+}
+
+bool PosixServices::QueryState(ServiceHandle service, int32_t* state) {
+  lastError_.clear();
+  const OpenHandle* handle = ServiceFor(service, ServiceAccess::kQueryStatus, "query its state");
+  ServicesDocument doc;
+  if (!handle || !LoadService(*handle, &doc)) return false;
+  // The settled state is the answer even when it cannot be recorded: the next call
+  // settles it again from the same deadline.
+  WriteBack(&doc);
+  if (state) *state = doc.services[doc.index].state;
+  return true;
+}
+
+bool PosixServices::Start(ServiceHandle service) {
+  lastError_.clear();
+  const OpenHandle* handle = ServiceFor(service, ServiceAccess::kAll, "start it");
+  ServicesDocument doc;
+  if (!handle || !LoadService(*handle, &doc)) return false;
+  ServiceRecord& record = doc.services[doc.index];
+  std::string refusal;
+  if (record.state != kStopped) {
+    refusal = "is not stopped (state " + std::to_string(record.state) + ")";
+  } else if (record.refuseStart) {
+    refusal = "refuses to start (refuseStart)";
+  }
+  if (!refusal.empty()) {
+    WriteBack(&doc);  // a state that settled on the way is still recorded
+    lastError_ = "service " + Quoted(record.name) + " " + refusal;
+    return false;
+  }
+  if (record.neverSettle) {
+    record.state = kStartPending;
+    record.settleAtMs.reset();
+  } else if (record.startPendingMs > 0) {
+    record.state = kStartPending;
+    record.settleAtMs = AddClamped(doc.nowMs, record.startPendingMs);
+  } else {
+    record.state = record.startEndsStopped ? kStopped : kRunning;
+    record.settleAtMs.reset();
+  }
+  doc.changed = true;
+  return WriteBack(&doc);
+}
+
+bool PosixServices::Stop(ServiceHandle service, int32_t* state) {
+  lastError_.clear();
+  const OpenHandle* handle = ServiceFor(service, ServiceAccess::kAll, "stop it");
+  ServicesDocument doc;
+  if (!handle || !LoadService(*handle, &doc)) return false;
+  ServiceRecord& record = doc.services[doc.index];
+  std::string refusal;
+  if (record.state == kStopped) {
+    refusal = "is not running";
+  } else if (record.state == kStartPending || record.state == kStopPending) {
+    refusal = "cannot accept the stop control in state " + std::to_string(record.state);
+  } else if (record.refuseStop) {
+    refusal = "refuses to stop (refuseStop)";
+  }
+  if (!refusal.empty()) {
+    WriteBack(&doc);
+    lastError_ = "service " + Quoted(record.name) + " " + refusal;
+    return false;
+  }
+  if (record.neverSettle) {
+    record.state = kStopPending;
+    record.settleAtMs.reset();
+  } else if (record.stopPendingMs > 0) {
+    record.state = kStopPending;
+    record.settleAtMs = AddClamped(doc.nowMs, record.stopPendingMs);
+  } else {
+    record.state = kStopped;
+    record.settleAtMs.reset();
+  }
+  doc.changed = true;
+  if (!WriteBack(&doc)) return false;
+  if (state) *state = record.state;
+  return true;
+}
+
+bool PosixServices::QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) {
+  lastError_.clear();
+  const OpenHandle* handle =
+      ServiceFor(service, ServiceAccess::kQueryConfig, "query its configuration");
+  ServicesDocument doc;
+  if (!handle || !LoadService(*handle, &doc)) return false;
+  WriteBack(&doc);
+  const ServiceRecord& record = doc.services[doc.index];
+  size_t needed = ServiceConfigBytes(record.binaryPath);
+  if (record.configTooLarge || needed > bufferSize) {
+    lastError_ = "service " + Quoted(record.name) + ": the configuration does not fit in " +
+                 std::to_string(bufferSize) + " bytes" +
+                 (record.configTooLarge ? std::string(" (configTooLarge)")
+                                        : " (needs " + std::to_string(needed) + ")");
+    return false;
+  }
+  if (path) *path = record.binaryPath;
+  return true;
+}
+
+void PosixServices::Close(ServiceHandle handle) { open_.erase(handle); }
+
+}  // namespace ost
