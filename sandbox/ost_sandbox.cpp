@@ -1,14 +1,17 @@
 // ost-sandbox: lays out machine roots for ost-server-update on Linux.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/posix/machine_root.h"
+#include "platform/posix/posix_services.h"
 #include "platform/posix/reg_file.h"
 #include "sandbox/publish.h"
 #include "system/config_store.h"
@@ -18,6 +21,9 @@
 namespace {
 
 constexpr int kUsageError = 64;
+
+bool ParseNumber(const char* text, long low, long high, long* out);
+bool MakeDirs(const std::string& path);
 
 const char kUsage[] =
     "usage: ost-sandbox init DIR [options]\n"
@@ -29,6 +35,10 @@ const char kUsage[] =
     "                     (Item1 data source, Item2 password, Item5 user, scrambled as the\n"
     "                     product's setup stores them; ServerIP; SQLPort)\n"
     "  DIR/program/       the tool's own folder (route file Ostra.rut)\n"
+    "  DIR/services.json  the service manager: CSOstraServer, CSOstraAgent,\n"
+    "                     CSOstraMessage, CSTuyoMess (in C:\\OSTRA) and W3SVC, running\n"
+    "  DIR/drives/c/OSTRA/       the installed component executables\n"
+    "  DIR/drives/d/wwwroot/cgi-bin/  the web folder: Velin.dll, OstData.dll\n"
     "\n"
     "init options:\n"
     "  --dsn NAME         ODBC data source name (default ostra)\n"
@@ -37,10 +47,22 @@ const char kUsage[] =
     "  --server-ip ADDR   ServerIP value (default 127.0.0.1); --no-server-ip leaves it out\n"
     "  --sql-port N       SQLPort value (default 1433); --no-sql-port leaves it out\n"
     "  --no-registry      write no registry.reg (a machine without the configuration)\n"
+    "  --update-host H[:P]   UpdateHost value: the primary update host\n"
+    "  --update-host2 H[:P]  UpdateHost2 value: the secondary update host\n"
     "  --route N          write the route file Ostra.rut holding N\n"
     "  --step N           scramble step, 3..25 (default 7)\n"
     "  --position N       scramble key position, 5..126 (default 40)\n"
     "  --seed N           seed of the scramble's filler bytes (default 1)\n"
+    "  --installed KEY=N  installed update number of a component (default 10 each):\n"
+    "                     Server, Agent, Velin, Message, OstData, Tuyom\n"
+    "  --stopped NAME     the service NAME is stopped (repeatable)\n"
+    "  --absent NAME      the service NAME is not installed (repeatable)\n"
+    "  --service NAME:KNOB[=VALUE]  a knob of services.json for NAME: startPendingMs,\n"
+    "                     stopPendingMs, refuseStart, refuseStop, startEndsStopped,\n"
+    "                     neverSettle, denyAccess, configTooLarge (repeatable)\n"
+    "  --no-ostdata       no OstData.dll in the web folder\n"
+    "  --libxl            put libxl.dll in the web folder (the x package variant)\n"
+    "  --web-file NAME=TEXT  a file of the web folder with this content (repeatable)\n"
     "\n"
     "publish writes a release into DIR/host/ostra/update1/ for a web server to serve:\n"
     "server.txt (the manifest, in GBK), a zlib package for every announced component\n"
@@ -76,10 +98,102 @@ struct Options {
   long sqlPort = 1433;
   bool writeSqlPort = true;
   bool writeRegistry = true;
+  std::string updateHost;
+  std::string updateHost2;
   bool writeRoute = false;
   long route = 0;
   ost::ScrambleChoice scramble;
+  std::map<std::string, int> installed;
+  std::vector<ost::ServiceRecord> services;
+  bool ostData = true;
+  bool libxl = false;
+  std::map<std::string, std::string> webFiles;
 };
+
+// The product's services as a fresh installation has them.
+std::vector<ost::ServiceRecord> DefaultServices() {
+  std::vector<ost::ServiceRecord> services;
+  for (const char* name : {"CSOstraServer", "CSOstraAgent", "CSOstraMessage", "CSTuyoMess"}) {
+    ost::ServiceRecord record;
+    record.name = name;
+    record.state = 4;
+    record.binaryPath = std::string("C:\\OSTRA\\") + name + ".exe";
+    services.push_back(record);
+  }
+  ost::ServiceRecord web;
+  web.name = "W3SVC";
+  web.state = 4;
+  web.binaryPath = "C:\\Windows\\system32\\inetsrv\\inetinfo.exe";
+  services.push_back(web);
+  return services;
+}
+
+ost::ServiceRecord* FindService(Options& options, const std::string& name) {
+  for (ost::ServiceRecord& record : options.services) {
+    if (ost::ServiceNamesEqual(record.name, name)) return &record;
+  }
+  return nullptr;
+}
+
+// NAME:KNOB[=VALUE] for one service of services.json.
+bool SetServiceKnob(Options& options, const std::string& text) {
+  size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  ost::ServiceRecord* record = FindService(options, text.substr(0, colon));
+  if (!record) return false;
+  std::string knob = text.substr(colon + 1);
+  std::string value = "1";
+  size_t eq = knob.find('=');
+  if (eq != std::string::npos) {
+    value = knob.substr(eq + 1);
+    knob.resize(eq);
+  }
+  long number = 0;
+  if (knob == "startPendingMs" || knob == "stopPendingMs") {
+    if (!ParseNumber(value.c_str(), 0, 3600000, &number)) return false;
+    (knob == "startPendingMs" ? record->startPendingMs : record->stopPendingMs) = number;
+    return true;
+  }
+  bool on = value == "1" || value == "true";
+  if (!on && value != "0" && value != "false") return false;
+  if (knob == "refuseStart") record->refuseStart = on;
+  else if (knob == "refuseStop") record->refuseStop = on;
+  else if (knob == "startEndsStopped") record->startEndsStopped = on;
+  else if (knob == "neverSettle") record->neverSettle = on;
+  else if (knob == "denyAccess") record->denyAccess = on;
+  else if (knob == "configTooLarge") record->configTooLarge = on;
+  else return false;
+  return true;
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && ok;
+}
+
+// The installed components on the machine's drives.
+bool LayOutDrives(const ost::MachineRoot& root, const Options& options) {
+  const std::string programs = root.DrivesDir() + "/c/OSTRA";
+  const std::string web = root.DrivesDir() + "/d/wwwroot/cgi-bin";
+  if (!MakeDirs(programs) || !MakeDirs(web)) return false;
+  for (const ost::Component& component : ost::kCatalogue) {
+    if (component.kind == ost::kOstDataKind && !options.ostData) continue;
+    auto found = options.installed.find(component.key);
+    int number = found == options.installed.end() ? 10 : found->second;
+    std::string folder = component.inWebFolder ? web : programs;
+    if (!WriteText(folder + "/" + component.fileName,
+                   ost::sandbox::DefaultComponentContent(component.fileName, number))) {
+      return false;
+    }
+  }
+  if (options.libxl && !WriteText(web + "/libxl.dll", "MZ sandbox libxl\n")) return false;
+  for (const auto& [name, content] : options.webFiles) {
+    if (!WriteText(web + "/" + name, content)) return false;
+  }
+  return true;
+}
 
 bool ParseNumber(const char* text, long low, long high, long* out) {
   char* end = nullptr;
@@ -146,6 +260,12 @@ int Init(const std::string& dir, const Options& options) {
     if (options.writeServerIp) {
       doc.SetString(machine, ost::kConfigKeyPath, "ServerIP", ost::Utf8ToGbk(options.serverIp));
     }
+    if (!options.updateHost.empty()) {
+      doc.SetString(machine, ost::kConfigKeyPath, "UpdateHost", options.updateHost);
+    }
+    if (!options.updateHost2.empty()) {
+      doc.SetString(machine, ost::kConfigKeyPath, "UpdateHost2", options.updateHost2);
+    }
     if (options.writeSqlPort) {
       doc.SetDword(machine, ost::kConfigKeyPath, "SQLPort", static_cast<uint32_t>(options.sqlPort));
     }
@@ -156,6 +276,15 @@ int Init(const std::string& dir, const Options& options) {
     }
   } else {
     std::remove(root.RegistryFile().c_str());
+  }
+  std::string serviceError;
+  if (!ost::WriteServicesFile(root.ServicesFile(), options.services, &serviceError)) {
+    std::fprintf(stderr, "ost-sandbox: %s\n", serviceError.c_str());
+    return 1;
+  }
+  if (!LayOutDrives(root, options)) {
+    std::fprintf(stderr, "ost-sandbox: cannot lay out the drives in %s\n", root.DrivesDir().c_str());
+    return 1;
   }
   if (options.writeRoute) {
     std::string path = root.ProgramDir() + "Ostra.rut";
@@ -170,6 +299,24 @@ int Init(const std::string& dir, const Options& options) {
   }
   std::printf("machine root laid out in %s\n", root.root().c_str());
   return 0;
+}
+
+bool SplitInstalled(const std::string& text, Options* options) {
+  size_t eq = text.find('=');
+  long number = 0;
+  if (eq == std::string::npos || !ost::FindComponent(text.substr(0, eq)) ||
+      !ParseNumber(text.c_str() + eq + 1, 0, 2147483647L, &number)) {
+    return false;
+  }
+  options->installed[text.substr(0, eq)] = static_cast<int>(number);
+  return true;
+}
+
+bool SplitWebFile(const std::string& text, Options* options) {
+  size_t eq = text.find('=');
+  if (eq == std::string::npos || eq == 0 || text.find('/') < eq) return false;
+  options->webFiles[text.substr(0, eq)] = text.substr(eq + 1);
+  return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* out) {
@@ -266,6 +413,7 @@ int main(int argc, char** argv) {
   }
   std::string subject = argv[2];
   Options options;
+  options.services = DefaultServices();
   for (int i = 3; i < argc; ++i) {
     std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -288,12 +436,33 @@ int main(int argc, char** argv) {
       options.sqlPort = number;
     } else if (arg == "--no-sql-port") {
       options.writeSqlPort = false;
+    } else if (arg == "--update-host" && needValue()) {
+      options.updateHost = argv[++i];
+    } else if (arg == "--update-host2" && needValue()) {
+      options.updateHost2 = argv[++i];
     } else if (arg == "--no-registry") {
       options.writeRegistry = false;
     } else if (arg == "--route" && needValue() &&
                ParseNumber(argv[++i], -2147483648L, 2147483647L, &number)) {
       options.writeRoute = true;
       options.route = number;
+    } else if (arg == "--installed" && needValue() && SplitInstalled(argv[++i], &options)) {
+    } else if (arg == "--stopped" && needValue() && FindService(options, argv[i + 1])) {
+      FindService(options, argv[++i])->state = 1;
+    } else if (arg == "--absent" && needValue() && FindService(options, argv[i + 1])) {
+      std::string name = argv[++i];
+      auto& list = options.services;
+      list.erase(std::remove_if(list.begin(), list.end(),
+                                [&](const ost::ServiceRecord& r) {
+                                  return ost::ServiceNamesEqual(r.name, name);
+                                }),
+                 list.end());
+    } else if (arg == "--service" && needValue() && SetServiceKnob(options, argv[++i])) {
+    } else if (arg == "--no-ostdata") {
+      options.ostData = false;
+    } else if (arg == "--libxl") {
+      options.libxl = true;
+    } else if (arg == "--web-file" && needValue() && SplitWebFile(argv[++i], &options)) {
     } else if (arg == "--step" && needValue() && ParseNumber(argv[++i], 3, 25, &number)) {
       options.scramble.step = static_cast<int>(number);
     } else if (arg == "--position" && needValue() && ParseNumber(argv[++i], 5, 126, &number)) {
