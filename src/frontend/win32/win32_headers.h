@@ -1,0 +1,12 @@
+// The Windows headers the window code uses, included one way everywhere.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <commctrl.h>
