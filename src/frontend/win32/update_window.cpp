@@ -193,8 +193,14 @@ void Win32UpdateWindow::PaintMinimised(HWND hwnd) {
 
 void Win32UpdateWindow::Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   // Without a window a post would land in the caller's own thread queue.
-  if (HWND hwnd = window_) {
-    PostMessageW(hwnd, msg, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+  HWND hwnd = window_;
+  if (!hwnd) return;
+  // A fast download posts a progress message per 512 bytes and can fill the thread's
+  // queue (10,000 messages); waiting for room keeps every message, above all the
+  // final WM_DOWNLOAD_DONE, while the UI thread drains the queue.
+  while (!PostMessageW(hwnd, msg, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam))) {
+    if (GetLastError() != ERROR_NOT_ENOUGH_QUOTA || !IsWindow(hwnd)) return;
+    Sleep(5);
   }
 }
 
