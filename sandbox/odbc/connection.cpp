@@ -1,0 +1,789 @@
+// Environment and connection handles, diagnostics and driver information.
+#include <dirent.h>
+#include <odbcinst.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "handles.h"
+#include "sql_dialect.h"
+
+namespace ost::driver {
+namespace {
+
+std::mutex& RegistryMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::unordered_map<const void*, SQLSMALLINT>& Registry() {
+  static std::unordered_map<const void*, SQLSMALLINT> handles;
+  return handles;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string ProfileValue(const std::string& dsn, const char* key) {
+  char buffer[1024] = {0};
+  int n = SQLGetPrivateProfileString(dsn.c_str(), key, "", buffer, sizeof buffer, "odbc.ini");
+  if (n <= 0) return "";
+  return buffer;
+}
+
+// A file path as a SQLite URI (file:...), so that mode=rw can refuse to create it.
+std::string FileUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+        std::strchr("/-._~", c)) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri + "?mode=rw";
+}
+
+bool IsDatabaseName(const std::string& name) {
+  if (name.empty() || SameIgnoringCase(name, "main") || SameIgnoringCase(name, "temp")) {
+    return false;
+  }
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    if (!letter && !(i > 0 && c >= '0' && c <= '9')) return false;
+  }
+  return true;
+}
+
+// The databases of the folder: every NAME.sqlite whose NAME is an identifier.
+std::vector<std::string> DatabaseFiles(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return names;
+  while (dirent* entry = readdir(dir)) {
+    std::string file = entry->d_name;
+    const std::string suffix = ".sqlite";
+    if (file.size() <= suffix.size() ||
+        file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      continue;
+    }
+    std::string name = file.substr(0, file.size() - suffix.size());
+    if (IsDatabaseName(name)) names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Objects live in the attached databases; the empty main database stays empty.
+int Authorize(void* data, int action, const char* object, const char*, const char* database,
+              const char*) {
+  auto* dbc = static_cast<Dbc*>(data);
+  const bool unnamed =
+      database && (std::strcmp(database, "main") == 0 || std::strcmp(database, "temp") == 0);
+  switch (action) {
+    case SQLITE_ATTACH:
+    case SQLITE_DETACH:
+      dbc->denied = "ATTACH and DETACH are not available: the server's databases are fixed.";
+      return SQLITE_DENY;
+    case SQLITE_CREATE_TEMP_INDEX:
+    case SQLITE_CREATE_TEMP_TABLE:
+    case SQLITE_CREATE_TEMP_TRIGGER:
+    case SQLITE_CREATE_TEMP_VIEW:
+      dbc->denied = "Temporary objects are not supported.";
+      return SQLITE_DENY;
+    case SQLITE_CREATE_INDEX:
+    case SQLITE_CREATE_TABLE:
+    case SQLITE_CREATE_TRIGGER:
+    case SQLITE_CREATE_VIEW:
+      if (!unnamed) return SQLITE_OK;
+      dbc->denied = std::string("'") + (object ? object : "") +
+                    "' names no database: create it as db.dbo.name (ostra.dbo." +
+                    (object ? object : "name") + ").";
+      return SQLITE_DENY;
+    default:
+      return SQLITE_OK;
+  }
+}
+
+SQLRETURN Finish(Diagnostics* diag, SQLRETURN code) {
+  diag->lastReturn = code;
+  return code;
+}
+
+SQLRETURN Connect(Dbc* dbc, const std::string& dsn, std::string user, std::string password) {
+  if (dbc->db) {
+    dbc->diag.Add("08002", "Connection name in use");
+    return SQL_ERROR;
+  }
+  const std::string folder = ProfileValue(dsn, "Database");
+  const std::string loginUser = ProfileValue(dsn, "UID");
+  const std::string loginPassword = ProfileValue(dsn, "PWD");
+  if (user.empty()) {  // the data source's own login
+    user = loginUser;
+    password = loginPassword;
+  }
+  if (loginUser.empty() || !SameIgnoringCase(user, loginUser) || password != loginPassword) {
+    dbc->diag.Add("28000", "Login failed for user '" + user + "'.");
+    return SQL_ERROR;
+  }
+  struct stat info;
+  if (folder.empty() || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    dbc->diag.Add("08001", "The data source '" + dsn +
+                               "' names no database folder (Database = " + folder + ").");
+    return SQL_ERROR;
+  }
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(":memory:", &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr);
+  std::vector<std::string> attached;
+  for (const std::string& name :
+       rc == SQLITE_OK ? DatabaseFiles(folder) : std::vector<std::string>()) {
+    const std::string sql = "ATTACH DATABASE ? AS \"" + name + "\"";
+    sqlite3_stmt* attach = nullptr;
+    rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &attach, nullptr);
+    if (rc == SQLITE_OK) {
+      const std::string uri = FileUri(folder + "/" + name + ".sqlite");
+      sqlite3_bind_text(attach, 1, uri.c_str(), -1, SQLITE_TRANSIENT);
+      rc = sqlite3_step(attach);
+      if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    }
+    sqlite3_finalize(attach);
+    if (rc != SQLITE_OK) {
+      dbc->diag.Add("08001", "Database '" + name + "' cannot be opened: " + sqlite3_errmsg(db),
+                    sqlite3_extended_errcode(db));
+      break;
+    }
+    attached.push_back(name);
+  }
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_exec(db, dbc->readOnly ? "PRAGMA query_only = 1" : "PRAGMA foreign_keys = 1",
+                      nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    if (dbc->diag.records.empty()) {
+      dbc->diag.Add("08001", db ? sqlite3_errmsg(db) : "out of memory", rc);
+    }
+    sqlite3_close_v2(db);
+    return SQL_ERROR;
+  }
+  sqlite3_busy_timeout(db, 10000);
+  sqlite3_set_authorizer(db, Authorize, dbc);
+  dbc->db = db;
+  dbc->dsn = dsn;
+  dbc->user = user;
+  dbc->databases = attached;
+  return SQL_SUCCESS;
+}
+
+// KEY=value;KEY={value with ; and }} inside};...
+std::map<std::string, std::string> ParseConnectionString(std::string_view text) {
+  std::map<std::string, std::string> pairs;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t equals = text.find('=', i);
+    if (equals == std::string_view::npos) break;
+    std::string key;
+    for (char c : text.substr(i, equals - i)) {
+      if (c != ' ') key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    std::string value;
+    i = equals + 1;
+    if (i < text.size() && text[i] == '{') {
+      for (++i; i < text.size(); ++i) {
+        if (text[i] == '}') {
+          if (i + 1 < text.size() && text[i + 1] == '}') {
+            value += '}';
+            ++i;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        value += text[i];
+      }
+      const size_t semicolon = text.find(';', i);
+      i = semicolon == std::string_view::npos ? text.size() : semicolon + 1;
+    } else {
+      const size_t semicolon = text.find(';', i);
+      const size_t end = semicolon == std::string_view::npos ? text.size() : semicolon;
+      value = std::string(text.substr(i, end - i));
+      i = end + 1;
+    }
+    if (!pairs.count(key)) pairs[key] = value;
+  }
+  return pairs;
+}
+
+std::string QuoteConnectionValue(const std::string& value) {
+  if (value.find_first_of(";{}= ") == std::string::npos) return value;
+  std::string out = "{";
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  return out + "}";
+}
+
+SQLRETURN PutSmall(SQLPOINTER value, SQLUSMALLINT number, SQLSMALLINT* length) {
+  if (value) *static_cast<SQLUSMALLINT*>(value) = number;
+  if (length) *length = sizeof(SQLUSMALLINT);
+  return SQL_SUCCESS;
+}
+
+SQLRETURN PutWord(SQLPOINTER value, SQLUINTEGER number, SQLSMALLINT* length) {
+  if (value) *static_cast<SQLUINTEGER*>(value) = number;
+  if (length) *length = sizeof(SQLUINTEGER);
+  return SQL_SUCCESS;
+}
+
+// The functions this library exports, for SQLGetFunctions.
+const SQLUSMALLINT kFunctions[] = {
+    SQL_API_SQLALLOCHANDLE,   SQL_API_SQLFREEHANDLE,     SQL_API_SQLSETENVATTR,
+    SQL_API_SQLGETENVATTR,    SQL_API_SQLSETCONNECTATTR, SQL_API_SQLGETCONNECTATTR,
+    SQL_API_SQLCONNECT,       SQL_API_SQLDRIVERCONNECT,  SQL_API_SQLDISCONNECT,
+    SQL_API_SQLEXECDIRECT,    SQL_API_SQLPREPARE,        SQL_API_SQLEXECUTE,
+    SQL_API_SQLBINDCOL,       SQL_API_SQLFETCH,          SQL_API_SQLGETDATA,
+    SQL_API_SQLNUMRESULTCOLS, SQL_API_SQLDESCRIBECOL,    SQL_API_SQLCOLATTRIBUTE,
+    SQL_API_SQLROWCOUNT,      SQL_API_SQLMORERESULTS,    SQL_API_SQLFREESTMT,
+    SQL_API_SQLCLOSECURSOR,   SQL_API_SQLGETDIAGREC,     SQL_API_SQLGETDIAGFIELD,
+    SQL_API_SQLGETINFO,       SQL_API_SQLGETFUNCTIONS,   SQL_API_SQLNATIVESQL,
+};
+
+bool Exported(SQLUSMALLINT id) {
+  return std::find(std::begin(kFunctions), std::end(kFunctions), id) != std::end(kFunctions);
+}
+
+}  // namespace
+
+void RegisterHandle(void* handle, SQLSMALLINT type) {
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  Registry()[handle] = type;
+}
+
+void UnregisterHandle(void* handle) {
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  Registry().erase(handle);
+}
+
+bool IsHandle(const void* handle, SQLSMALLINT type) {
+  if (!handle) return false;
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  auto it = Registry().find(handle);
+  return it != Registry().end() && it->second == type;
+}
+
+std::string InputText(const SQLCHAR* text, SQLINTEGER length) {
+  if (!text) return "";
+  const char* chars = reinterpret_cast<const char*>(text);
+  if (length == SQL_NTS) return chars;
+  if (length < 0) return "";
+  return std::string(chars, static_cast<size_t>(length));
+}
+
+void AddSqliteError(Diagnostics* diag, Dbc* dbc, int code) {
+  const int extended = dbc->db ? sqlite3_extended_errcode(dbc->db) : code;
+  std::string message = dbc->db ? sqlite3_errmsg(dbc->db) : sqlite3_errstr(code);
+  if ((code & 0xFF) == SQLITE_AUTH && !dbc->denied.empty()) {
+    diag->Add("42000", dbc->denied, extended);
+    return;
+  }
+  // A database that is not attached: say so, as the server would.
+  std::string database;
+  const std::string noTable = "no such table: ";
+  const std::string noDatabase = "unknown database ";
+  if (message.compare(0, noTable.size(), noTable) == 0) {
+    const size_t dot = message.find('.', noTable.size());
+    if (dot != std::string::npos) database = message.substr(noTable.size(), dot - noTable.size());
+  } else if (message.compare(0, noDatabase.size(), noDatabase) == 0) {
+    database = message.substr(noDatabase.size());
+  }
+  if (!database.empty() &&
+      std::none_of(dbc->databases.begin(), dbc->databases.end(),
+                   [&](const std::string& name) { return SameIgnoringCase(name, database); })) {
+    diag->Add("42000",
+              "Database '" + database +
+                  "' does not exist. Make sure that the name is entered "
+                  "correctly.",
+              extended);
+    return;
+  }
+  diag->Add(SqliteErrorState(extended, message), message, extended);
+}
+
+void Trace(const char* function) {
+  static FILE* file = [] {
+    const char* path = std::getenv("OST_ODBC_TRACE");
+    return path && *path ? std::fopen(path, "a") : nullptr;
+  }();
+  if (file) {
+    std::fprintf(file, "%s\n", function);
+    std::fflush(file);
+  }
+}
+
+}  // namespace ost::driver
+
+using namespace ost;
+using namespace ost::driver;
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input,
+                                                 SQLHANDLE* output) {
+  Trace("SQLAllocHandle");
+  if (!output) return SQL_ERROR;
+  *output = SQL_NULL_HANDLE;
+  switch (type) {
+    case SQL_HANDLE_ENV: {
+      auto* env = new Env;
+      RegisterHandle(env, SQL_HANDLE_ENV);
+      *output = env;
+      return SQL_SUCCESS;
+    }
+    case SQL_HANDLE_DBC: {
+      Env* env = Find<Env>(input, SQL_HANDLE_ENV);
+      if (!env) return SQL_INVALID_HANDLE;
+      env->diag.Clear();
+      auto* dbc = new Dbc;
+      dbc->env = env;
+      env->connections.push_back(dbc);
+      RegisterHandle(dbc, SQL_HANDLE_DBC);
+      *output = dbc;
+      return Finish(&env->diag, SQL_SUCCESS);
+    }
+    case SQL_HANDLE_STMT: {
+      Dbc* dbc = Find<Dbc>(input, SQL_HANDLE_DBC);
+      if (!dbc) return SQL_INVALID_HANDLE;
+      dbc->diag.Clear();
+      if (!dbc->db) {
+        dbc->diag.Add("08003", "Connection not open");
+        return Finish(&dbc->diag, SQL_ERROR);
+      }
+      auto* stmt = new Stmt;
+      stmt->dbc = dbc;
+      dbc->statements.push_back(stmt);
+      RegisterHandle(stmt, SQL_HANDLE_STMT);
+      *output = stmt;
+      return Finish(&dbc->diag, SQL_SUCCESS);
+    }
+    case SQL_HANDLE_DESC: {
+      Dbc* dbc = Find<Dbc>(input, SQL_HANDLE_DBC);
+      if (!dbc) return SQL_INVALID_HANDLE;
+      dbc->diag.Clear();
+      dbc->diag.Add("HYC00", "Optional feature not implemented (descriptor handles)");
+      return Finish(&dbc->diag, SQL_ERROR);
+    }
+    default:
+      return SQL_ERROR;
+  }
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
+  Trace("SQLFreeHandle");
+  switch (type) {
+    case SQL_HANDLE_ENV: {
+      Env* env = Find<Env>(handle, SQL_HANDLE_ENV);
+      if (!env) return SQL_INVALID_HANDLE;
+      env->diag.Clear();
+      if (!env->connections.empty()) {
+        env->diag.Add("HY010", "Function sequence error (connections remain)");
+        return Finish(&env->diag, SQL_ERROR);
+      }
+      UnregisterHandle(env);
+      delete env;
+      return SQL_SUCCESS;
+    }
+    case SQL_HANDLE_DBC: {
+      Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+      if (!dbc) return SQL_INVALID_HANDLE;
+      dbc->diag.Clear();
+      if (dbc->db) {
+        dbc->diag.Add("HY010", "Function sequence error (still connected)");
+        return Finish(&dbc->diag, SQL_ERROR);
+      }
+      auto& list = dbc->env->connections;
+      list.erase(std::remove(list.begin(), list.end(), dbc), list.end());
+      UnregisterHandle(dbc);
+      delete dbc;
+      return SQL_SUCCESS;
+    }
+    case SQL_HANDLE_STMT: {
+      Stmt* stmt = Find<Stmt>(handle, SQL_HANDLE_STMT);
+      if (!stmt) return SQL_INVALID_HANDLE;
+      DestroyStatement(stmt);
+      return SQL_SUCCESS;
+    }
+    default:
+      return SQL_INVALID_HANDLE;
+  }
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute,
+                                                SQLPOINTER value, SQLINTEGER) {
+  Trace("SQLSetEnvAttr");
+  Env* env = Find<Env>(handle, SQL_HANDLE_ENV);
+  if (!env) return SQL_INVALID_HANDLE;
+  env->diag.Clear();
+  const auto number = static_cast<SQLINTEGER>(reinterpret_cast<intptr_t>(value));
+  switch (attribute) {
+    case SQL_ATTR_ODBC_VERSION:
+      if (number != SQL_OV_ODBC2 && number != SQL_OV_ODBC3 && number != SQL_OV_ODBC3_80) {
+        env->diag.Add("HY024", "Invalid attribute value");
+        return Finish(&env->diag, SQL_ERROR);
+      }
+      env->odbcVersion = number;
+      return Finish(&env->diag, SQL_SUCCESS);
+    case SQL_ATTR_OUTPUT_NTS:
+      if (number == SQL_TRUE) return Finish(&env->diag, SQL_SUCCESS);
+      break;
+    case SQL_ATTR_CONNECTION_POOLING:
+      if (number == static_cast<SQLINTEGER>(SQL_CP_OFF)) return Finish(&env->diag, SQL_SUCCESS);
+      break;
+    case SQL_ATTR_CP_MATCH:
+      if (number == static_cast<SQLINTEGER>(SQL_CP_STRICT_MATCH)) {
+        return Finish(&env->diag, SQL_SUCCESS);
+      }
+      break;
+    default:
+      env->diag.Add("HY092", "Invalid attribute/option identifier");
+      return Finish(&env->diag, SQL_ERROR);
+  }
+  env->diag.Add("HYC00", "Optional feature not implemented");
+  return Finish(&env->diag, SQL_ERROR);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute,
+                                                SQLPOINTER value, SQLINTEGER, SQLINTEGER* length) {
+  Trace("SQLGetEnvAttr");
+  Env* env = Find<Env>(handle, SQL_HANDLE_ENV);
+  if (!env) return SQL_INVALID_HANDLE;
+  env->diag.Clear();
+  SQLINTEGER number;
+  switch (attribute) {
+    case SQL_ATTR_ODBC_VERSION:
+      number = env->odbcVersion;
+      break;
+    case SQL_ATTR_OUTPUT_NTS:
+      number = SQL_TRUE;
+      break;
+    case SQL_ATTR_CONNECTION_POOLING:
+      number = static_cast<SQLINTEGER>(SQL_CP_OFF);
+      break;
+    case SQL_ATTR_CP_MATCH:
+      number = static_cast<SQLINTEGER>(SQL_CP_STRICT_MATCH);
+      break;
+    default:
+      env->diag.Add("HY092", "Invalid attribute/option identifier");
+      return Finish(&env->diag, SQL_ERROR);
+  }
+  if (value) *static_cast<SQLINTEGER*>(value) = number;
+  if (length) *length = sizeof(SQLINTEGER);
+  return Finish(&env->diag, SQL_SUCCESS);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
+                                                    SQLPOINTER value, SQLINTEGER) {
+  Trace("SQLSetConnectAttr");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  const auto number = static_cast<SQLUINTEGER>(reinterpret_cast<uintptr_t>(value));
+  switch (attribute) {
+    case SQL_ATTR_LOGIN_TIMEOUT:
+      dbc->loginTimeout = number;
+      return Finish(&dbc->diag, SQL_SUCCESS);
+    case SQL_ATTR_CONNECTION_TIMEOUT:
+      dbc->connectionTimeout = number;
+      return Finish(&dbc->diag, SQL_SUCCESS);
+    case SQL_ATTR_AUTOCOMMIT:
+      if (number == SQL_AUTOCOMMIT_ON) return Finish(&dbc->diag, SQL_SUCCESS);
+      dbc->diag.Add("HYC00", "Optional feature not implemented (manual commit)");
+      return Finish(&dbc->diag, SQL_ERROR);
+    case SQL_ATTR_TXN_ISOLATION:
+      if (number == SQL_TXN_SERIALIZABLE) return Finish(&dbc->diag, SQL_SUCCESS);
+      dbc->diag.Add("HYC00", "Optional feature not implemented (isolation level)");
+      return Finish(&dbc->diag, SQL_ERROR);
+    case SQL_ATTR_ACCESS_MODE:
+      dbc->readOnly = number == SQL_MODE_READ_ONLY;
+      if (dbc->db) {
+        sqlite3_exec(dbc->db, dbc->readOnly ? "PRAGMA query_only = 1" : "PRAGMA query_only = 0",
+                     nullptr, nullptr, nullptr);
+      }
+      return Finish(&dbc->diag, SQL_SUCCESS);
+    case SQL_ATTR_ANSI_APP:
+      // Text is passed through as bytes for ANSI and Unicode applications alike.
+      return Finish(&dbc->diag, SQL_SUCCESS);
+    default:
+      dbc->diag.Add("HYC00", "Optional feature not implemented (connection attribute " +
+                                 std::to_string(attribute) + ")");
+      return Finish(&dbc->diag, SQL_ERROR);
+  }
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
+                                                    SQLPOINTER value, SQLINTEGER,
+                                                    SQLINTEGER* length) {
+  Trace("SQLGetConnectAttr");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  SQLUINTEGER number;
+  switch (attribute) {
+    case SQL_ATTR_LOGIN_TIMEOUT:
+      number = dbc->loginTimeout;
+      break;
+    case SQL_ATTR_CONNECTION_TIMEOUT:
+      number = dbc->connectionTimeout;
+      break;
+    case SQL_ATTR_AUTOCOMMIT:
+      number = SQL_AUTOCOMMIT_ON;
+      break;
+    case SQL_ATTR_TXN_ISOLATION:
+      number = SQL_TXN_SERIALIZABLE;
+      break;
+    case SQL_ATTR_ACCESS_MODE:
+      number = dbc->readOnly ? SQL_MODE_READ_ONLY : SQL_MODE_READ_WRITE;
+      break;
+    case SQL_ATTR_CONNECTION_DEAD:
+      number = dbc->db ? SQL_CD_FALSE : SQL_CD_TRUE;
+      break;
+    default:
+      dbc->diag.Add("HYC00", "Optional feature not implemented (connection attribute " +
+                                 std::to_string(attribute) + ")");
+      return Finish(&dbc->diag, SQL_ERROR);
+  }
+  if (value) *static_cast<SQLUINTEGER*>(value) = number;
+  if (length) *length = sizeof(SQLUINTEGER);
+  return Finish(&dbc->diag, SQL_SUCCESS);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC handle, SQLCHAR* server,
+                                             SQLSMALLINT serverLength, SQLCHAR* user,
+                                             SQLSMALLINT userLength, SQLCHAR* password,
+                                             SQLSMALLINT passwordLength) {
+  Trace("SQLConnect");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  return Finish(&dbc->diag,
+                Connect(dbc, InputText(server, serverLength), InputText(user, userLength),
+                        InputText(password, passwordLength)));
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR* in,
+                                                   SQLSMALLINT inLength, SQLCHAR* out,
+                                                   SQLSMALLINT outMax, SQLSMALLINT* outLength,
+                                                   SQLUSMALLINT) {
+  Trace("SQLDriverConnect");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  // Nothing is ever prompted for: every completion mode behaves as SQL_DRIVER_NOPROMPT.
+  auto pairs = ParseConnectionString(InputText(in, inLength));
+  const std::string dsn = pairs["DSN"];
+  if (dsn.empty()) {
+    dbc->diag.Add("08001", "The connection string names no data source (DSN=...).");
+    return Finish(&dbc->diag, SQL_ERROR);
+  }
+  SQLRETURN rc = Connect(dbc, dsn, pairs["UID"], pairs["PWD"]);
+  if (rc != SQL_SUCCESS) return Finish(&dbc->diag, rc);
+  const std::string complete = "DSN=" + QuoteConnectionValue(dsn) +
+                               ";UID=" + QuoteConnectionValue(dbc->user) +
+                               ";PWD=" + QuoteConnectionValue(pairs["PWD"]) + ";";
+  if (CopyOut(complete, out, outMax, outLength) == SQL_SUCCESS_WITH_INFO) {
+    dbc->diag.Add("01004", "String data, right truncated");
+    rc = SQL_SUCCESS_WITH_INFO;
+  }
+  return Finish(&dbc->diag, rc);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle) {
+  Trace("SQLDisconnect");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  if (!dbc->db) {
+    dbc->diag.Add("08003", "Connection not open");
+    return Finish(&dbc->diag, SQL_ERROR);
+  }
+  // Disconnecting frees the connection's statements.
+  while (!dbc->statements.empty()) DestroyStatement(dbc->statements.back());
+  sqlite3_close_v2(dbc->db);
+  dbc->db = nullptr;
+  dbc->databases.clear();
+  return Finish(&dbc->diag, SQL_SUCCESS);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR* in, SQLINTEGER inLength,
+                                               SQLCHAR* out, SQLINTEGER outMax,
+                                               SQLINTEGER* outLength) {
+  Trace("SQLNativeSql");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  std::string error;
+  const std::string sql = RewriteSqlServerDialect(InputText(in, inLength), &error);
+  if (!error.empty()) {
+    dbc->diag.Add("42000", error);
+    return Finish(&dbc->diag, SQL_ERROR);
+  }
+  if (CopyOut(sql, out, outMax, outLength) == SQL_SUCCESS_WITH_INFO) {
+    dbc->diag.Add("01004", "String data, right truncated");
+    return Finish(&dbc->diag, SQL_SUCCESS_WITH_INFO);
+  }
+  return Finish(&dbc->diag, SQL_SUCCESS);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT type, SQLPOINTER value,
+                                             SQLSMALLINT bufferLength, SQLSMALLINT* length) {
+  Trace("SQLGetInfo");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  std::string text;
+  switch (type) {
+    case SQL_DRIVER_ODBC_VER:
+      text = "03.00";
+      break;
+    case SQL_DRIVER_NAME:
+      text = "libostodbc.so";
+      break;
+    case SQL_DRIVER_VER:
+      text = "01.00.0000";
+      break;
+    case SQL_DBMS_NAME:
+      text = "SQL Server stand-in (SQLite)";
+      break;
+    case SQL_DBMS_VER: {
+      const int v = sqlite3_libversion_number();
+      char buffer[16];
+      std::snprintf(buffer, sizeof buffer, "%02d.%02d.%04d", v / 1000000, v / 1000 % 1000,
+                    v % 1000);
+      text = buffer;
+      break;
+    }
+    case SQL_DATA_SOURCE_NAME:
+    case SQL_SERVER_NAME:
+      text = dbc->dsn;
+      break;
+    case SQL_USER_NAME:
+      text = dbc->user;
+      break;
+    case SQL_DATA_SOURCE_READ_ONLY:
+      text = dbc->readOnly ? "Y" : "N";
+      break;
+    case SQL_IDENTIFIER_QUOTE_CHAR:
+      text = "\"";
+      break;
+    case SQL_MAX_CONCURRENT_ACTIVITIES:
+    case SQL_MAX_DRIVER_CONNECTIONS:
+      return Finish(&dbc->diag, PutSmall(value, 0, length));
+    case SQL_TXN_CAPABLE:
+      return Finish(&dbc->diag, PutSmall(value, SQL_TC_NONE, length));
+    case SQL_CURSOR_COMMIT_BEHAVIOR:
+    case SQL_CURSOR_ROLLBACK_BEHAVIOR:
+      return Finish(&dbc->diag, PutSmall(value, SQL_CB_PRESERVE, length));
+    case SQL_GETDATA_EXTENSIONS:
+      return Finish(&dbc->diag,
+                    PutWord(value, SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND, length));
+    case SQL_SCROLL_OPTIONS:
+      return Finish(&dbc->diag, PutWord(value, SQL_SO_FORWARD_ONLY, length));
+    case SQL_ASYNC_MODE:
+      return Finish(&dbc->diag, PutWord(value, SQL_AM_NONE, length));
+    default:
+      dbc->diag.Add("HYC00", "Optional feature not implemented (information type " +
+                                 std::to_string(type) + ")");
+      return Finish(&dbc->diag, SQL_ERROR);
+  }
+  if (CopyOut(text, value, bufferLength, length) == SQL_SUCCESS_WITH_INFO) {
+    dbc->diag.Add("01004", "String data, right truncated");
+    return Finish(&dbc->diag, SQL_SUCCESS_WITH_INFO);
+  }
+  return Finish(&dbc->diag, SQL_SUCCESS);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetFunctions(SQLHDBC handle, SQLUSMALLINT id,
+                                                  SQLUSMALLINT* supported) {
+  Trace("SQLGetFunctions");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  if (!supported) return Finish(&dbc->diag, SQL_SUCCESS);
+  if (id == SQL_API_ODBC3_ALL_FUNCTIONS) {
+    std::fill(supported, supported + SQL_API_ODBC3_ALL_FUNCTIONS_SIZE, 0);
+    for (SQLUSMALLINT f : kFunctions) supported[f >> 4] |= static_cast<SQLUSMALLINT>(1 << (f & 15));
+  } else if (id == SQL_API_ALL_FUNCTIONS) {
+    std::fill(supported, supported + 100, 0);
+    for (SQLUSMALLINT f : kFunctions) {
+      if (f < 100) supported[f] = SQL_TRUE;
+    }
+  } else {
+    *supported = Exported(id) ? SQL_TRUE : SQL_FALSE;
+  }
+  return Finish(&dbc->diag, SQL_SUCCESS);
+}
+
+namespace {
+
+Diagnostics* HandleDiagnostics(SQLSMALLINT type, SQLHANDLE handle, std::string* server) {
+  switch (type) {
+    case SQL_HANDLE_ENV:
+      if (Env* env = Find<Env>(handle, type)) return &env->diag;
+      return nullptr;
+    case SQL_HANDLE_DBC:
+      if (Dbc* dbc = Find<Dbc>(handle, type)) {
+        *server = dbc->dsn;
+        return &dbc->diag;
+      }
+      return nullptr;
+    case SQL_HANDLE_STMT:
+      if (Stmt* stmt = Find<Stmt>(handle, type)) {
+        *server = stmt->dbc->dsn;
+        return &stmt->diag;
+      }
+      return nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle,
+                                                SQLSMALLINT record, SQLCHAR* state,
+                                                SQLINTEGER* native, SQLCHAR* message,
+                                                SQLSMALLINT bufferLength, SQLSMALLINT* length) {
+  Trace("SQLGetDiagRec");
+  std::string server;
+  Diagnostics* diag = HandleDiagnostics(type, handle, &server);
+  if (!diag) return SQL_INVALID_HANDLE;
+  return GetDiagRec(*diag, record, state, native, message, bufferLength, length);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle,
+                                                  SQLSMALLINT record, SQLSMALLINT identifier,
+                                                  SQLPOINTER info, SQLSMALLINT bufferLength,
+                                                  SQLSMALLINT* length) {
+  Trace("SQLGetDiagField");
+  std::string server;
+  Diagnostics* diag = HandleDiagnostics(type, handle, &server);
+  if (!diag) return SQL_INVALID_HANDLE;
+  return GetDiagField(*diag, type, record, identifier, info, bufferLength, length, server);
+}

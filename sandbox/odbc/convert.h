@@ -1,0 +1,40 @@
+// Converting one result value into an application's buffer (SQLBindCol, SQLGetData).
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace ost {
+
+// A value as SQLite holds it. text is SQLite's rendering for integers and reals, the bytes
+// of text and blobs.
+struct CellValue {
+  enum class Type { kNull, kInteger, kReal, kText, kBlob };
+  Type type = Type::kNull;
+  int64_t integer = 0;
+  double real = 0;
+  std::string_view text;
+};
+
+struct ConvertResult {
+  SQLRETURN code = SQL_SUCCESS;  // SQL_SUCCESS, SQL_SUCCESS_WITH_INFO, SQL_NO_DATA, SQL_ERROR
+  const char* state = nullptr;   // SQLSTATE for SUCCESS_WITH_INFO and ERROR
+  const char* message = nullptr;
+};
+
+// True for the C types that the driver converts to.
+bool IsSupportedCType(SQLSMALLINT cType);
+// True for any C type that ODBC defines (so the rest are invalid, not just unsupported).
+bool IsKnownCType(SQLSMALLINT cType);
+
+// Converts value into buffer as cType. offset is the number of bytes of a character or
+// binary value already returned by earlier calls for the same column (SQLGetData in
+// parts); it is advanced. A text cut keeps whole UTF-8 characters when it can.
+ConvertResult ConvertCell(const CellValue& value, SQLSMALLINT cType, SQLPOINTER buffer,
+                          SQLLEN bufferLength, SQLLEN* indicator, size_t* offset);
+
+}  // namespace ost

@@ -1,0 +1,143 @@
+#include "convert.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace ost {
+namespace {
+
+CellValue Text(std::string_view text) {
+  CellValue value;
+  value.type = CellValue::Type::kText;
+  value.text = text;
+  return value;
+}
+
+CellValue Integer(int64_t number) {
+  CellValue value;
+  value.type = CellValue::Type::kInteger;
+  value.integer = number;
+  return value;
+}
+
+CellValue Real(double number) {
+  CellValue value;
+  value.type = CellValue::Type::kReal;
+  value.real = number;
+  return value;
+}
+
+TEST(Convert, TextIsCutToTheBufferWithInfo01004) {
+  char buffer[8];
+  SQLLEN indicator = 0;
+  size_t offset = 0;
+  ConvertResult r =
+      ConvertCell(Text("10.0.12345"), SQL_C_CHAR, buffer, sizeof buffer, &indicator, &offset);
+  EXPECT_EQ(r.code, SQL_SUCCESS_WITH_INFO);
+  EXPECT_STREQ(r.state, "01004");
+  EXPECT_STREQ(buffer, "10.0.12");
+  EXPECT_EQ(indicator, 10);  // the whole length, not what fitted
+
+  offset = 0;
+  r = ConvertCell(Text("3.80"), SQL_C_CHAR, buffer, sizeof buffer, &indicator, &offset);
+  EXPECT_EQ(r.code, SQL_SUCCESS);
+  EXPECT_STREQ(buffer, "3.80");
+  EXPECT_EQ(indicator, 4);
+}
+
+TEST(Convert, ACutKeepsWholeUtf8Characters) {
+  char buffer[8];
+  SQLLEN indicator = 0;
+  size_t offset = 0;
+  // "Ost服务" is 3 + 3 * 2 bytes: 7 bytes fit, the last character would be split.
+  ConvertCell(Text("Ost服务"), SQL_C_CHAR, buffer, sizeof buffer, &indicator, &offset);
+  EXPECT_STREQ(buffer, "Ost服");
+}
+
+TEST(Convert, GetDataInPartsReassemblesTheValue) {
+  const std::string text = "D:\\wwwroot\\服务器\\site";
+  std::string joined;
+  char buffer[5];
+  SQLLEN indicator = 0;
+  size_t offset = 0;
+  ConvertResult r;
+  int calls = 0;
+  while (
+      (r = ConvertCell(Text(text), SQL_C_CHAR, buffer, sizeof buffer, &indicator, &offset)).code !=
+      SQL_NO_DATA) {
+    ASSERT_LT(++calls, 20);
+    joined += buffer;
+    if (r.code == SQL_SUCCESS) break;
+  }
+  EXPECT_EQ(joined, text);
+  EXPECT_EQ(ConvertCell(Text(text), SQL_C_CHAR, buffer, sizeof buffer, &indicator, &offset).code,
+            SQL_NO_DATA);
+}
+
+TEST(Convert, NullNeedsAnIndicator) {
+  CellValue null;
+  SQLINTEGER number = 0;
+  SQLLEN indicator = 0;
+  size_t offset = 0;
+  EXPECT_EQ(ConvertCell(null, SQL_C_SLONG, &number, 0, &indicator, &offset).code, SQL_SUCCESS);
+  EXPECT_EQ(indicator, SQL_NULL_DATA);
+  offset = 0;
+  ConvertResult r = ConvertCell(null, SQL_C_SLONG, &number, 0, nullptr, &offset);
+  EXPECT_EQ(r.code, SQL_ERROR);
+  EXPECT_STREQ(r.state, "22002");
+}
+
+TEST(Convert, NumbersChecksRangeAndSyntax) {
+  SQLUINTEGER u = 0;
+  SQLINTEGER s = 0;
+  SQLBIGINT big = 0;
+  double d = 0;
+  SQLLEN indicator = 0;
+  auto convert = [&](const CellValue& value, SQLSMALLINT type, void* out) {
+    size_t offset = 0;
+    return ConvertCell(value, type, out, 0, &indicator, &offset);
+  };
+  EXPECT_EQ(convert(Integer(4294967295LL), SQL_C_ULONG, &u).code, SQL_SUCCESS);
+  EXPECT_EQ(u, 4294967295u);
+  EXPECT_EQ(indicator, 4);
+  EXPECT_STREQ(convert(Integer(-1), SQL_C_ULONG, &u).state, "22003");
+  EXPECT_STREQ(convert(Integer(2147483648LL), SQL_C_SLONG, &s).state, "22003");
+  EXPECT_EQ(convert(Text(" 380 "), SQL_C_ULONG, &u).code, SQL_SUCCESS);
+  EXPECT_EQ(u, 380u);
+  EXPECT_STREQ(convert(Text("3.8x"), SQL_C_DOUBLE, &d).state, "22018");
+  EXPECT_STREQ(convert(Text("inf"), SQL_C_DOUBLE, &d).state, "22018");
+  ConvertResult r = convert(Real(-3.7), SQL_C_SLONG, &s);
+  EXPECT_EQ(r.code, SQL_SUCCESS_WITH_INFO);
+  EXPECT_STREQ(r.state, "01S07");
+  EXPECT_EQ(s, -3);
+  EXPECT_EQ(convert(Text("3.73"), SQL_C_DOUBLE, &d).code, SQL_SUCCESS);
+  EXPECT_DOUBLE_EQ(d, 3.73);
+  EXPECT_EQ(convert(Integer(-9000000000LL), SQL_C_SBIGINT, &big).code, SQL_SUCCESS);
+  EXPECT_EQ(big, -9000000000LL);
+}
+
+TEST(Convert, BlobsAsTextAreHexDigits) {
+  CellValue blob;
+  blob.type = CellValue::Type::kBlob;
+  blob.text = std::string_view("\x01\xAB", 2);
+  char buffer[8];
+  SQLLEN indicator = 0;
+  size_t offset = 0;
+  EXPECT_EQ(ConvertCell(blob, SQL_C_CHAR, buffer, sizeof buffer, &indicator, &offset).code,
+            SQL_SUCCESS);
+  EXPECT_STREQ(buffer, "01AB");
+  offset = 0;
+  SQLINTEGER number;
+  EXPECT_STREQ(ConvertCell(blob, SQL_C_SLONG, &number, 0, &indicator, &offset).state, "07006");
+}
+
+TEST(Convert, TypesTheDriverDoesNotConvertAreKnownButUnsupported) {
+  EXPECT_TRUE(IsSupportedCType(SQL_C_ULONG));
+  EXPECT_FALSE(IsSupportedCType(SQL_C_WCHAR));
+  EXPECT_TRUE(IsKnownCType(SQL_C_WCHAR));
+  EXPECT_FALSE(IsKnownCType(1234));
+}
+
+}  // namespace
+}  // namespace ost

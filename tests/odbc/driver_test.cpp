@@ -1,0 +1,360 @@
+// The stand-in driver through the real unixODBC driver manager, called as the tool calls it.
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sandbox_db.h"
+
+namespace ost {
+namespace {
+
+const char kDsn[] = "ostra";
+const char kUser[] = "sa";
+const char kPassword[] = "p;w#d=x {1}";
+
+// One machine-root-like folder for the whole program: unixODBC reads ODBCSYSINI once.
+class OdbcFolder : public ::testing::Environment {
+ public:
+  static std::string dir;
+
+  void SetUp() override {
+    char pattern[] = "/tmp/ost-odbc-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    std::string error;
+    ASSERT_TRUE(WriteOdbcConfig(dir + "/odbc", OST_ODBC_DRIVER_PATH, dir + "/db", kDsn, kUser,
+                                kPassword, &error))
+        << error;
+    setenv("ODBCSYSINI", (dir + "/odbc").c_str(), 1);
+  }
+  void TearDown() override { ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0); }
+};
+std::string OdbcFolder::dir;
+
+struct Diag {
+  std::string state;
+  SQLINTEGER native = 0;
+  std::string message;
+};
+
+Diag FirstDiag(SQLSMALLINT type, SQLHANDLE handle) {
+  SQLCHAR state[6] = {0};
+  SQLCHAR message[256] = {0};
+  Diag diag;
+  SQLSMALLINT length = 0;
+  if (SQL_SUCCEEDED(
+          SQLGetDiagRec(type, handle, 1, state, &diag.native, message, sizeof message, &length))) {
+    diag.state = reinterpret_cast<char*>(state);
+    diag.message = reinterpret_cast<char*>(message);
+  }
+  return diag;
+}
+
+SQLCHAR* Text(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
+
+class Driver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    options.componentNumbers = {-1, 5, -1, 7, -1, -1};
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)));
+    ASSERT_TRUE(SQL_SUCCEEDED(
+        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)));
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)));
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(30), 0);
+  }
+
+  void TearDown() override {
+    if (connected) SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    SQLFreeHandle(SQL_HANDLE_ENV, env);
+  }
+
+  // Lays out the databases from options and connects as the tool does.
+  SQLRETURN Connect(const char* user = kUser, const char* password = kPassword) {
+    std::string error;
+    EXPECT_TRUE(CreateSandboxDatabases(OdbcFolder::dir + "/db", options, &error)) << error;
+    SQLRETURN rc =
+        SQLConnect(dbc, Text(kDsn), SQL_NTS, Text(user), SQL_NTS, Text(password), SQL_NTS);
+    connected = SQL_SUCCEEDED(rc);
+    return rc;
+  }
+
+  // Executes on a new statement handle; the handle stays in stmt until the next call.
+  SQLRETURN Exec(const std::string& sql) {
+    if (stmt) SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+    return SQLExecDirect(stmt, Text(sql.c_str()), SQL_NTS);
+  }
+
+  // The first column of every row, read into a bound text buffer of the given size.
+  std::vector<std::string> Texts(const std::string& sql, SQLLEN size = 256) {
+    std::vector<std::string> rows;
+    EXPECT_EQ(Exec(sql), SQL_SUCCESS) << FirstDiag(SQL_HANDLE_STMT, stmt).message;
+    std::vector<char> buffer(size);
+    SQLLEN indicator = 0;
+    SQLBindCol(stmt, 1, SQL_C_CHAR, buffer.data(), size, &indicator);
+    while (SQL_SUCCEEDED(SQLFetch(stmt))) {
+      rows.push_back(indicator == SQL_NULL_DATA ? "NULL" : buffer.data());
+    }
+    return rows;
+  }
+
+  // The tool's update numbers: "ii:nn" per row, as unsigned integers.
+  std::vector<std::string> UpdateNumbers() {
+    std::vector<std::string> rows;
+    EXPECT_EQ(Exec("SELECT ii,nn FROM ostra.dbo.sys_server_update ORDER BY nn DESC"), SQL_SUCCESS);
+    SQLUINTEGER ii = 0, nn = 0;
+    SQLLEN iiLength = 0, nnLength = 0;
+    SQLBindCol(stmt, 1, SQL_C_ULONG, &ii, 0, &iiLength);
+    SQLBindCol(stmt, 2, SQL_C_ULONG, &nn, 0, &nnLength);
+    SQLRETURN rc;
+    while ((rc = SQLFetch(stmt)) == SQL_SUCCESS) {
+      rows.push_back(std::to_string(ii) + ":" + std::to_string(nn));
+    }
+    EXPECT_EQ(rc, SQL_NO_DATA);
+    return rows;
+  }
+
+  SandboxDbOptions options;
+  SQLHENV env = SQL_NULL_HANDLE;
+  SQLHDBC dbc = SQL_NULL_HANDLE;
+  SQLHSTMT stmt = SQL_NULL_HANDLE;
+  bool connected = false;
+};
+
+TEST_F(Driver, ALoginOtherThanTheDataSourcesFailsWith28000) {
+  EXPECT_EQ(Connect(kUser, "wrong"), SQL_ERROR);
+  Diag diag = FirstDiag(SQL_HANDLE_DBC, dbc);
+  EXPECT_EQ(diag.state, "28000");
+  EXPECT_NE(diag.message.find("[ost][SQL Server stand-in]Login failed for user 'sa'."),
+            std::string::npos)
+      << diag.message;
+  EXPECT_EQ(SQLConnect(dbc, Text(kDsn), SQL_NTS, Text("sb"), SQL_NTS, Text(kPassword), SQL_NTS),
+            SQL_ERROR);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, dbc).state, "28000");
+  // Logins compare without case, passwords exactly.
+  EXPECT_EQ(Connect("SA", kPassword), SQL_SUCCESS);
+}
+
+TEST_F(Driver, AnUnknownDataSourceIsTheDriverManagersIm002) {
+  EXPECT_EQ(
+      SQLConnect(dbc, Text("nosuch"), SQL_NTS, Text(kUser), SQL_NTS, Text(kPassword), SQL_NTS),
+      SQL_ERROR);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, dbc).state, "IM002");
+}
+
+TEST_F(Driver, TheToolsQueriesReadTheSandboxData) {
+  options.componentNumbers = {0, 12, -1, 7, -1, -1};
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  EXPECT_EQ(Texts("SELECT TOP 1 cversion FROM ostra.dbo.sys_version ORDER BY cversion DESC", 8),
+            std::vector<std::string>{"3.80"});
+  EXPECT_EQ(UpdateNumbers(), (std::vector<std::string>{"1:12", "3:7", "0:0"}));
+  EXPECT_EQ(Texts("SELECT dcvalue FROM ostra.dbo.sys_dict WHERE dcname='29'", 128),
+            std::vector<std::string>{"1"});
+  EXPECT_EQ(Texts("SELECT dcvalue FROM ostra.dbo.sys_dict WHERE dcname='45'", 128),
+            std::vector<std::string>{"site"});
+  EXPECT_EQ(Texts("SELECT wcroot FROM velin.dbo.web_main WHERE wcid='site'"),
+            std::vector<std::string>{"D:\\wwwroot"});
+  EXPECT_EQ(Texts("SELECT TOP 1 cversion FROM velin.dbo.sys_version ORDER BY cversion DESC", 8),
+            std::vector<std::string>{"7.0"});
+}
+
+TEST_F(Driver, ALongVersionIsCutWithInfo01004) {
+  options.ostraVersion = "10.0.12345";
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  ASSERT_EQ(Exec("SELECT TOP 1 cversion FROM ostra.dbo.sys_version ORDER BY cversion DESC"),
+            SQL_SUCCESS);
+  char version[8];
+  std::memset(version, 0, sizeof version);
+  SQLLEN length = 0;
+  SQLBindCol(stmt, 1, SQL_C_CHAR, version, sizeof version, &length);
+  EXPECT_EQ(SQLFetch(stmt), SQL_SUCCESS_WITH_INFO);
+  EXPECT_STREQ(version, "10.0.12");
+  EXPECT_EQ(length, 10);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).state, "01004");
+  EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA);
+}
+
+TEST_F(Driver, EmptyTablesAndMissingRowsGiveNoData) {
+  options.ostraVersion = "";
+  options.webMainRow = false;
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  for (const char* sql : {"SELECT TOP 1 cversion FROM ostra.dbo.sys_version ORDER BY cversion DESC",
+                          "SELECT wcroot FROM velin.dbo.web_main WHERE wcid='site'"}) {
+    ASSERT_EQ(Exec(sql), SQL_SUCCESS);
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA) << sql;
+    EXPECT_EQ(SQLFetch(stmt), SQL_NO_DATA) << sql;
+  }
+}
+
+TEST_F(Driver, NullNeedsAnIndicator) {
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  ASSERT_EQ(Exec("SELECT NULL, NULL"), SQL_SUCCESS);
+  SQLINTEGER a = 0, b = 0;
+  SQLLEN indicator = 0;
+  SQLBindCol(stmt, 1, SQL_C_SLONG, &a, 0, &indicator);
+  SQLBindCol(stmt, 2, SQL_C_SLONG, &b, 0, nullptr);
+  EXPECT_EQ(SQLFetch(stmt), SQL_ERROR);
+  EXPECT_EQ(indicator, SQL_NULL_DATA);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).state, "22002");
+}
+
+TEST_F(Driver, TheProcedureCallRecordsTheComponentVersion) {
+  options.componentNumbers = {-1, 5, -1, -1, -1, -1};
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  const std::string call = "{CALL ostra.dbo.cp_sys_server_update_set(";
+  EXPECT_TRUE(SQL_SUCCEEDED(Exec(call + "3, 380, 'Ostra 服务器', 'it''s new')}")));
+  EXPECT_TRUE(SQL_SUCCEEDED(Exec(call + "1, 6, 'Agent', '')}")));
+  EXPECT_EQ(UpdateNumbers(), (std::vector<std::string>{"3:380", "1:6"}));
+  EXPECT_TRUE(SQL_SUCCEEDED(Exec(call + "3, 381, 'Ostra 服务器', 'again')}")));
+  EXPECT_EQ(UpdateNumbers(), (std::vector<std::string>{"3:381", "1:6"}));
+  EXPECT_EQ(Texts("SELECT cname || '/' || cdesc FROM ostra.dbo.sys_server_update_log "
+                  "WHERE ii = 3 ORDER BY nn"),
+            (std::vector<std::string>{"Ostra 服务器/it's new", "Ostra 服务器/again"}));
+}
+
+TEST_F(Driver, AMissingDatabaseFileFailsOnlyTheStatementsThatNameIt) {
+  options.createVelin = false;
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  EXPECT_EQ(Exec("SELECT wcroot FROM velin.dbo.web_main WHERE wcid='site'"), SQL_ERROR);
+  Diag diag = FirstDiag(SQL_HANDLE_STMT, stmt);
+  EXPECT_EQ(diag.state, "42000");
+  EXPECT_NE(diag.message.find("Database 'velin' does not exist."), std::string::npos)
+      << diag.message;
+  EXPECT_EQ(Texts("SELECT dcvalue FROM ostra.dbo.sys_dict WHERE dcname='45'"),
+            std::vector<std::string>{"site"});
+  // Connecting never creates the missing file.
+  EXPECT_NE(access((OdbcFolder::dir + "/db/velin.sqlite").c_str(), F_OK), 0);
+}
+
+TEST_F(Driver, ABatchRunsUpToItsFirstFailingStatement) {
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  EXPECT_EQ(Exec("INSERT INTO ostra.dbo.sys_version (cversion) VALUES ('3.81');\r\n"
+                 "INSERT INTO ostra.dbo.nosuch VALUES (1);\r\n"
+                 "INSERT INTO ostra.dbo.sys_version (cversion) VALUES ('3.82');\r\n"),
+            SQL_ERROR);
+  Diag diag = FirstDiag(SQL_HANDLE_STMT, stmt);
+  EXPECT_EQ(diag.state, "42S02");
+  EXPECT_NE(diag.message.find("nosuch"), std::string::npos) << diag.message;
+  EXPECT_EQ(Texts("SELECT cversion FROM ostra.dbo.sys_version ORDER BY cversion"),
+            (std::vector<std::string>{"3.80", "3.81"}));
+}
+
+TEST_F(Driver, AScriptBatchInTheSandboxDialect) {
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  EXPECT_EQ(
+      Exec("-- update 381\r\n"
+           "/* adds a table /* and a row */ */\r\n"
+           "CREATE TABLE ostra.dbo.sys_note ([id] INTEGER PRIMARY KEY, note NVARCHAR(50));\r\n"
+           "ALTER TABLE ostra.dbo.sys_note ADD cdate DATETIME;\r\n"
+           "CREATE INDEX ix_note ON ostra.dbo.sys_note (note);\r\n"
+           "INSERT INTO ostra.dbo.sys_note (id, note, cdate) VALUES (1, N'说明', GETDATE());\r\n"
+           "UPDATE ostra..sys_dict SET dcvalue = '0' WHERE dcname = '29';\r\n"),
+      SQL_SUCCESS)
+      << FirstDiag(SQL_HANDLE_STMT, stmt).message;
+  EXPECT_EQ(Texts("SELECT note FROM ostra.dbo.sys_note WHERE cdate IS NOT NULL"),
+            std::vector<std::string>{"说明"});
+  EXPECT_EQ(Texts("SELECT dcvalue FROM ostra.dbo.sys_dict WHERE dcname='29'"),
+            std::vector<std::string>{"0"});
+  // An object without a database would vanish with the connection: refused.
+  EXPECT_EQ(Exec("CREATE TABLE loose (a INTEGER)"), SQL_ERROR);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).state, "42000");
+  // Empty batches (the tool sends them between two separators) run and do nothing.
+  EXPECT_EQ(Exec(""), SQL_SUCCESS);
+  EXPECT_EQ(Exec("\r\n-- nothing\r\n"), SQL_SUCCESS);
+  // A searched UPDATE that matches nothing is SQL_NO_DATA (ODBC 3).
+  EXPECT_EQ(Exec("UPDATE ostra.dbo.sys_dict SET dcvalue = 'x' WHERE dcname = 'none'"), SQL_NO_DATA);
+}
+
+TEST_F(Driver, ErrorsCarryRealSqlStatesAndSqliteCodes) {
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  struct Case {
+    const char* sql;
+    const char* state;
+  } cases[] = {
+      {"SELEC 1", "42000"},
+      {"SELECT 'unclosed", "42000"},
+      {"SELECT nosuch FROM ostra.dbo.sys_version", "42S22"},
+      {"INSERT INTO ostra.dbo.sys_dict (dcname, dcvalue) VALUES ('29', 'x')", "23000"},
+      {"SELECT {fn NOW()}", "42000"},
+      {"SELECT ?", "07002"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Exec(c.sql), SQL_ERROR) << c.sql;
+    Diag diag = FirstDiag(SQL_HANDLE_STMT, stmt);
+    EXPECT_EQ(diag.state, c.state) << c.sql << ": " << diag.message;
+    EXPECT_EQ(diag.message.rfind("[ost][SQL Server stand-in]", 0), 0u) << diag.message;
+  }
+  Exec("INSERT INTO ostra.dbo.sys_dict (dcname, dcvalue) VALUES ('29', 'x')");
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).native, 1555);  // SQLITE_CONSTRAINT_PRIMARYKEY
+}
+
+TEST_F(Driver, UnsupportedCallsSayIm001OrHyc00) {
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  EXPECT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
+                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+            SQL_ERROR);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, dbc).state, "HYC00");
+  EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_ERROR);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, dbc).state, "IM001");
+  ASSERT_EQ(Exec("SELECT 1"), SQL_SUCCESS);
+  SQLWCHAR wide[8];
+  EXPECT_EQ(SQLBindCol(stmt, 1, SQL_C_WCHAR, wide, sizeof wide, nullptr), SQL_ERROR);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).state, "HYC00");
+}
+
+TEST_F(Driver, ResultSetsOfABatchComeOneAfterAnother) {
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  ASSERT_EQ(Exec("SELECT 'first'; UPDATE ostra.dbo.sys_dict SET dcvalue = '0'; SELECT 'second'"),
+            SQL_SUCCESS);
+  char text[16];
+  SQLLEN length = 0;
+  SQLBindCol(stmt, 1, SQL_C_CHAR, text, sizeof text, &length);
+  ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+  EXPECT_STREQ(text, "first");
+  ASSERT_EQ(SQLMoreResults(stmt), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+  EXPECT_STREQ(text, "second");
+  EXPECT_EQ(SQLMoreResults(stmt), SQL_NO_DATA);
+  EXPECT_EQ(Texts("SELECT dcvalue FROM ostra.dbo.sys_dict WHERE dcname='29'"),
+            std::vector<std::string>{"0"});
+}
+
+TEST_F(Driver, GetDataReturnsLongTextInParts) {
+  options.webRoot = "E:\\web sites\\ostra\\product\\wwwroot";
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  ASSERT_EQ(Exec("SELECT wcroot FROM velin.dbo.web_main"), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+  std::string joined;
+  char part[10];
+  SQLLEN length = 0;
+  SQLRETURN rc;
+  while ((rc = SQLGetData(stmt, 1, SQL_C_CHAR, part, sizeof part, &length)) != SQL_NO_DATA) {
+    ASSERT_TRUE(SQL_SUCCEEDED(rc));
+    joined += part;
+  }
+  EXPECT_EQ(joined, options.webRoot);
+}
+
+TEST(SandboxDb, ValuesThatOdbcIniCannotHoldAreRefused) {
+  std::string error;
+  EXPECT_FALSE(WriteOdbcConfig("/tmp/unused", "/x.so", "/db", "ostra", "sa", "two\nlines", &error));
+  EXPECT_FALSE(WriteOdbcConfig("/tmp/unused", "/x.so", "/db", "ostra", "sa", " padded", &error));
+  EXPECT_FALSE(WriteOdbcConfig("/tmp/unused", "/x.so", "/db", "[x]", "sa", "pw", &error));
+  EXPECT_NE(error, "");
+}
+
+}  // namespace
+}  // namespace ost
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new ost::OdbcFolder);
+  return RUN_ALL_TESTS();
+}
