@@ -14,6 +14,7 @@
 #include "platform/posix/posix_services.h"
 #include "platform/posix/reg_file.h"
 #include "sandbox/publish.h"
+#include "sandbox/sandbox_db.h"
 #include "system/config_store.h"
 #include "update/catalogue.h"
 #include "util/text.h"
@@ -63,6 +64,16 @@ const char kUsage[] =
     "  --no-ostdata       no OstData.dll in the web folder\n"
     "  --libxl            put libxl.dll in the web folder (the x package variant)\n"
     "  --web-file NAME=TEXT  a file of the web folder with this content (repeatable)\n"
+    "  DIR/db/ostra.sqlite, DIR/db/velin.sqlite and DIR/odbc/ (the data source DSN\n"
+    "  with the stand-in driver) stand for the product's SQL Server:\n"
+    "  --ostra-version V  installed product database version (default 3.80; \"\": none)\n"
+    "  --velin-version V  installed web platform database version (default 7.0; \"\": none)\n"
+    "  --no-web           the web platform is not installed (dictionary entry 29 is 0)\n"
+    "  --site-id ID       the web site's id (default site)\n"
+    "  --web-root PATH    the web site's root folder (default D:\\wwwroot)\n"
+    "  --no-web-main      no web site row for the site id\n"
+    "  --no-ostra-db, --no-velin-db   leave that database file out\n"
+    "  --odbc-driver PATH the stand-in driver library (default: the one built here)\n"
     "\n"
     "publish writes a release into DIR/host/ostra/update1/ for a web server to serve:\n"
     "server.txt (the manifest, in GBK), a zlib package for every announced component\n"
@@ -108,6 +119,8 @@ struct Options {
   bool ostData = true;
   bool libxl = false;
   std::map<std::string, std::string> webFiles;
+  ost::SandboxDbOptions database;
+  std::string odbcDriver = OST_ODBC_DRIVER_PATH;
 };
 
 // The product's services as a fresh installation has them.
@@ -280,6 +293,19 @@ int Init(const std::string& dir, const Options& options) {
   std::string serviceError;
   if (!ost::WriteServicesFile(root.ServicesFile(), options.services, &serviceError)) {
     std::fprintf(stderr, "ost-sandbox: %s\n", serviceError.c_str());
+    return 1;
+  }
+  ost::SandboxDbOptions database = options.database;
+  for (size_t i = 0; i < 6; ++i) {
+    auto found = options.installed.find(ost::kCatalogue[i].key);
+    database.componentNumbers[i] = found == options.installed.end() ? 10 : found->second;
+  }
+  std::string dbError;
+  if (!MakeDirs(root.DatabaseDir()) || !MakeDirs(root.OdbcDir()) ||
+      !ost::CreateSandboxDatabases(root.DatabaseDir(), database, &dbError) ||
+      !ost::WriteOdbcConfig(root.OdbcDir(), options.odbcDriver, root.DatabaseDir(), options.dsn,
+                            options.user, options.password, &dbError)) {
+    std::fprintf(stderr, "ost-sandbox: %s\n", dbError.empty() ? "cannot create the databases" : dbError.c_str());
     return 1;
   }
   if (!LayOutDrives(root, options)) {
@@ -458,6 +484,24 @@ int main(int argc, char** argv) {
                                 }),
                  list.end());
     } else if (arg == "--service" && needValue() && SetServiceKnob(options, argv[++i])) {
+    } else if (arg == "--ostra-version" && needValue()) {
+      options.database.ostraVersion = argv[++i];
+    } else if (arg == "--velin-version" && needValue()) {
+      options.database.velinVersion = argv[++i];
+    } else if (arg == "--no-web") {
+      options.database.velinEnabled = false;
+    } else if (arg == "--site-id" && needValue()) {
+      options.database.siteId = argv[++i];
+    } else if (arg == "--web-root" && needValue()) {
+      options.database.webRoot = argv[++i];
+    } else if (arg == "--no-web-main") {
+      options.database.webMainRow = false;
+    } else if (arg == "--no-ostra-db") {
+      options.database.createOstra = false;
+    } else if (arg == "--no-velin-db") {
+      options.database.createVelin = false;
+    } else if (arg == "--odbc-driver" && needValue()) {
+      options.odbcDriver = argv[++i];
     } else if (arg == "--no-ostdata") {
       options.ostData = false;
     } else if (arg == "--libxl") {

@@ -114,6 +114,7 @@ class LinePrinter : public ViewObserver {
 
 int RunHeadless(const HeadlessOptions& options) {
   MachineRoot root(options.root);
+  root.UseOdbcConfiguration();
   PosixFiles files(root);
   PosixRegistry registry(root.RegistryFile());
   PosixSockets sockets;

@@ -1,6 +1,9 @@
 #include "platform/posix/machine_root.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <climits>
 #include <vector>
@@ -20,6 +23,13 @@ std::string Absolute(std::string path) {
 
 MachineRoot::MachineRoot(std::string root) : root_(Absolute(std::move(root))) {
   while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+}
+
+void MachineRoot::UseOdbcConfiguration() const {
+  struct stat info;
+  if (::stat(OdbcDir().c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::setenv("ODBCSYSINI", OdbcDir().c_str(), 1);
+  }
 }
 
 std::string MachineRoot::Map(std::string_view path) const {

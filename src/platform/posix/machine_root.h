@@ -30,6 +30,10 @@ class MachineRoot {
   // Returns an empty string for a path that cannot be mapped (UNC, climbing out).
   std::string Map(std::string_view path) const;
 
+  // Points the ODBC driver manager at this machine's configuration (DIR/odbc) when
+  // the folder exists. Call before the first ODBC call of the process.
+  void UseOdbcConfiguration() const;
+
  private:
   std::string root_;
 };
