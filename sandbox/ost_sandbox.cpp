@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,8 @@ const char kUsage[] =
     "  --no-web-main      no web site row for the site id\n"
     "  --no-ostra-db, --no-velin-db   leave that database file out\n"
     "  --odbc-driver PATH the stand-in driver library (default: the one built here)\n"
+    "  --dsn-password P   the password the database accepts (default: --password), for\n"
+    "                     a configuration that no longer matches the server\n"
     "\n"
     "publish writes a release into DIR/host/ostra/update1/ for a web server to serve:\n"
     "server.txt (the manifest, in GBK), a zlib package for every announced component\n"
@@ -121,6 +124,7 @@ struct Options {
   std::map<std::string, std::string> webFiles;
   ost::SandboxDbOptions database;
   std::string odbcDriver = OST_ODBC_DRIVER_PATH;
+  std::optional<std::string> dsnPassword;
 };
 
 // The product's services as a fresh installation has them.
@@ -304,7 +308,8 @@ int Init(const std::string& dir, const Options& options) {
   if (!MakeDirs(root.DatabaseDir()) || !MakeDirs(root.OdbcDir()) ||
       !ost::CreateSandboxDatabases(root.DatabaseDir(), database, &dbError) ||
       !ost::WriteOdbcConfig(root.OdbcDir(), options.odbcDriver, root.DatabaseDir(), options.dsn,
-                            options.user, options.password, &dbError)) {
+                            options.user, options.dsnPassword.value_or(options.password),
+                            &dbError)) {
     std::fprintf(stderr, "ost-sandbox: %s\n", dbError.empty() ? "cannot create the databases" : dbError.c_str());
     return 1;
   }
@@ -500,6 +505,8 @@ int main(int argc, char** argv) {
       options.database.createOstra = false;
     } else if (arg == "--no-velin-db") {
       options.database.createVelin = false;
+    } else if (arg == "--dsn-password" && needValue()) {
+      options.dsnPassword = argv[++i];
     } else if (arg == "--odbc-driver" && needValue()) {
       options.odbcDriver = argv[++i];
     } else if (arg == "--no-ostdata") {

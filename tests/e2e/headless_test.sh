@@ -18,7 +18,9 @@ PY
 }
 
 # A configured machine: the configuration row is done and shows the user.
-"$sandbox" init "$work/m1" --user ostadmin --password 'p@ss word' --dsn ostra >/dev/null
+closed=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+"$sandbox" init "$work/m1" --user ostadmin --password 'p@ss word' --dsn ostra \
+  --update-host "127.0.0.1:$closed" >/dev/null
 set +e
 "$tool" --root "$work/m1" --headless --snapshot "$work/s.json" >"$work/out1.txt"
 status=$?
@@ -28,6 +30,8 @@ check "configured: row 0 status" 's["rows"][0]["status"] == "读取验证完成"
 check "configured: row 0 green" 's["rows"][0]["text"] == [0, 128, 0] and s["rows"][0]["back"] == [255, 255, 255]'
 check "configured: no configuration boxes" 'all(b["caption"] != "服务器验证失败提示" for b in s["message_boxes"])'
 check "configured: button" 's["button"] == {"text": "◆ 开始升级服务器...", "enabled": False}'
+check "configured: database row" 's["rows"][1]["desc"] == "当前版本:3.80[site]" and s["rows"][1]["status"] == "连接查询完成" and s["rows"][1]["text"] == [0, 128, 0]'
+check "configured: nothing listens on the update host" 's["rows"][2]["status"] == "与岚汐服务器通讯失败(6)..."'
 grep -q '^row 0 | 1 | 读取验证配置数据 | ostadmin | 读取验证完成 | tag 0 | (0,128,0)$' "$work/out1.txt" \
   && passes=$((passes + 1)) || { echo "FAIL: configured: printed row"; failures=$((failures + 1)); }
 [ "$status" -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL: unfinished run must exit 1"; failures=$((failures + 1)); }

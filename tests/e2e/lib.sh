@@ -1,0 +1,68 @@
+# Shared by the end-to-end scripts: machine roots, a local update host, checks.
+# Expects $tool and $sandbox to be set by the caller.
+work=$(mktemp -d /tmp/ost-e2e-XXXXXX)
+servers=()
+passes=0
+failures=0
+cleanup() {
+  for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# serve DIR PORT LOG: a real HTTP server on 127.0.0.1 for DIR, ready when it returns.
+serve() {
+  python3 -m http.server "$2" --bind 127.0.0.1 --directory "$1" >"$3" 2>&1 &
+  servers+=($!)
+  for _ in $(seq 100); do
+    python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $2), 0.2)" 2>/dev/null && return
+    sleep 0.05
+  done
+  echo "server on port $2 did not start"; exit 1
+}
+
+# run NAME ARGS...: the tool, headless, on $root; status in $status, snapshot in $work/NAME.json.
+run() {
+  local name=$1
+  shift
+  set +e
+  timeout 120 "$tool" --root "$root" --headless --snapshot "$work/$name.json" "$@" >"$work/$name.out" 2>&1
+  status=$?
+  set -e
+  snapshot="$work/$name.json"
+}
+
+# check NAME EXPR: a Python expression over s (the snapshot), root (the machine root path).
+check() {
+  if python3 - "$snapshot" "$root" "$2" <<'PY'
+import json, sqlite3, sys, os
+s = json.load(open(sys.argv[1], encoding="utf-8"))
+root = sys.argv[2]
+def file(path): return open(os.path.join(root, path), encoding="utf-8", errors="replace").read()
+def services(): return {k: v["state"] for k, v in json.load(open(os.path.join(root, "services.json")))["services"].items()}
+def sql(db, q): return sqlite3.connect(os.path.join(root, "db", db + ".sqlite")).execute(q).fetchall()
+def row(i): return s["rows"][i]
+def statuses(): return [r["status"] for r in s["rows"]]
+sys.exit(0 if eval(sys.argv[3]) else 1)
+PY
+  then
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $1"
+    failures=$((failures + 1))
+  fi
+}
+
+expect_status() {
+  if [ "$status" -eq "$1" ]; then passes=$((passes + 1)); else
+    echo "FAIL: $2: exit status $status, expected $1"; failures=$((failures + 1)); fi
+}
+
+finish() {
+  echo "$passes passed, $failures failed"
+  [ "$failures" -eq 0 ]
+}
