@@ -89,7 +89,8 @@ const char kUsage[] =
     "                      \"details\": {\"a.htm\": {\"content\": \"...\", \"package\": \"good\"}},\n"
     "                      \"scripts\": {\"sql/update381.sql\": \"corrupt\"},\n"
     "                      \"failingBatches\": [381], \"ostraScriptsFrom\": 374,\n"
-    "                      \"velinScriptsFrom\": 71, \"manifestMissing\": false}\n"
+    "                      \"velinScriptsFrom\": 71, \"manifestMissing\": false,\n"
+    "                      \"noFinalSeparator\": [382], \"order\": [\"Server\", ...]}\n"
     "  --ostra X.YZ       the announced product database version (default 3.80)\n"
     "  --velin X.Y        the announced web platform database version (default 7.0)\n"
     "  --component KEY=N  announce update N of a component: Server, Agent, Velin,\n"
@@ -100,6 +101,9 @@ const char kUsage[] =
     "                     or truncated\n"
     "  --failing-batch V  the script of version V (381, or 71) has a batch that fails\n"
     "  --no-manifest      publish no server.txt\n"
+    "  --no-final-go V    the script of version V lacks the GO line after its last batch\n"
+    "  --order K1,K2,...  the manifest's row order by component key (default: Server,\n"
+    "                     Agent, Velin, Message, OstData, Tuyom)\n"
     "\n"
     "scramble prints TEXT as the product stores it, as a regedit hex list.\n";
 
@@ -411,6 +415,17 @@ int Publish(const std::string& dir, int argc, char** argv) {
     } else if (arg == "--failing-batch" && hasValue &&
                ParseNumber(argv[++i], 0, 100000, &number)) {
       release.failingBatches.push_back(static_cast<int>(number));
+    } else if (arg == "--no-final-go" && hasValue && ParseNumber(argv[++i], 0, 100000, &number)) {
+      release.noFinalSeparator.push_back(static_cast<int>(number));
+    } else if (arg == "--order" && hasValue) {
+      std::string list = argv[++i];
+      release.order.clear();
+      for (size_t start = 0; start <= list.size();) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        release.order.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+      }
     } else if (arg == "--no-manifest") {
       release.manifestMissing = true;
     } else {

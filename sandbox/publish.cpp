@@ -76,20 +76,22 @@ int Scaled(const std::string& text, int scale) {
   return static_cast<int>(std::lround(std::strtod(text.c_str(), nullptr) * scale));
 }
 
-std::string OstraScript(int version, bool failing) {
+std::string OstraScript(int version, bool failing, bool finalSeparator) {
   std::string v = Format("%.2f", version / 100.0);
   std::string script = "-- Ostra database upgrade to " + v + "\r\n";
   script += "UPDATE ostra.dbo.sys_dict SET dcvalue = dcvalue WHERE dcname = '29'\r\nGO\r\n";
   if (failing) script += "SELECT nothing FROM ostra.dbo.no_such_table\r\nGO\r\n";
-  script += "INSERT INTO ostra.dbo.sys_version (cversion) VALUES ('" + v + "')\r\nGO\r\n";
+  script += "INSERT INTO ostra.dbo.sys_version (cversion) VALUES ('" + v + "')\r\n";
+  if (finalSeparator) script += "GO\r\n";
   return script;
 }
 
-std::string VelinScript(int version, bool failing) {
+std::string VelinScript(int version, bool failing, bool finalSeparator) {
   std::string v = Format("%.1f", version / 10.0);
   std::string script = "-- Velin database upgrade to " + v + "\r\n";
   if (failing) script += "SELECT nothing FROM velin.dbo.no_such_table\r\nGO\r\n";
-  script += "INSERT INTO velin.dbo.sys_version (cversion) VALUES ('" + v + "')\r\nGO\r\n";
+  script += "INSERT INTO velin.dbo.sys_version (cversion) VALUES ('" + v + "')\r\n";
+  if (finalSeparator) script += "GO\r\n";
   return script;
 }
 
@@ -133,6 +135,10 @@ bool ParseRelease(const std::string& json, Release* release, std::string* error)
     if (doc.contains("velinScriptsFrom")) release->velinScriptsFrom = doc["velinScriptsFrom"].get<int>();
     if (doc.contains("failingBatches")) release->failingBatches = doc["failingBatches"].get<std::vector<int>>();
     if (doc.contains("manifestMissing")) release->manifestMissing = doc["manifestMissing"].get<bool>();
+    if (doc.contains("noFinalSeparator")) {
+      release->noFinalSeparator = doc["noFinalSeparator"].get<std::vector<int>>();
+    }
+    if (doc.contains("order")) release->order = doc["order"].get<std::vector<std::string>>();
     auto state = [&](const nlohmann::json& item, PackageState* out) {
       if (!item.contains("package")) return true;
       if (ParsePackageState(item["package"].get<std::string>(), out)) return true;
@@ -182,8 +188,15 @@ bool PublishRelease(const std::string& hostDir, const Release& release, std::str
   if (!MakeDirs(dir + "/sql", error)) return false;
 
   std::string manifest = release.ostraVersion + " " + release.velinVersion + "\n--BEGIN--\n";
-  for (const char* key : kComponentKeys) {
+  std::vector<std::string> order = release.order;
+  if (order.empty()) order.assign(std::begin(kComponentKeys), std::end(kComponentKeys));
+  for (const std::string& keyText : order) {
+    const char* key = keyText.c_str();
     const Component* component = FindComponent(key);
+    if (!component) {
+      *error = "unknown component " + keyText;
+      return false;
+    }
     auto found = release.components.find(key);
     ComponentRelease entry = found == release.components.end() ? ComponentRelease{} : found->second;
     std::string label = entry.label.empty() ? "v" + std::to_string(entry.version) : entry.label;
@@ -221,14 +234,16 @@ bool PublishRelease(const std::string& hostDir, const Release& release, std::str
 
   for (int v = release.ostraScriptsFrom; v <= Scaled(release.ostraVersion, 100); ++v) {
     std::string name = "sql/update" + std::to_string(v) + ".sql";
-    if (!WritePackage(dir + "/" + name + ".zip", OstraScript(v, Contains(release.failingBatches, v)),
+    if (!WritePackage(dir + "/" + name + ".zip", OstraScript(v, Contains(release.failingBatches, v),
+                                                        !Contains(release.noFinalSeparator, v)),
                       ScriptState(release, name), error)) {
       return false;
     }
   }
   for (int v = release.velinScriptsFrom; v <= Scaled(release.velinVersion, 10); ++v) {
     std::string name = "sql/v" + std::to_string(v) + ".sql";
-    if (!WritePackage(dir + "/" + name + ".zip", VelinScript(v, Contains(release.failingBatches, v)),
+    if (!WritePackage(dir + "/" + name + ".zip", VelinScript(v, Contains(release.failingBatches, v),
+                                                        !Contains(release.noFinalSeparator, v)),
                       ScriptState(release, name), error)) {
       return false;
     }

@@ -36,6 +36,10 @@ struct Release {
   int ostraScriptsFrom = 374;
   int velinScriptsFrom = 71;
   std::vector<int> failingBatches;  // versions whose script carries a failing batch
+  std::vector<int> noFinalSeparator;  // versions whose script's last batch lacks its GO line
+  // The manifest's row order (the Service table index of each key); empty: the
+  // catalogue's order. The database's update numbers follow the same indexes.
+  std::vector<std::string> order;
   std::map<std::string, PackageState> scriptPackages;  // "sql/update381.sql" -> state
   bool manifestMissing = false;
 };

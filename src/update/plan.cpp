@@ -73,7 +73,12 @@ void UpdateDialog::BuildPlan() {
       continue;
     }
     if (entry.kind == kOstDataKind) {
-      entry.stateBefore = serviceTable[static_cast<size_t>(velinEntry)].stateBefore;
+      // The data interface carries the web server's state. When its entry stands
+      // before the web DLL's, that state is not read yet: read it now, or the web
+      // server stopped for the DLL would never be started again.
+      const ServiceEntry& velin = serviceTable[static_cast<size_t>(velinEntry)];
+      entry.stateBefore =
+          velinEntry > i ? QueryServiceState(services, velin.serviceName) : velin.stateBefore;
     }
     if (entry.kind != kVelinKind && entry.kind != kOstDataKind) {
       std::string path;

@@ -6,7 +6,7 @@ passes=0
 failures=0
 cleanup() {
   for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -23,6 +23,20 @@ serve() {
     sleep 0.05
   done
   echo "server on port $2 did not start"; exit 1
+}
+
+# serve_faulty DIR PORT LOG FAULTS...: the misbehaving update host of faulty_server.py.
+serve_faulty() {
+  local dir=$1 port=$2 log=$3
+  shift 3
+  python3 "$(dirname "${BASH_SOURCE[0]}")/faulty_server.py" --port "$port" --directory "$dir" "$@" \
+    >"$log" 2>&1 &
+  servers+=($!)
+  for _ in $(seq 100); do
+    python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && return
+    sleep 0.05
+  done
+  echo "faulty server on port $port did not start"; exit 1
 }
 
 # run NAME ARGS...: the tool, headless, on $root; status in $status, snapshot in $work/NAME.json.

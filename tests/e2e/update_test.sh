@@ -5,22 +5,39 @@ tool=$1
 sandbox=$2
 . "$(dirname "$0")/lib.sh"
 
-# machine NAME [init options...]: a machine root whose update host is a fresh server.
+# machine NAME [init options...]: a machine root whose update host is a fresh server;
+# with faults=(...) set, the misbehaving one of faulty_server.py.
+faults=()
 machine() {
   root="$work/$1"
   shift
   port=$(free_port)
   "$sandbox" init "$root" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" "$@" >/dev/null
   mkdir -p "$root/host"
-  serve "$root/host" "$port" "$root/http.log"
+  if [ ${#faults[@]} -gt 0 ]; then
+    serve_faulty "$root/host" "$port" "$root/http.log" "${faults[@]}"
+    faults=()
+  else
+    serve "$root/host" "$port" "$root/http.log"
+  fi
+}
+# set_binary_path NAME PATH: the service's configured executable, as in services.json.
+set_binary_path() {
+  python3 - "$root/services.json" "$1" "$2" <<'PY'
+import json, sys
+path, name, binary = sys.argv[1:]
+doc = json.load(open(path))
+doc["services"][name]["binaryPath"] = binary
+json.dump(doc, open(path, "w"), indent=2)
+PY
 }
 publish() { "$sandbox" publish "$root" "$@" >/dev/null; }
 
 echo "== a whole update"
 machine full --service CSOstraServer:startPendingMs=300 --service W3SVC:stopPendingMs=300 \
-  --stopped CSOstraMessage --web-file index.htm="old page"
+  --stopped CSOstraMessage --web-file index.htm="old page" --web-file menu.js="old menu"
 publish --ostra 3.82 --velin 7.1 --component Server=12 --component Velin=15 --component OstData=15 \
-  --component Message=11 --detail index.htm="new page"
+  --component Message=11 --detail index.htm="new page" --detail menu.js="new menu"
 run full --start --confirm yes
 expect_status 0 "whole update"
 check "ends finished" 's["end"] == "close" and s["button"] == {"text": "□□ 点击关闭 □□", "enabled": True}'
@@ -32,7 +49,7 @@ check "script rows" '[r["status"] for r in s["rows"][4:7]] == ["升级完成。B
 check "component rows" 'statuses()[7:] == ["更新完成,服务已启动。", "更新完成,服务已启动。", "更新完成,服务保持停止状态。", "更新完成,服务已启动。"]'
 check "files replaced" '"update 12" in file("drives/c/OSTRA/CSOstraServer.exe") and "update 15" in file("drives/d/wwwroot/cgi-bin/Velin.dll") and "update 11" in file("drives/c/OSTRA/CSOstraMessage.exe")'
 check "untouched component" '"update 10" in file("drives/c/OSTRA/CSOstraAgent.exe")'
-check "detail file replaced" 'file("drives/d/wwwroot/cgi-bin/index.htm") == "new page"'
+check "detail files replaced" 'file("drives/d/wwwroot/cgi-bin/index.htm") == "new page" and file("drives/d/wwwroot/cgi-bin/menu.js") == "new menu"'
 check "no temporary files left" 'not any(n.endswith(".ost-new") for d, _, f in os.walk(root) for n in f)'
 check "database upgraded" 'sql("ostra", "select max(cversion) from sys_version") == [("3.82",)] and sql("velin", "select max(cversion) from sys_version") == [("7.1",)]'
 check "components recorded" 'sql("ostra", "select ii, nn from sys_server_update where ii in (0, 2, 3, 4) order by ii") == [(0, 12), (2, 15), (3, 11), (4, 15)]'
@@ -82,6 +99,66 @@ run failing --start --confirm yes
 expect_status 0 "failing batch"
 check "batch and error counts" 'row(4)["status"] == "升级完成。B:3/E:1" and row(4)["text"] == [0, 128, 0]'
 check "later batches still ran" 'sql("ostra", "select max(cversion) from sys_version") == [("3.81",)]'
+
+echo "== a package missing on the update host"
+machine missing
+publish --ostra 3.80 --component Server=12 --component Agent=12 --package Agent=missing
+run missing --start --confirm yes
+expect_status 1 "missing package"
+check "the chain stops on its row" 'row(5)["status"] == "与岚汐服务器通讯失败(8)..." and s["update_running"] == 0 and s["failed"] == 0'
+check "what came before is applied" 'row(4)["status"] == "更新完成,服务已启动。" and "update 12" in file("drives/c/OSTRA/CSOstraServer.exe")'
+check "its service stays stopped" 'services()["CSOstraAgent"] == 1 and services()["CSOstraServer"] == 4'
+check "button stays on updating" 's["button"] == {"text": "▁▃▅▇ 正在更新 ▇▅▃▁", "enabled": False}'
+
+echo "== a body shorter than announced"
+faults=(--short /ostra/update1/CSOstraServer.exe.zip)
+machine short
+publish --ostra 3.80 --component Server=12
+run short --start --confirm yes
+expect_status 1 "short body"
+check "data download error" 'row(4)["status"] == "数据下载错误..." and s["beeps"] == [[500, 500], [800, 500]]'
+check "file untouched" '"update 10" in file("drives/c/OSTRA/CSOstraServer.exe")'
+
+echo "== a component folder that cannot take the file"
+machine unwritable
+set_binary_path CSOstraAgent 'C:\MISSING\CSOstraAgent.exe'
+publish --ostra 3.80 --component Agent=12
+run unwritable --start --confirm yes
+expect_status 1 "unwritable"
+check "write error in red" 'row(4)["status"] == "写文件错误，异常终止！" and row(4)["text"] == [255, 0, 0] and s["failed"] == 1'
+check "nothing recorded" 'sql("ostra", "select nn from sys_server_update where ii = 1") == [(10,)]'
+
+echo "== the web DLL written at its fallback path"
+machine fallback --web-root 'E:\site'
+publish --ostra 3.80 --component Velin=15
+run fallback --start --confirm yes
+expect_status 0 "fallback"
+check "written in the fixed web folder" '"update 15" in file("drives/d/wwwroot/cgi-bin/Velin.dll")'
+check "step done" 'row(4)["status"] == "更新完成,服务已启动。"'
+
+echo "== a service that refuses to start"
+machine refuses --service CSOstraServer:refuseStart
+publish --ostra 3.80 --component Server=12 --component Agent=12
+run refuses --start --confirm yes
+expect_status 0 "refused start"
+check "row red, run goes on" 'row(4)["status"] == "更新完成,启动服务...失败！" and row(4)["text"] == [255, 0, 0] and row(5)["status"] == "更新完成,服务已启动。"'
+check "record still written" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(12,)]'
+
+echo "== both web DLLs, the data interface first in the table"
+machine webfirst
+publish --ostra 3.80 --order Server,Agent,OstData,Message,Velin,Tuyom --component OstData=15 --component Velin=15
+run webfirst --start --confirm yes
+expect_status 0 "data interface first"
+check "the data interface starts the web server" 'row(4)["item"] == "OstData 数据接口" and row(4)["status"] == "更新完成,服务已启动。" and row(4)["text"] == [0, 128, 0]'
+check "the web DLL row keeps its olive text" 'row(5)["status"] == "更新完成,启动服务..." and row(5)["text"] == [128, 128, 0]'
+check "web server running" 'services()["W3SVC"] == 4'
+
+echo "== a script whose last batch lacks its separator"
+machine nofinal
+publish --ostra 3.81 --no-final-go 381
+run nofinal --start --confirm yes
+expect_status 0 "no final separator"
+check "only the separated batch ran" 'row(4)["status"] == "升级完成。B:1/E:0" and sql("ostra", "select max(cversion) from sys_version") == [("3.80",)]'
 
 echo "== the second route"
 machine route --route 1

@@ -260,3 +260,19 @@ TEST_F(StartClickTest, ConfirmationWithoutDatabaseUpgrade) {
 
 }  // namespace
 }  // namespace ost
+
+namespace ost {
+namespace {
+
+TEST_F(PlanTest, DataInterfaceBeforeTheWebDllStillCarriesTheWebServersState) {
+  dialog.run.ostDataPending = 1;
+  Want(2, "OstData", 8, "", 87, "OstData.dll");
+  Want(4, "Velin", 4, "W3SVC", 101, "Velin.dll");
+  dialog.BuildPlan();
+  ASSERT_EQ(dialog.RowCount(), 6);
+  EXPECT_EQ(dialog.serviceTable[2].stateBefore, 4);
+  EXPECT_EQ(Cell(4, 3), "该服务正在运行");
+}
+
+}  // namespace
+}  // namespace ost

@@ -1,0 +1,131 @@
+// ost-winprobe: what a test under Wine needs to see inside the Wine session, printed
+// as UTF-8 lines on stdout (exit status 1 when the thing asked for is not there).
+//   hold SECONDS          stay alive, at most SECONDS: an ordinary process keeps the
+//                         session (and with it the services) alive
+//   windows               every visible top-level window: HWND, class, title
+//   children PREFIX       the visible top-level window whose title starts with PREFIX
+//                         and its child controls: id, class, text (the window: id 0)
+//   rect PREFIX ID        screen rectangle "left top right bottom" of control ID of that
+//                         window (ID 0: the window itself)
+//   state NAME            the service's current state number (1 stopped, 4 running)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winsvc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string text(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n,
+                      nullptr, nullptr);
+  return text;
+}
+
+// The stored text: no message is sent, so a window whose thread is busy still answers.
+std::wstring TextOf(HWND hwnd) {
+  wchar_t buffer[1024] = {};
+  GetWindowTextW(hwnd, buffer, 1024);
+  return buffer;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t buffer[256] = {};
+  GetClassNameW(hwnd, buffer, 256);
+  return buffer;
+}
+
+struct Search {
+  std::wstring prefix;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchTitle(HWND hwnd, LPARAM data) {
+  auto* search = reinterpret_cast<Search*>(data);
+  if (!IsWindowVisible(hwnd)) return TRUE;
+  if (TextOf(hwnd).compare(0, search->prefix.size(), search->prefix) != 0) return TRUE;
+  search->found = hwnd;
+  return FALSE;
+}
+
+HWND FindByPrefix(const wchar_t* prefix) {
+  Search search;
+  search.prefix = prefix;
+  EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+BOOL CALLBACK PrintTopLevel(HWND hwnd, LPARAM) {
+  if (IsWindowVisible(hwnd)) {
+    std::printf("%p\t%s\t%s\n", static_cast<void*>(hwnd), Narrow(ClassOf(hwnd)).c_str(),
+                Narrow(TextOf(hwnd)).c_str());
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK PrintChild(HWND hwnd, LPARAM) {
+  std::printf("%d\t%s\t%s\n", GetDlgCtrlID(hwnd), Narrow(ClassOf(hwnd)).c_str(),
+              Narrow(TextOf(hwnd)).c_str());
+  return TRUE;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: ost-winprobe hold SECONDS | windows | children PREFIX |"
+               " rect PREFIX ID | state NAME\n");
+  return 64;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return Usage();
+  std::wstring command = argv[1];
+  if (command == L"hold" && argc == 3) {
+    long seconds = std::wcstol(argv[2], nullptr, 10);
+    if (seconds <= 0 || seconds > 3600) return Usage();
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    return 0;
+  }
+  if (command == L"windows" && argc == 2) {
+    EnumWindows(PrintTopLevel, 0);
+    return 0;
+  }
+  if (command == L"children" && argc == 3) {
+    HWND hwnd = FindByPrefix(argv[2]);
+    if (!hwnd) return 1;
+    std::printf("0\t%s\t%s\n", Narrow(ClassOf(hwnd)).c_str(), Narrow(TextOf(hwnd)).c_str());
+    EnumChildWindows(hwnd, PrintChild, 0);
+    return 0;
+  }
+  if (command == L"rect" && argc == 4) {
+    HWND hwnd = FindByPrefix(argv[2]);
+    if (!hwnd) return 1;
+    int id = static_cast<int>(std::wcstol(argv[3], nullptr, 10));
+    HWND target = id == 0 ? hwnd : GetDlgItem(hwnd, id);
+    RECT rect{};
+    if (!target || !GetWindowRect(target, &rect)) return 1;
+    std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    return 0;
+  }
+  if (command == L"state" && argc == 3) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceW(manager, argv[2], SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS status{};
+    bool ok = service && QueryServiceStatus(service, &status);
+    if (service) CloseServiceHandle(service);
+    if (manager) CloseServiceHandle(manager);
+    if (!ok) return 1;
+    std::printf("%lu\n", status.dwCurrentState);
+    return 0;
+  }
+  return Usage();
+}

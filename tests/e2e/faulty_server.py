@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""An update host that serves a folder like any web server, except for the paths named
+on the command line, where it misbehaves on purpose:
+
+  --short PATH      announces 1000 bytes more than it sends, then closes
+  --stall PATH      sends half the body, stays silent for a while, then closes
+  --loop PATH       answers 302 with a Location pointing at itself, for ever
+  --huge PATH       announces a Content-Length of 24,000,001 bytes
+"""
+import argparse
+import http.server
+import os
+import socketserver
+import time
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--directory", required=True)
+    for fault in ("short", "stall", "loop", "huge"):
+        parser.add_argument("--" + fault, action="append", default=[])
+    args = parser.parse_args()
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.0"
+
+        def log_message(self, fmt, *values):
+            print(fmt % values, flush=True)
+
+        def do_GET(self):
+            path = self.path
+            local = os.path.join(args.directory, path.lstrip("/"))
+            if path in args.loop:
+                self.send_response(302)
+                self.send_header("Location", f"http://127.0.0.1:{args.port}{path}")
+                self.end_headers()
+                return
+            if not os.path.isfile(local):
+                self.send_error(404)
+                return
+            body = open(local, "rb").read()
+            self.send_response(200)
+            if path in args.huge:
+                self.send_header("Content-Length", "24000001")
+                self.end_headers()
+                self.wfile.write(body)
+                return
+            extra = 1000 if path in args.short else 0
+            self.send_header("Content-Length", str(len(body) + extra))
+            self.end_headers()
+            if path in args.stall:
+                self.wfile.write(body[: len(body) // 2])
+                self.wfile.flush()
+                time.sleep(1.0)
+                return
+            self.wfile.write(body)
+
+    socketserver.TCPServer.allow_reuse_address = True
+    with socketserver.ThreadingTCPServer(("127.0.0.1", args.port), Handler) as server:
+        server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
