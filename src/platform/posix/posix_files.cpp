@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 namespace ost {
@@ -52,6 +53,12 @@ std::unique_ptr<File> Open(const std::string& native, int flags) {
 }
 
 }  // namespace
+
+PosixFiles::PosixFiles(const MachineRoot& root) : root_(root) {
+  // A write past the process's file size limit must fail like a full disk, not end
+  // the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 std::unique_ptr<File> PosixFiles::OpenRead(const std::string& path) {
   return Open(root_.Map(path), O_RDONLY);

@@ -8,7 +8,7 @@ namespace ost {
 
 class PosixFiles : public FilePort {
  public:
-  explicit PosixFiles(const MachineRoot& root) : root_(root) {}
+  explicit PosixFiles(const MachineRoot& root);
 
   std::unique_ptr<File> OpenRead(const std::string& path) override;
   std::unique_ptr<File> CreateTruncate(const std::string& path) override;
