@@ -1,5 +1,6 @@
 #include "frontend/headless/headless.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -145,6 +146,7 @@ int RunHeadless(const HeadlessOptions& options) {
   platform.system = &system;
 
   bool finished = false;
+  const auto started = std::chrono::steady_clock::now();
   int status = RunApplication(platform, [&](UpdateDialog& dialog) {
     printer.Attach(&dialog);
     dialog.OnInitDialog();
@@ -184,6 +186,12 @@ int RunHeadless(const HeadlessOptions& options) {
       }
     }
     finished = controls.buttonEnabled() && controls.buttonText() == text::kButtonClose;
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - started)
+                       .count();
+    std::printf("time | %lld ms in all | %llu ms waiting for services\n",
+                static_cast<long long>(elapsed),
+                static_cast<unsigned long long>(system.SleptMilliseconds()));
     std::printf("end | %s\n", record.end.c_str());
     std::fflush(stdout);
     if (!options.snapshotFile.empty()) {

@@ -22,6 +22,7 @@ ThreadHandle PosixSystem::StartThread(std::function<void()> body) {
 }
 
 void PosixSystem::Sleep(uint32_t milliseconds) {
+  slept_ += milliseconds;
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 

@@ -25,11 +25,15 @@ class PosixSystem : public SystemPort {
   // Threads started here whose body has not returned yet.
   int LiveThreads() const { return liveThreads_.load(); }
 
+  // Time spent in Sleep, which the tool uses only to wait for services.
+  uint64_t SleptMilliseconds() const { return slept_.load(); }
+
  private:
   std::string programFolder_;
   std::function<void(uint32_t, uint32_t)> beepSink_;
   std::atomic<int> liveThreads_{0};
   std::atomic<ThreadHandle> nextHandle_{1};
+  std::atomic<uint64_t> slept_{0};
 };
 
 }  // namespace ost
