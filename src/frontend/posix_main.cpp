@@ -3,7 +3,12 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "frontend/headless/headless.h"
+#ifdef OST_HAVE_TUI
+#include "frontend/tui/tui.h"
+#endif
 
 namespace {
 
@@ -11,11 +16,14 @@ constexpr int kUsageError = 64;
 
 void PrintUsage(FILE* out) {
   std::fprintf(out,
-               "usage: ost-server-update --root DIR --headless [--route 0|1] [--start]\n"
+               "usage: ost-server-update --root DIR [--tui]\n"
+               "       ost-server-update --root DIR --headless [--route 0|1] [--start]\n"
                "                         [--confirm yes|no] [--snapshot FILE]\n"
                "\n"
-               "Runs the server update on the machine root DIR (see ost-sandbox).\n"
+               "Runs the server update on the machine root DIR (see ost-sandbox). Without\n"
+               "--headless it opens the dialog in the terminal when standard output is one.\n"
                "  --root DIR        the folder that stands for the server machine\n"
+               "  --tui             the dialog in the terminal (full screen)\n"
                "  --headless        no screen: one line per change, boxes answered at once\n"
                "  --route 0|1       check this route radio before the start click\n"
                "  --start           click the start button once a plan is offered\n"
@@ -28,6 +36,8 @@ void PrintUsage(FILE* out) {
 int main(int argc, char** argv) {
   ost::HeadlessOptions options;
   bool headless = false;
+  bool tui = false;
+  const char* headlessOption = nullptr;  // an option only the headless run takes
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](const char* name) -> const char* {
@@ -43,7 +53,10 @@ int main(int argc, char** argv) {
       options.root = v;
     } else if (arg == "--headless") {
       headless = true;
+    } else if (arg == "--tui") {
+      tui = true;
     } else if (arg == "--route") {
+      headlessOption = "--route";
       const char* v = value("--route");
       if (!v) return kUsageError;
       if (std::strcmp(v, "0") != 0 && std::strcmp(v, "1") != 0) {
@@ -52,8 +65,10 @@ int main(int argc, char** argv) {
       }
       options.route = v[0] - '0';
     } else if (arg == "--start") {
+      headlessOption = "--start";
       options.start = true;
     } else if (arg == "--confirm") {
+      headlessOption = "--confirm";
       const char* v = value("--confirm");
       if (!v) return kUsageError;
       if (std::strcmp(v, "yes") != 0 && std::strcmp(v, "no") != 0) {
@@ -62,6 +77,7 @@ int main(int argc, char** argv) {
       }
       options.confirm = std::strcmp(v, "yes") == 0;
     } else if (arg == "--snapshot") {
+      headlessOption = "--snapshot";
       const char* v = value("--snapshot");
       if (!v) return kUsageError;
       options.snapshotFile = v;
@@ -79,9 +95,22 @@ int main(int argc, char** argv) {
     PrintUsage(stderr);
     return kUsageError;
   }
-  if (!headless) {
-    std::fprintf(stderr, "ost-server-update: only --headless is available in this build\n");
+  if (headless && tui) {
+    std::fprintf(stderr, "ost-server-update: --headless and --tui exclude each other\n");
     return kUsageError;
   }
-  return ost::RunHeadless(options);
+  if (headless) return ost::RunHeadless(options);
+  if (headlessOption) {
+    std::fprintf(stderr, "ost-server-update: %s needs --headless\n", headlessOption);
+    return kUsageError;
+  }
+#ifdef OST_HAVE_TUI
+  if (tui || isatty(STDOUT_FILENO)) return ost::RunTui(options.root);
+  std::fprintf(stderr,
+               "ost-server-update: standard output is no terminal: give --headless or --tui\n");
+#else
+  (void)tui;
+  std::fprintf(stderr, "ost-server-update: only --headless is available in this build\n");
+#endif
+  return kUsageError;
 }
