@@ -157,6 +157,13 @@ TEST_F(ManifestTest, NewerWebVersionAloneStartsNothing) {
   EXPECT_EQ(Cell(3, 2), "没有新服务程序需要更新!");
 }
 
+TEST_F(ManifestTest, FirstNumberInThreeCharactersMisplacesTheSecond) {
+  // "3.8 7.2": offset 5 lies inside the second number, which then reads as 2.
+  h.Deliver(Manifest("3.8 7.2", {"10"}));
+  EXPECT_EQ(dialog.versions.availableOstraVersion, 380);
+  EXPECT_EQ(dialog.versions.availableVelinVersion, 20);
+}
+
 TEST_F(ManifestTest, WithoutBeginNothingIsWritten) {
   h.list.SetItemText(2, 3, "开始查询...");
   dialog.run.updateRunning = 1;
