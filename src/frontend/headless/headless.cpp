@@ -9,13 +9,8 @@
 #include "app/startup.h"
 #include "app/texts.h"
 #include "frontend/headless/snapshot.h"
+#include "frontend/posix_machine.h"
 #include "frontend/posix_queue.h"
-#include "platform/posix/machine_root.h"
-#include "platform/posix/posix_files.h"
-#include "platform/posix/posix_registry.h"
-#include "platform/posix/posix_services.h"
-#include "platform/posix/posix_sockets.h"
-#include "platform/posix/posix_system.h"
 #include "ui/memory_view.h"
 
 namespace ost {
@@ -114,13 +109,8 @@ class LinePrinter : public ViewObserver {
 }  // namespace
 
 int RunHeadless(const HeadlessOptions& options) {
-  MachineRoot root(options.root);
-  root.UseOdbcConfiguration();
-  PosixFiles files(root);
-  PosixRegistry registry(root.RegistryFile());
-  PosixSockets sockets;
-  PosixServices services(root.ServicesFile());
-  PosixSystem system(root.ProgramDir());
+  PosixMachine machine(options.root);
+  PosixSystem& system = machine.system;
   MemoryReportList list;
   MemoryControls controls;
   MessageQueue queue;
@@ -135,15 +125,7 @@ int RunHeadless(const HeadlessOptions& options) {
     std::fflush(stdout);
   });
 
-  Platform platform;
-  platform.window = &window;
-  platform.list = &list;
-  platform.controls = &controls;
-  platform.sockets = &sockets;
-  platform.registry = &registry;
-  platform.services = &services;
-  platform.files = &files;
-  platform.system = &system;
+  Platform platform = machine.With(&window, &list, &controls);
 
   bool finished = false;
   const auto started = std::chrono::steady_clock::now();

@@ -18,14 +18,9 @@
 
 #include "app/startup.h"
 #include "app/texts.h"
+#include "frontend/posix_machine.h"
 #include "frontend/posix_queue.h"
 #include "frontend/tui/layout.h"
-#include "platform/posix/machine_root.h"
-#include "platform/posix/posix_files.h"
-#include "platform/posix/posix_registry.h"
-#include "platform/posix/posix_services.h"
-#include "platform/posix/posix_sockets.h"
-#include "platform/posix/posix_system.h"
 #include "ui/memory_view.h"
 
 // Last: curses' macros would otherwise clash with names in the headers above.
@@ -665,13 +660,8 @@ class TuiWindow : public WindowPort, public ViewObserver {
 }  // namespace
 
 int RunTui(const std::string& root) {
-  MachineRoot machine(root);
-  machine.UseOdbcConfiguration();
-  PosixFiles files(machine);
-  PosixRegistry registry(machine.RegistryFile());
-  PosixSockets sockets;
-  PosixServices services(machine.ServicesFile());
-  PosixSystem system(machine.ProgramDir());
+  PosixMachine machine(root);
+  PosixSystem& system = machine.system;
   MemoryReportList list;
   MemoryControls controls;
   MessageQueue queue;
@@ -684,15 +674,7 @@ int RunTui(const std::string& root) {
   // Beeps come from handlers on the UI thread, where curses may be used.
   system.SetBeepSink([](uint32_t, uint32_t) { beep(); });
 
-  Platform platform;
-  platform.window = &window;
-  platform.list = &list;
-  platform.controls = &controls;
-  platform.sockets = &sockets;
-  platform.registry = &registry;
-  platform.services = &services;
-  platform.files = &files;
-  platform.system = &system;
+  Platform platform = machine.With(&window, &list, &controls);
 
   bool finished = false;
   const int status = RunApplication(platform, [&](UpdateDialog& dialog) {

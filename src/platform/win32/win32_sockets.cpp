@@ -1,13 +1,6 @@
 #include "platform/win32/win32_sockets.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-// winsock2.h must come before windows.h.
-#include <windows.h>
+#include "platform/win32/windows_headers.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
 

@@ -1,0 +1,33 @@
+#include "frontend/posix_machine.h"
+
+namespace ost {
+namespace {
+
+const MachineRoot& Prepared(const MachineRoot& root) {
+  root.UseOdbcConfiguration();
+  return root;
+}
+
+}  // namespace
+
+PosixMachine::PosixMachine(const std::string& rootDir)
+    : root(rootDir),
+      files(Prepared(root)),
+      registry(root.RegistryFile()),
+      services(root.ServicesFile()),
+      system(root.ProgramDir()) {}
+
+Platform PosixMachine::With(WindowPort* window, ReportList* list, DialogControls* controls) {
+  Platform platform;
+  platform.window = window;
+  platform.list = list;
+  platform.controls = controls;
+  platform.sockets = &sockets;
+  platform.registry = &registry;
+  platform.services = &services;
+  platform.files = &files;
+  platform.system = &system;
+  return platform;
+}
+
+}  // namespace ost

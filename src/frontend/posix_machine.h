@@ -1,0 +1,31 @@
+// The providers of a Linux machine root, wired together for a front end.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/machine_root.h"
+#include "platform/posix/posix_files.h"
+#include "platform/posix/posix_registry.h"
+#include "platform/posix/posix_services.h"
+#include "platform/posix/posix_sockets.h"
+#include "platform/posix/posix_system.h"
+
+namespace ost {
+
+struct PosixMachine {
+  // Also points the ODBC driver manager at the root's configuration.
+  explicit PosixMachine(const std::string& rootDir);
+
+  // The platform of this machine with a front end's window and controls.
+  Platform With(WindowPort* window, ReportList* list, DialogControls* controls);
+
+  MachineRoot root;
+  PosixFiles files;
+  PosixRegistry registry;
+  PosixSockets sockets;
+  PosixServices services;
+  PosixSystem system;
+};
+
+}  // namespace ost
