@@ -85,6 +85,7 @@ const char kUsage[] =
     "                     {\"ostra\": \"3.82\", \"velin\": \"7.2\",\n"
     "                      \"components\": {\"Server\": {\"version\": 12, \"label\": \"v12\",\n"
     "                        \"description\": \"...\", \"content\": \"...\",\n"
+    "                        \"contentFile\": \"PATH\" (the content read from a file),\n"
     "                        \"package\": \"good|missing|corrupt|truncated\"}},\n"
     "                      \"details\": {\"a.htm\": {\"content\": \"...\", \"package\": \"good\"}},\n"
     "                      \"scripts\": {\"sql/update381.sql\": \"corrupt\"},\n"

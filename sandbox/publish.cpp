@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include <nlohmann/json.hpp>
 
@@ -159,6 +160,21 @@ bool ParseRelease(const std::string& json, Release* release, std::string* error)
       component.label = item.value("label", "");
       component.description = item.value("description", "");
       component.content = item.value("content", "");
+      // Binary content (a real executable) comes from a file.
+      if (item.contains("contentFile")) {
+        const std::string path = item["contentFile"].get<std::string>();
+        std::ifstream in(path, std::ios::binary);
+        component.content.assign(std::istreambuf_iterator<char>(in),
+                                 std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+          *error = "cannot read " + path;
+          return false;
+        }
+        if (component.content.empty()) {
+          *error = path + " is missing or empty";
+          return false;
+        }
+      }
       if (!state(item, &component.package)) return false;
       release->components[key] = component;
     }

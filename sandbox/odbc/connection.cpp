@@ -137,9 +137,17 @@ SQLRETURN Connect(Dbc* dbc, const std::string& dsn, std::string user, std::strin
   const std::string folder = ProfileValue(dsn, "Database");
   const std::string loginUser = ProfileValue(dsn, "UID");
   const std::string loginPassword = ProfileValue(dsn, "PWD");
+  std::string charsetError;
+  if (!dbc->charset.Select(ProfileValue(dsn, "ClientCharset"), &charsetError)) {
+    dbc->diag.Add("08001", charsetError);
+    return SQL_ERROR;
+  }
   if (user.empty()) {  // the data source's own login
     user = loginUser;
     password = loginPassword;
+  } else {
+    user = dbc->charset.ToUtf8(user);
+    password = dbc->charset.ToUtf8(password);
   }
   if (loginUser.empty() || !SameIgnoringCase(user, loginUser) || password != loginPassword) {
     dbc->diag.Add("28000", "Login failed for user '" + user + "'.");
@@ -297,6 +305,10 @@ std::string InputText(const SQLCHAR* text, SQLINTEGER length) {
   if (length == SQL_NTS) return chars;
   if (length < 0) return "";
   return std::string(chars, static_cast<size_t>(length));
+}
+
+std::string InputSql(const Dbc* dbc, const SQLCHAR* text, SQLINTEGER length) {
+  return dbc->charset.ToUtf8(InputText(text, length));
 }
 
 void AddSqliteError(Diagnostics* diag, Dbc* dbc, int code) {
@@ -528,7 +540,8 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER a
       }
       return Finish(&dbc->diag, SQL_SUCCESS);
     case SQL_ATTR_ANSI_APP:
-      // Text is passed through as bytes for ANSI and Unicode applications alike.
+      // Text is bytes in the data source's ClientCharset (UTF-8 unless set) for ANSI and
+      // Unicode applications alike.
       return Finish(&dbc->diag, SQL_SUCCESS);
     default:
       dbc->diag.Add("HYC00", "Optional feature not implemented (connection attribute " +
@@ -605,7 +618,7 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLC
   SQLRETURN rc = Connect(dbc, dsn, pairs["UID"], pairs["PWD"]);
   if (rc != SQL_SUCCESS) return Finish(&dbc->diag, rc);
   const std::string complete = "DSN=" + QuoteConnectionValue(dsn) +
-                               ";UID=" + QuoteConnectionValue(dbc->user) +
+                               ";UID=" + QuoteConnectionValue(dbc->charset.FromUtf8(dbc->user)) +
                                ";PWD=" + QuoteConnectionValue(pairs["PWD"]) + ";";
   if (CopyOut(complete, out, outMax, outLength) == SQL_SUCCESS_WITH_INFO) {
     dbc->diag.Add("01004", "String data, right truncated");
@@ -639,12 +652,12 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR* in, SQLI
   if (!dbc) return SQL_INVALID_HANDLE;
   dbc->diag.Clear();
   std::string error;
-  const std::string sql = RewriteSqlServerDialect(InputText(in, inLength), &error);
+  const std::string sql = RewriteSqlServerDialect(InputSql(dbc, in, inLength), &error);
   if (!error.empty()) {
     dbc->diag.Add("42000", error);
     return Finish(&dbc->diag, SQL_ERROR);
   }
-  if (CopyOut(sql, out, outMax, outLength) == SQL_SUCCESS_WITH_INFO) {
+  if (CopyOut(dbc->charset.FromUtf8(sql), out, outMax, outLength) == SQL_SUCCESS_WITH_INFO) {
     dbc->diag.Add("01004", "String data, right truncated");
     return Finish(&dbc->diag, SQL_SUCCESS_WITH_INFO);
   }
@@ -684,7 +697,7 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT type, 
       text = dbc->dsn;
       break;
     case SQL_USER_NAME:
-      text = dbc->user;
+      text = dbc->charset.FromUtf8(dbc->user);
       break;
     case SQL_DATA_SOURCE_READ_ONLY:
       text = dbc->readOnly ? "Y" : "N";
@@ -742,26 +755,38 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetFunctions(SQLHDBC handle, SQLUSMALLINT i
 
 namespace {
 
-Diagnostics* HandleDiagnostics(SQLSMALLINT type, SQLHANDLE handle, std::string* server) {
+Diagnostics* HandleDiagnostics(SQLSMALLINT type, SQLHANDLE handle, std::string* server,
+                               const Dbc** dbc) {
   switch (type) {
     case SQL_HANDLE_ENV:
       if (Env* env = Find<Env>(handle, type)) return &env->diag;
       return nullptr;
     case SQL_HANDLE_DBC:
-      if (Dbc* dbc = Find<Dbc>(handle, type)) {
-        *server = dbc->dsn;
-        return &dbc->diag;
+      if (Dbc* connection = Find<Dbc>(handle, type)) {
+        *server = connection->dsn;
+        *dbc = connection;
+        return &connection->diag;
       }
       return nullptr;
     case SQL_HANDLE_STMT:
       if (Stmt* stmt = Find<Stmt>(handle, type)) {
         *server = stmt->dbc->dsn;
+        *dbc = stmt->dbc;
         return &stmt->diag;
       }
       return nullptr;
     default:
       return nullptr;
   }
+}
+
+// The records with their messages in the application's character set.
+Diagnostics ForClient(const Diagnostics& diag, const Dbc* dbc) {
+  Diagnostics copy = diag;
+  if (dbc && dbc->charset.converts()) {
+    for (DiagRecord& record : copy.records) record.message = dbc->charset.FromUtf8(record.message);
+  }
+  return copy;
 }
 
 }  // namespace
@@ -772,9 +797,10 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE hand
                                                 SQLSMALLINT bufferLength, SQLSMALLINT* length) {
   Trace("SQLGetDiagRec");
   std::string server;
-  Diagnostics* diag = HandleDiagnostics(type, handle, &server);
+  const Dbc* dbc = nullptr;
+  Diagnostics* diag = HandleDiagnostics(type, handle, &server, &dbc);
   if (!diag) return SQL_INVALID_HANDLE;
-  return GetDiagRec(*diag, record, state, native, message, bufferLength, length);
+  return GetDiagRec(ForClient(*diag, dbc), record, state, native, message, bufferLength, length);
 }
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle,
@@ -783,7 +809,9 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE ha
                                                   SQLSMALLINT* length) {
   Trace("SQLGetDiagField");
   std::string server;
-  Diagnostics* diag = HandleDiagnostics(type, handle, &server);
+  const Dbc* dbc = nullptr;
+  Diagnostics* diag = HandleDiagnostics(type, handle, &server, &dbc);
   if (!diag) return SQL_INVALID_HANDLE;
-  return GetDiagField(*diag, type, record, identifier, info, bufferLength, length, server);
+  return GetDiagField(ForClient(*diag, dbc), type, record, identifier, info, bufferLength, length,
+                      server);
 }

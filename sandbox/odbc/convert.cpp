@@ -156,8 +156,9 @@ std::string Hex(std::string_view bytes) {
 }
 
 // Character and binary data, returned in parts when the buffer is short.
-ConvertResult ToBytes(std::string_view source, bool text, bool keepCharacters, SQLPOINTER buffer,
-                      SQLLEN bufferLength, SQLLEN* indicator, size_t* offset) {
+// keepCharacters: a text cut on a character boundary, as cut says.
+ConvertResult ToBytes(std::string_view source, bool text, bool keepCharacters, CharacterCut cut,
+                      SQLPOINTER buffer, SQLLEN bufferLength, SQLLEN* indicator, size_t* offset) {
   if (*offset == kDone || (*offset > 0 && *offset >= source.size())) {
     return {SQL_NO_DATA, nullptr, nullptr};
   }
@@ -167,11 +168,8 @@ ConvertResult ToBytes(std::string_view source, bool text, bool keepCharacters, S
   if (buffer && bufferLength > 0) {
     const size_t room = static_cast<size_t>(bufferLength) - (text ? 1 : 0);
     n = rest.size() < room ? rest.size() : room;
-    if (keepCharacters && n < rest.size()) {
-      size_t whole = n;
-      while (whole > 0 && (static_cast<unsigned char>(rest[whole]) & 0xC0) == 0x80) --whole;
-      if (whole > 0) n = whole;  // a buffer too small for one character gets bytes
-    }
+    // A buffer too small for one character gets bytes.
+    if (keepCharacters && n < rest.size()) n = WholeCharacters(rest, n, cut);
     std::memcpy(buffer, rest.data(), n);
     if (text) static_cast<char*>(buffer)[n] = '\0';
   }
@@ -184,6 +182,26 @@ ConvertResult ToBytes(std::string_view source, bool text, bool keepCharacters, S
 }
 
 }  // namespace
+
+size_t WholeCharacters(std::string_view text, size_t limit, CharacterCut cut) {
+  if (limit >= text.size()) return text.size();
+  size_t whole = 0;
+  if (cut == CharacterCut::kUtf8) {
+    whole = limit;
+    while (whole > 0 && (static_cast<unsigned char>(text[whole]) & 0xC0) == 0x80) --whole;
+  } else {
+    // Trail bytes of a double-byte set look like anything, so walk from the start.
+    size_t at = 0;
+    while (at < limit) {
+      const auto lead = static_cast<unsigned char>(text[at]);
+      const size_t length = lead >= 0x81 && lead <= 0xFE && at + 1 < text.size() ? 2 : 1;
+      if (at + length > limit) break;
+      at += length;
+    }
+    whole = at;
+  }
+  return whole > 0 ? whole : limit;
+}
 
 bool IsSupportedCType(SQLSMALLINT cType) {
   return cType == SQL_C_CHAR || cType == SQL_C_BINARY || cType == SQL_C_DOUBLE ||
@@ -215,7 +233,8 @@ bool IsKnownCType(SQLSMALLINT cType) {
 }
 
 ConvertResult ConvertCell(const CellValue& value, SQLSMALLINT cType, SQLPOINTER buffer,
-                          SQLLEN bufferLength, SQLLEN* indicator, size_t* offset) {
+                          SQLLEN bufferLength, SQLLEN* indicator, size_t* offset,
+                          CharacterCut cut) {
   if (value.type == CellValue::Type::kNull) {
     if (*offset == kDone) return {SQL_NO_DATA, nullptr, nullptr};
     if (!indicator) return Error("22002", "Indicator variable required but not supplied");
@@ -225,9 +244,9 @@ ConvertResult ConvertCell(const CellValue& value, SQLSMALLINT cType, SQLPOINTER 
   }
   if (cType == SQL_C_CHAR) {
     if (value.type == CellValue::Type::kBlob) {
-      return ToBytes(Hex(value.text), true, false, buffer, bufferLength, indicator, offset);
+      return ToBytes(Hex(value.text), true, false, cut, buffer, bufferLength, indicator, offset);
     }
-    return ToBytes(value.text, true, true, buffer, bufferLength, indicator, offset);
+    return ToBytes(value.text, true, true, cut, buffer, bufferLength, indicator, offset);
   }
   if (cType == SQL_C_BINARY) {
     std::string_view bytes = value.text;
@@ -236,7 +255,7 @@ ConvertResult ConvertCell(const CellValue& value, SQLSMALLINT cType, SQLPOINTER 
     } else if (value.type == CellValue::Type::kReal) {
       bytes = std::string_view(reinterpret_cast<const char*>(&value.real), 8);
     }
-    return ToBytes(bytes, false, false, buffer, bufferLength, indicator, offset);
+    return ToBytes(bytes, false, false, cut, buffer, bufferLength, indicator, offset);
   }
   if (*offset == kDone) return {SQL_NO_DATA, nullptr, nullptr};
   Number number;

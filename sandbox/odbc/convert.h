@@ -26,6 +26,16 @@ struct ConvertResult {
   const char* message = nullptr;
 };
 
+// How a text value may be cut when a buffer is too short.
+enum class CharacterCut {
+  kUtf8,        // never inside a UTF-8 sequence
+  kDoubleByte,  // never between the lead and the trail byte of a double-byte character (GBK)
+};
+
+// The longest prefix of text, at most limit bytes, that ends on a character boundary
+// (text starts on one). A limit below the first character's length gives limit bytes.
+size_t WholeCharacters(std::string_view text, size_t limit, CharacterCut cut);
+
 // True for the C types that the driver converts to.
 bool IsSupportedCType(SQLSMALLINT cType);
 // True for any C type that ODBC defines (so the rest are invalid, not just unsupported).
@@ -33,8 +43,9 @@ bool IsKnownCType(SQLSMALLINT cType);
 
 // Converts value into buffer as cType. offset is the number of bytes of a character or
 // binary value already returned by earlier calls for the same column (SQLGetData in
-// parts); it is advanced. A text cut keeps whole UTF-8 characters when it can.
+// parts); it is advanced. A text cut keeps whole characters (as cut says) when it can.
 ConvertResult ConvertCell(const CellValue& value, SQLSMALLINT cType, SQLPOINTER buffer,
-                          SQLLEN bufferLength, SQLLEN* indicator, size_t* offset);
+                          SQLLEN bufferLength, SQLLEN* indicator, size_t* offset,
+                          CharacterCut cut = CharacterCut::kUtf8);
 
 }  // namespace ost

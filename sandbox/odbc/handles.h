@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "charset.h"
 #include "diagnostics.h"
 
 // The ODBC entry points are the library's only exported symbols.
@@ -38,6 +39,8 @@ struct Dbc {
   bool readOnly = false;
   std::vector<Stmt*> statements;
   std::string denied;  // why the authorizer refused the statement being prepared
+  // The application's character set (the data source's ClientCharset); user is UTF-8.
+  ClientCharset charset;
 };
 
 struct Binding {
@@ -83,6 +86,9 @@ void AddSqliteError(Diagnostics* diag, Dbc* dbc, int code);
 
 // Text given as pointer and length (or SQL_NTS).
 std::string InputText(const SQLCHAR* text, SQLINTEGER length);
+
+// Statement text from the application, as UTF-8.
+std::string InputSql(const Dbc* dbc, const SQLCHAR* text, SQLINTEGER length);
 
 // Appends the function name to the file named by OST_ODBC_TRACE, when set.
 void Trace(const char* function);

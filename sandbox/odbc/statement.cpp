@@ -127,7 +127,7 @@ SQLRETURN Execute(Stmt* stmt) {
 
 bool Rewrite(Stmt* stmt, const SQLCHAR* text, SQLINTEGER length) {
   std::string error;
-  std::string sql = RewriteSqlServerDialect(InputText(text, length), &error);
+  std::string sql = RewriteSqlServerDialect(InputSql(stmt->dbc, text, length), &error);
   if (!error.empty()) {
     stmt->diag.Add("42000", error);
     return false;
@@ -239,6 +239,26 @@ CellValue Cell(sqlite3_stmt* st, int column) {
   value.text =
       std::string_view(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(st, column)));
   return value;
+}
+
+// Converts value (as cType) for the application: text in its character set, cut on its
+// character boundaries.
+ConvertResult ConvertForClient(const Stmt* stmt, CellValue value, SQLSMALLINT cType,
+                               SQLPOINTER buffer, SQLLEN bufferLength, SQLLEN* indicator,
+                               size_t* offset) {
+  const ClientCharset& charset = stmt->dbc->charset;
+  std::string client;
+  if (charset.converts() && cType == SQL_C_CHAR && value.type == CellValue::Type::kText) {
+    client = charset.FromUtf8(value.text);
+    value.text = client;
+  }
+  return ConvertCell(value, cType, buffer, bufferLength, indicator, offset, charset.cut());
+}
+
+// A column name for the application.
+std::string ColumnName(const Stmt* stmt, sqlite3_stmt* st, int index) {
+  const char* name = sqlite3_column_name(st, index);
+  return stmt->dbc->charset.FromUtf8(name ? name : "");
 }
 
 // Checks a C type for SQLBindCol and SQLGetData.
@@ -371,8 +391,7 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT c
   if (columnSize) *columnSize = size;
   if (decimalDigits) *decimalDigits = 0;
   if (nullable) *nullable = SQL_NULLABLE_UNKNOWN;
-  const char* columnName = sqlite3_column_name(st, index);
-  if (CopyOut(columnName ? columnName : "", name, bufferLength, nameLength) ==
+  if (CopyOut(ColumnName(stmt, st, index), name, bufferLength, nameLength) ==
       SQL_SUCCESS_WITH_INFO) {
     stmt->diag.Add("01004", "String data, right truncated");
     return Finish(stmt, SQL_SUCCESS_WITH_INFO);
@@ -398,13 +417,12 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT 
   const int index = column - 1;
   SQLULEN size;
   const SQLSMALLINT type = SqlType(st, index, HaveRow(stmt), &size);
-  const char* columnName = sqlite3_column_name(st, index);
   SQLLEN value = 0;
   switch (field) {
     case SQL_DESC_NAME:
     case SQL_DESC_LABEL:
     case SQL_DESC_BASE_COLUMN_NAME:
-      if (CopyOut(columnName ? columnName : "", text, bufferLength, length) ==
+      if (CopyOut(ColumnName(stmt, st, index), text, bufferLength, length) ==
           SQL_SUCCESS_WITH_INFO) {
         stmt->diag.Add("01004", "String data, right truncated");
         return Finish(stmt, SQL_SUCCESS_WITH_INFO);
@@ -492,8 +510,9 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLFetch(SQLHSTMT handle) {
     const SQLSMALLINT cType =
         binding.cType == SQL_C_DEFAULT ? DefaultCType(stmt, column - 1) : binding.cType;
     size_t offset = 0;
-    const ConvertResult result = ConvertCell(Cell(stmt->cursor, column - 1), cType, binding.buffer,
-                                             binding.length, binding.indicator, &offset);
+    const ConvertResult result =
+        ConvertForClient(stmt, Cell(stmt->cursor, column - 1), cType, binding.buffer,
+                         binding.length, binding.indicator, &offset);
     code = Merge(code, result, stmt, column);
   }
   return Finish(stmt, code);
@@ -515,8 +534,8 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT colum
     stmt->dataOffset = 0;
   }
   if (cType == SQL_C_DEFAULT) cType = DefaultCType(stmt, column - 1);
-  const ConvertResult result = ConvertCell(Cell(stmt->cursor, column - 1), cType, buffer,
-                                           bufferLength, indicator, &stmt->dataOffset);
+  const ConvertResult result = ConvertForClient(stmt, Cell(stmt->cursor, column - 1), cType, buffer,
+                                                bufferLength, indicator, &stmt->dataOffset);
   if (result.code == SQL_NO_DATA) return Finish(stmt, SQL_NO_DATA);
   return Finish(stmt, Merge(SQL_SUCCESS, result, stmt, column));
 }

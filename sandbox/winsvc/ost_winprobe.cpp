@@ -1,13 +1,15 @@
-// ost-winprobe: what a test under Wine needs to see inside the Wine session, printed
+// ost-winprobe: what a test needs to see of the programs and services running under Wine, printed
 // as UTF-8 lines on stdout (exit status 1 when the thing asked for is not there).
 //   hold SECONDS          stay alive, at most SECONDS: an ordinary process keeps the
-//                         session (and with it the services) alive
+//                         wineserver (and with it the services) alive
 //   windows               every visible top-level window: HWND, class, title
 //   children PREFIX       the visible top-level window whose title starts with PREFIX
-//                         and its child controls: id, class, text (the window: id 0)
+//                         and its child controls: id, class, enabled (1 or 0), text
+//                         (the window itself as id 0)
 //   rect PREFIX ID        screen rectangle "left top right bottom" of control ID of that
 //                         window (ID 0: the window itself)
-//   state NAME            the service's current state number (1 stopped, 4 running)
+//   state NAME...         "NAME STATE" per service: its current state number (1 stopped,
+//                         4 running), or 0 when it cannot be queried
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -71,16 +73,20 @@ BOOL CALLBACK PrintTopLevel(HWND hwnd, LPARAM) {
   return TRUE;
 }
 
-BOOL CALLBACK PrintChild(HWND hwnd, LPARAM) {
-  std::printf("%d\t%s\t%s\n", GetDlgCtrlID(hwnd), Narrow(ClassOf(hwnd)).c_str(),
+void PrintControl(HWND hwnd, int id) {
+  std::printf("%d\t%s\t%d\t%s\n", id, Narrow(ClassOf(hwnd)).c_str(), IsWindowEnabled(hwnd) ? 1 : 0,
               Narrow(TextOf(hwnd)).c_str());
+}
+
+BOOL CALLBACK PrintChild(HWND hwnd, LPARAM) {
+  PrintControl(hwnd, GetDlgCtrlID(hwnd));
   return TRUE;
 }
 
 int Usage() {
   std::fprintf(stderr,
                "usage: ost-winprobe hold SECONDS | windows | children PREFIX |"
-               " rect PREFIX ID | state NAME\n");
+               " rect PREFIX ID | state NAME...\n");
   return 64;
 }
 
@@ -102,7 +108,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"children" && argc == 3) {
     HWND hwnd = FindByPrefix(argv[2]);
     if (!hwnd) return 1;
-    std::printf("0\t%s\t%s\n", Narrow(ClassOf(hwnd)).c_str(), Narrow(TextOf(hwnd)).c_str());
+    PrintControl(hwnd, 0);
     EnumChildWindows(hwnd, PrintChild, 0);
     return 0;
   }
@@ -116,15 +122,17 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
     return 0;
   }
-  if (command == L"state" && argc == 3) {
+  if (command == L"state" && argc >= 3) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceW(manager, argv[2], SERVICE_QUERY_STATUS) : nullptr;
-    SERVICE_STATUS status{};
-    bool ok = service && QueryServiceStatus(service, &status);
-    if (service) CloseServiceHandle(service);
-    if (manager) CloseServiceHandle(manager);
-    if (!ok) return 1;
-    std::printf("%lu\n", status.dwCurrentState);
+    if (!manager) return 1;
+    for (int i = 2; i < argc; ++i) {
+      SC_HANDLE service = OpenServiceW(manager, argv[i], SERVICE_QUERY_STATUS);
+      SERVICE_STATUS status{};
+      bool ok = service && QueryServiceStatus(service, &status);
+      if (service) CloseServiceHandle(service);
+      std::printf("%s %lu\n", Narrow(argv[i]).c_str(), ok ? status.dwCurrentState : 0ul);
+    }
+    CloseServiceHandle(manager);
     return 0;
   }
   return Usage();

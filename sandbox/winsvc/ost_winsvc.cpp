@@ -32,8 +32,8 @@ std::wstring ModulePath() {
 
 std::string ReadWholeFile(const std::wstring& path) {
   std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
   char block[65536];
   DWORD got = 0;
@@ -56,8 +56,9 @@ uint16_t Le16(const std::string& b, size_t at) {
                                static_cast<unsigned char>(b[at + 1]) << 8);
 }
 
-// Where the image ends: the end of the furthest section's raw data. Whatever follows
-// is the marker; the image's own strings are never taken for one.
+// Where the image ends: the end of the furthest section's raw data, or of the COFF
+// symbol and string tables of an unstripped build. Whatever follows is the marker; the
+// image's own strings are never taken for one.
 size_t ImageEnd(const std::string& b) {
   size_t pe = Le32(b, 0x3C);
   if (b.size() < 2 || b[0] != 'M' || b[1] != 'Z' || pe + 24 > b.size() ||
@@ -72,6 +73,12 @@ size_t ImageEnd(const std::string& b) {
     size_t entry = table + i * 40;
     size_t raw = static_cast<size_t>(Le32(b, entry + 20)) + Le32(b, entry + 16);
     if (raw > end) end = raw;
+  }
+  size_t symbols = Le32(b, pe + 12);
+  if (symbols != 0) {
+    size_t strings = symbols + static_cast<size_t>(Le32(b, pe + 16)) * 18;
+    size_t tables = strings + Le32(b, strings);
+    if (tables > end) end = tables;
   }
   return end < b.size() ? end : b.size();
 }
@@ -106,8 +113,8 @@ void Log(const char* event) {
   std::string line = Narrow(g_name) + " " + event + " " + Marker() + "\r\n";
   // Several services may append at once; retry while another one holds the file.
   for (int attempt = 0; attempt < 50; ++attempt) {
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       DWORD written = 0;
       WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

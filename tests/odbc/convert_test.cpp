@@ -55,6 +55,38 @@ TEST(Convert, ACutKeepsWholeUtf8Characters) {
   EXPECT_STREQ(buffer, "Ost服");
 }
 
+TEST(Convert, ACutKeepsWholeDoubleByteCharacters) {
+  // "a服务" in GBK: the trail byte of 服 (0xFE) and the lead of 务 (0xCE) are no UTF-8
+  // continuation bytes, so only a walk from the start finds the boundary.
+  const std::string gbk = "a\xB7\xFE\xCE\xF1";
+  char buffer[5];
+  SQLLEN indicator = 0;
+  size_t offset = 0;
+  ConvertResult r = ConvertCell(Text(gbk), SQL_C_CHAR, buffer, sizeof buffer, &indicator, &offset,
+                                CharacterCut::kDoubleByte);
+  EXPECT_EQ(r.code, SQL_SUCCESS_WITH_INFO);
+  EXPECT_STREQ(buffer, "a\xB7\xFE");
+  EXPECT_EQ(indicator, 5);
+  r = ConvertCell(Text(gbk), SQL_C_CHAR, buffer, sizeof buffer, &indicator, &offset,
+                  CharacterCut::kDoubleByte);
+  EXPECT_EQ(r.code, SQL_SUCCESS);
+  EXPECT_STREQ(buffer, "\xCE\xF1");
+}
+
+TEST(Convert, WholeCharactersOfEitherKind) {
+  // "ab服c" in GBK.
+  const std::string mixed = std::string("ab\xB7\xFE") + "c";
+  EXPECT_EQ(WholeCharacters(mixed, 3, CharacterCut::kDoubleByte), 2u);
+  EXPECT_EQ(WholeCharacters(mixed, 4, CharacterCut::kDoubleByte), 4u);
+  EXPECT_EQ(WholeCharacters(mixed, 9, CharacterCut::kDoubleByte), 5u);
+  // A trail byte in ASCII range (0x5C, a backslash) still belongs to its lead.
+  EXPECT_EQ(WholeCharacters("\x81\x5C\x81\x5C", 3, CharacterCut::kDoubleByte), 2u);
+  // Too little room for one character: the bytes that fit.
+  EXPECT_EQ(WholeCharacters("\xB7\xFE", 1, CharacterCut::kDoubleByte), 1u);
+  EXPECT_EQ(WholeCharacters("a服", 3, CharacterCut::kUtf8), 1u);
+  EXPECT_EQ(WholeCharacters("服", 2, CharacterCut::kUtf8), 2u);
+}
+
 TEST(Convert, GetDataInPartsReassemblesTheValue) {
   const std::string text = "D:\\wwwroot\\服务器\\site";
   std::string joined;

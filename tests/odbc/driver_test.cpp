@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,17 @@ class OdbcFolder : public ::testing::Environment {
     ASSERT_TRUE(WriteOdbcConfig(dir + "/odbc", OST_ODBC_DRIVER_PATH, dir + "/db", kDsn, kUser,
                                 kPassword, &error))
         << error;
+    // The same data source for a client whose text is GBK, and one naming a set that
+    // does not exist.
+    std::ofstream ini(dir + "/odbc/odbc.ini", std::ios::app);
+    for (const char* name : {"ostra_gbk", "ostra_bad"}) {
+      ini << "[" << name << "]\nDriver = " << kSandboxOdbcDriverName << "\nDatabase = " << dir
+          << "/db\nUID = " << kUser << "\nPWD = " << kPassword
+          << "\nClientCharset = " << (std::string(name) == "ostra_gbk" ? "GBK" : "NO-SUCH-SET-17")
+          << "\n";
+    }
+    ini.close();
+    ASSERT_TRUE(ini.good());
     setenv("ODBCSYSINI", (dir + "/odbc").c_str(), 1);
   }
   void TearDown() override { ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0); }
@@ -76,11 +88,12 @@ class Driver : public ::testing::Test {
   }
 
   // Lays out the databases from options and connects as the tool does.
-  SQLRETURN Connect(const char* user = kUser, const char* password = kPassword) {
+  SQLRETURN Connect(const char* user = kUser, const char* password = kPassword,
+                    const char* dsn = kDsn) {
     std::string error;
     EXPECT_TRUE(CreateSandboxDatabases(OdbcFolder::dir + "/db", options, &error)) << error;
     SQLRETURN rc =
-        SQLConnect(dbc, Text(kDsn), SQL_NTS, Text(user), SQL_NTS, Text(password), SQL_NTS);
+        SQLConnect(dbc, Text(dsn), SQL_NTS, Text(user), SQL_NTS, Text(password), SQL_NTS);
     connected = SQL_SUCCEEDED(rc);
     return rc;
   }
@@ -340,6 +353,62 @@ TEST_F(Driver, GetDataReturnsLongTextInParts) {
     joined += part;
   }
   EXPECT_EQ(joined, options.webRoot);
+}
+
+// "服务器" and "名称" in GBK, the system code page of the product's Chinese servers.
+const char kServerGbk[] = "\xB7\xFE\xCE\xF1\xC6\xF7";
+const char kNameGbk[] = "\xC3\xFB\xB3\xC6";
+
+TEST_F(Driver, AGbkDataSourceTakesAndGivesGbkText) {
+  options.componentNumbers = {-1, 5, -1, -1, -1, -1};
+  ASSERT_EQ(Connect(kUser, kPassword, "ostra_gbk"), SQL_SUCCESS);
+  const std::string call = "{CALL ostra.dbo.cp_sys_server_update_set(3, 11, 'Ostra " +
+                           std::string(kServerGbk) + "', '" + kNameGbk + "')}";
+  ASSERT_EQ(Exec(call), SQL_SUCCESS) << FirstDiag(SQL_HANDLE_STMT, stmt).message;
+  EXPECT_EQ(Texts("SELECT cname FROM ostra.dbo.sys_server_update_log WHERE ii = 3"),
+            std::vector<std::string>{std::string("Ostra ") + kServerGbk});
+  // A literal in the statement converts too, and so does the value coming back.
+  EXPECT_EQ(Texts("SELECT count(*) FROM ostra.dbo.sys_server_update_log WHERE cdesc = '" +
+                  std::string(kNameGbk) + "'"),
+            std::vector<std::string>{"1"});
+  // A short buffer is cut between characters of GBK: "Ostra " and one character fit.
+  EXPECT_EQ(Texts("SELECT cname FROM ostra.dbo.sys_server_update_log WHERE ii = 3", 10),
+            std::vector<std::string>{"Ostra \xB7\xFE"});
+  // Column names and messages are GBK as well.
+  ASSERT_EQ(Exec(std::string("SELECT 1 AS ") + kNameGbk), SQL_SUCCESS);
+  SQLCHAR name[32] = {0};
+  SQLSMALLINT nameLength = 0;
+  ASSERT_EQ(
+      SQLDescribeCol(stmt, 1, name, sizeof name, &nameLength, nullptr, nullptr, nullptr, nullptr),
+      SQL_SUCCESS);
+  EXPECT_STREQ(reinterpret_cast<char*>(name), kNameGbk);
+  EXPECT_EQ(Exec(std::string("SELECT * FROM ostra.dbo.") + kNameGbk), SQL_ERROR);
+  Diag diag = FirstDiag(SQL_HANDLE_STMT, stmt);
+  EXPECT_EQ(diag.state, "42S02");
+  EXPECT_NE(diag.message.find(kNameGbk), std::string::npos) << diag.message;
+}
+
+TEST_F(Driver, TheDatabaseKeepsUtf8WhateverTheClientSpeaks) {
+  options.componentNumbers = {-1, 5, -1, -1, -1, -1};
+  ASSERT_EQ(Connect(kUser, kPassword, "ostra_gbk"), SQL_SUCCESS);
+  ASSERT_EQ(Exec("{CALL ostra.dbo.cp_sys_server_update_set(3, 11, '" + std::string(kServerGbk) +
+                 "', '')}"),
+            SQL_SUCCESS);
+  SQLDisconnect(dbc);
+  connected = false;
+  // The UTF-8 data source (no ClientCharset) reads the same row as UTF-8.
+  ASSERT_EQ(SQLConnect(dbc, Text(kDsn), SQL_NTS, Text(kUser), SQL_NTS, Text(kPassword), SQL_NTS),
+            SQL_SUCCESS);
+  connected = true;
+  EXPECT_EQ(Texts("SELECT cname FROM ostra.dbo.sys_server_update_log WHERE ii = 3"),
+            std::vector<std::string>{"服务器"});
+}
+
+TEST_F(Driver, AnUnknownClientCharsetFailsTheConnection) {
+  EXPECT_EQ(Connect(kUser, kPassword, "ostra_bad"), SQL_ERROR);
+  Diag diag = FirstDiag(SQL_HANDLE_DBC, dbc);
+  EXPECT_EQ(diag.state, "08001");
+  EXPECT_NE(diag.message.find("NO-SUCH-SET-17"), std::string::npos) << diag.message;
 }
 
 TEST(SandboxDb, ValuesThatOdbcIniCannotHoldAreRefused) {

@@ -1,0 +1,400 @@
+#!/usr/bin/env bash
+# The real Windows build under Wine, end to end: a fresh Wine prefix laid out as the
+# product's server (registry, services, drives C: and D:, ODBC through Wine's odbc32 to
+# the host's unixODBC and the stand-in driver), a local update host, and the dialog
+# driven through X as a person would: start, confirm, wait for the end, close.
+#   1. a whole update: scripts, service programs, the web DLL and a detail file;
+#   2. a close request while updating is refused, and the update still finishes.
+#
+# usage: tests/wine/run.sh [LINUX_BUILD [WINDOWS_BUILD]]   (default build/linux, build/windows)
+# env:   OST_WINE_SHOTS=DIR  keep the screenshots there (wine-finished.png, wine-refused.png)
+#        OST_WINE_KEEP=1     keep the work folder (prefix, machine root, logs)
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+linux_build=$(cd "${1:-$repo/build/linux}" && pwd)
+windows_build=$(cd "${2:-$repo/build/windows}" && pwd)
+sandbox=$linux_build/sandbox/ost-sandbox
+tool_exe=$(find "$windows_build" -name OstServerUpdate.exe -print -quit)
+started=$SECONDS
+
+for program in wine wineserver Xvfb xdotool import convert python3 x86_64-w64-mingw32-g++-posix; do
+  command -v "$program" >/dev/null || { echo "FAIL: $program is not installed"; exit 1; }
+done
+[ -x "$sandbox" ] || { echo "FAIL: no ost-sandbox in $linux_build"; exit 1; }
+[ -n "$tool_exe" ] || { echo "FAIL: no OstServerUpdate.exe in $windows_build"; exit 1; }
+
+work=$(mktemp -d /tmp/ost-wine-XXXXXX)
+root=$work/machine
+bin=$work/bin
+mkdir -p "$bin"
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+# No Mono or Gecko installer prompts in a fresh prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# Arguments and file names cross into Wine as UTF-8; a Chinese locale also gives the
+# prefix the code page of the product's servers (936) where the machine has one.
+if locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+  export LC_ALL=zh_CN.UTF-8
+else
+  export LC_ALL=C.UTF-8
+fi
+unset LANGUAGE
+
+passes=0
+failures=0
+closing=
+pids=()
+xvfb_pid=
+tool_pid=
+
+say() { echo "[$((SECONDS - started))s] $*"; }
+pass() { passes=$((passes + 1)); }
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+# die MESSAGE: a failure the rest cannot go on from.
+die() {
+  fail "$*"
+  closing=1
+  echo "$passes passed, $failures failed"
+  exit 1
+}
+# check NAME COMMAND...: passes when the command succeeds.
+check() {
+  local name=$1
+  shift
+  if "$@"; then pass; else fail "$name"; fi
+}
+
+cleanup() {
+  local status=$?
+  set +e
+  if [ "$status" -ne 0 ] && [ -z "$closing" ]; then
+    echo "FAIL: stopped early (status $status)"
+    echo "$passes passed, $((failures + 1)) failed"
+  fi
+  [ -n "$tool_pid" ] && kill "$tool_pid" 2>/dev/null
+  timeout 20 wineserver -k >/dev/null 2>&1
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  if [ "${OST_WINE_KEEP:-0}" = 1 ]; then echo "work folder kept: $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+# Every Wine run is bounded: a crash or a forgotten box must not hang the test.
+w() { timeout "${wine_timeout:-60}" wine "$@"; }
+probe() { wine_timeout=20 w "$bin/ost-winprobe.exe" "$@" 2>/dev/null; }
+
+# wait_for SECONDS COMMAND...: polls until the command succeeds; false on time-out.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.3
+  done
+}
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# --- the Windows helpers: from the windows build, or compiled here -----------------
+for name in winsvc winprobe; do
+  built=$(find "$windows_build" -name "ost-$name.exe" -print -quit)
+  if [ -n "$built" ]; then
+    cp "$built" "$bin/ost-$name.exe"
+  else
+    x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -s -Wall -Wextra -Werror -static -municode \
+      -o "$bin/ost-$name.exe" "$repo/sandbox/winsvc/ost_$name.cpp" -ladvapi32
+  fi
+done
+# component FILE NAME N: the service program carrying the marker of update N of NAME.
+component() {
+  { cat "$bin/ost-winsvc.exe"; printf '\nMZ sandbox component %s update %s\n' "$2" "$3"; } >"$1"
+}
+
+# --- X server -----------------------------------------------------------------------
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+wait_for 20 test -s "$work/display" || die "Xvfb did not start"
+export DISPLAY=:$(head -n1 "$work/display")
+say "X display $DISPLAY"
+
+# --- the Wine prefix ------------------------------------------------------------------
+wine_timeout=120 w wineboot --init >"$work/wineboot.log" 2>&1 || true
+timeout 60 wineserver -w
+[ -f "$WINEPREFIX/system.reg" ] || die "wineboot made no prefix"
+say "prefix ready"
+# No crash dialog waiting unseen; no window manager, so Wine places and decorates the
+# windows itself (and does not wait for one after the last window closes); Chinese
+# text in a font that has it.
+{
+  printf '\xff\xfe'
+  iconv -f UTF-8 -t UTF-16LE <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+"MS Shell Dlg"="WenQuanYi Micro Hei"
+"MS Shell Dlg 2"="WenQuanYi Micro Hei"
+"宋体"="WenQuanYi Micro Hei"
+"SimSun"="WenQuanYi Micro Hei"
+REG
+} >"$work/wine.reg"
+w regedit /S "$work/wine.reg" 2>>"$work/wine.log"
+# The caption buttons are glyphs of Wine's Marlett font, which this Wine does not find in
+# its own data folder.
+marlett=$(find /usr/share/wine /usr/lib/wine -name marlett.ttf -print -quit 2>/dev/null || true)
+[ -z "$marlett" ] || cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
+
+# --- the machine root and the update host --------------------------------------------
+port=$(free_port)
+"$sandbox" init "$root" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" \
+  --stopped CSOstraMessage --web-file index.htm="old page" >/dev/null
+# Wine's odbc32 passes the tool's text on in the system code page.
+sed -i '/^\[ostra\]$/a ClientCharset = GBK' "$root/odbc/odbc.ini"
+export ODBCSYSINI=$root/odbc
+for name in CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess; do
+  component "$root/drives/c/OSTRA/$name.exe" "$name.exe" 10
+done
+ln -s "$root/drives/c/OSTRA" "$WINEPREFIX/drive_c/OSTRA"
+ln -sfn "$root/drives/d" "$WINEPREFIX/dosdevices/d:"
+mkdir -p "$WINEPREFIX/drive_c/windows/system32/inetsrv"
+component "$WINEPREFIX/drive_c/windows/system32/inetsrv/inetinfo.exe" inetinfo.exe 1
+# The tool runs from its own folder, where it keeps its route file.
+cp "$tool_exe" "$root/program/OstServerUpdate.exe"
+ln -s "$root/program" "$WINEPREFIX/drive_c/OstUpdate"
+w regedit /S "$root/registry.reg" 2>>"$work/wine.log"
+
+component "$work/server12.exe" CSOstraServer.exe 12
+component "$work/message11.exe" CSOstraMessage.exe 11
+component "$work/server13.exe" CSOstraServer.exe 13
+cat >"$work/release1.json" <<EOF
+{"ostra": "3.82", "velin": "7.1", "ostraScriptsFrom": 381, "velinScriptsFrom": 71,
+ "components": {
+   "Server": {"version": 12, "description": "修正：数据同步（服务器端）",
+              "contentFile": "$work/server12.exe"},
+   "Message": {"version": 11, "contentFile": "$work/message11.exe"},
+   "Velin": {"version": 15}},
+ "details": {"index.htm": {"content": "new page"}}}
+EOF
+"$sandbox" publish "$root" --release "$work/release1.json" >/dev/null
+
+# The update host: a plain static server, except that while the file "hold" exists a
+# request for the held path waits (at most a minute) before its answer, and the file
+# "held" says that it is waiting.
+cat >"$work/serve.py" <<'PY'
+import http.server, os, sys, time, functools
+port, root, work = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+HELD = "/ostra/update1/CSOstraServer.exe.zip"
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def do_GET(self):
+        if self.path == HELD and os.path.exists(os.path.join(work, "hold")):
+            open(os.path.join(work, "held"), "w").close()
+            deadline = time.time() + 60
+            while os.path.exists(os.path.join(work, "hold")) and time.time() < deadline:
+                time.sleep(0.1)
+        super().do_GET()
+handler = functools.partial(Handler, directory=root)
+http.server.ThreadingHTTPServer(("127.0.0.1", port), handler).serve_forever()
+PY
+python3 "$work/serve.py" "$port" "$root/host" "$work" >"$work/http.log" 2>&1 &
+pids+=($!)
+wait_for 10 python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" \
+  2>/dev/null || die "the update host did not start"
+
+# --- the services ---------------------------------------------------------------------
+# Wine's services live only while an ordinary Wine process does.
+timeout 600 wine "$bin/ost-winprobe.exe" hold 590 >/dev/null 2>&1 &
+pids+=($!)
+services=(CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess W3SVC)
+for name in CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess; do
+  w sc create "$name" binPath= "C:\\OSTRA\\$name.exe" >>"$work/wine.log" 2>&1
+done
+w sc create W3SVC binPath= 'C:\windows\system32\inetsrv\inetinfo.exe' >>"$work/wine.log" 2>&1
+for name in CSOstraServer CSOstraAgent CSTuyoMess W3SVC; do
+  w sc start "$name" >>"$work/wine.log" 2>&1
+done
+states() { probe state "${services[@]}" | tr -d '\r' | tr '\n' ' '; }
+expected_states="CSOstraServer 4 CSOstraAgent 4 CSOstraMessage 1 CSTuyoMess 4 W3SVC 4 "
+wait_for 20 test "$(states)" = "$expected_states" || die "services did not come up: $(states)"
+say "services running: $(states)"
+
+# --- driving the dialog -------------------------------------------------------------------
+# From here on a failing step counts as a failure and the checks go on.
+set +e
+title="Ostra 服务器升级程序"
+controls() { probe children "$1" | tr -d '\r'; }
+# has_control PREFIX LINE: the window's control listing holds LINE (id, class, enabled, text).
+has_control() { controls "$1" | grep -qxF "$2"; }
+gone() { ! controls "$1" >/dev/null; }
+# shot PREFIX FILE: a screenshot of the screen, cut to that window.
+shot() {
+  local rect left top right bottom
+  rect=$(probe rect "$1" 0 | tr -d '\r') || return 1
+  read -r left top right bottom <<<"$rect"
+  import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$2"
+}
+# click PREFIX ID: a left click in the middle of the control, as a person would.
+click() {
+  local rect left top right bottom
+  rect=$(probe rect "$1" "$2" | tr -d '\r') || return 1
+  read -r left top right bottom <<<"$rect"
+  xdotool mousemove "$(((left + right) / 2))" "$(((top + bottom) / 2))" sleep 0.2 click 1
+}
+start_button_ready="1001	Button	1	◆ 开始升级服务器..."
+close_button="1001	Button	1	□□ 点击关闭 □□"
+finished_line="1004	Static	1	★ Ostra 服务器系统升级更新完毕!"
+
+launch_tool() {
+  (cd "$root/program" && exec timeout 300 wine 'C:\OstUpdate\OstServerUpdate.exe') \
+    >"$work/tool-$1.log" 2>&1 &
+  tool_pid=$!
+}
+# Clicks the start button once the plan is offered and answers the confirmation with Yes.
+start_update() {
+  wait_for 40 has_control "$title" "$start_button_ready" || { fail "$1: no plan offered"; return 1; }
+  pass
+  click "$title" 1001 || true
+  wait_for 15 controls "确认提示" >/dev/null || { fail "$1: no confirmation box"; return 1; }
+  pass
+  click "确认提示" 6 || true  # IDYES
+  wait_for 10 gone "确认提示" || { fail "$1: the confirmation box stayed"; return 1; }
+}
+finished() { has_control "$title" "$finished_line" && has_control "$title" "$close_button"; }
+tool_ended() { ! kill -0 "$tool_pid" 2>/dev/null; }
+# Clicks the close button and waits for the program to end with status 0.
+close_tool() {
+  click "$title" 1001 || true
+  local status=0
+  if wait_for 30 tool_ended; then
+    wait "$tool_pid" || status=$?
+    check "$1: the program ends at the close click with status 0 ($status)" test "$status" -eq 0
+  else
+    fail "$1: the program did not end at the close click"
+    kill "$tool_pid" 2>/dev/null || true
+  fi
+  tool_pid=
+}
+
+# py NAME EXPR: a Python expression over the machine root (file, tail, sql, log helpers).
+py() {
+  if python3 - "$root" "$work" "$2" <<'PY'
+import os, sqlite3, sys
+root, work = sys.argv[1], sys.argv[2]
+def raw(path): return open(os.path.join(root, path), "rb").read()
+def file(path): return raw(path).decode("utf-8", "replace")
+def tail(path): return raw(path)[-80:].decode("utf-8", "replace").strip()
+def sql(db, q): return sqlite3.connect(os.path.join(root, "db", db + ".sqlite")).execute(q).fetchall()
+def log(): return file("drives/c/OSTRA/ost-winsvc.log").splitlines()
+def weblog(): return open(os.path.join(os.environ["WINEPREFIX"], "drive_c/windows/system32/inetsrv/ost-winsvc.log"), encoding="utf-8").read().splitlines()
+try:
+    sys.exit(0 if eval(sys.argv[3]) else 1)
+except Exception as e:
+    print(f"  {type(e).__name__}: {e}")
+    sys.exit(1)
+PY
+  then pass; else fail "$1"; fi
+}
+
+# --- 1. a whole update -----------------------------------------------------------------
+say "== a whole update"
+launch_tool whole
+if wait_for 40 controls "$title" >/dev/null; then
+  pass
+  if start_update whole; then
+    if wait_for 120 finished; then
+      pass
+      sleep 1  # the finishing beeps, then the last paint
+      shot "$title" "$work/wine-finished.png"
+      # The finished rows are drawn green (0,128,0): the colour list works on a real list view.
+      green=$(convert "$work/wine-finished.png" -fill black +opaque '#008000' -fill white \
+        -opaque '#008000' -format '%[fx:round(mean*w*h)]' info:) || green=0
+      check "finished dialog shows green rows ($green pixels)" test "$green" -gt 200
+      check "status line shown" has_control "$title" "$finished_line"
+    else
+      fail "whole: the update did not finish"
+      controls "$title" | sed 's/^/  /'
+    fi
+    close_tool whole
+  fi
+else
+  fail "whole: no window"
+fi
+
+py "server file replaced by update 12" 'raw("drives/c/OSTRA/CSOstraServer.exe") == open(work + "/server12.exe", "rb").read()'
+py "message file replaced by update 11" 'tail("drives/c/OSTRA/CSOstraMessage.exe").endswith("CSOstraMessage.exe update 11")'
+py "untouched components stay" 'tail("drives/c/OSTRA/CSOstraAgent.exe").endswith("update 10") and tail("drives/c/OSTRA/CSTuyoMess.exe").endswith("update 10")'
+py "web DLL on D: replaced" 'file("drives/d/wwwroot/cgi-bin/Velin.dll") == "MZ sandbox component Velin.dll update 15\n"'
+py "detail file on D: replaced" 'file("drives/d/wwwroot/cgi-bin/index.htm") == "new page"'
+py "no temporary files left" 'not any(n.endswith(".ost-new") for d, _, f in os.walk(root + "/drives") for n in f)'
+py "database versions upgraded" 'sql("ostra", "select cversion from sys_version order by cversion") == [("3.80",), ("3.81",), ("3.82",)] and sql("velin", "select max(cversion) from sys_version") == [("7.1",)]'
+py "component numbers recorded" 'sql("ostra", "select ii, nn from sys_server_update order by ii") == [(0, 12), (1, 10), (2, 15), (3, 11), (4, 10), (5, 10)]'
+py "Chinese names recorded intact" 'sql("ostra", "select ii, cname, cdesc from sys_server_update_log order by ii") == [(0, "Ostra 服务器", "修正：数据同步（服务器端）"), (2, "Velin 网站后台", "Velin 网站后台 更新 15"), (3, "Ostra 短信服务", "Ostra 短信服务 更新 11")]'
+check "services back in their former states" test "$(states)" = "$expected_states"
+py "the new server program ran after the old one stopped" 'log().index("CSOstraServer stop MZ sandbox component CSOstraServer.exe update 10") < log().index("CSOstraServer start MZ sandbox component CSOstraServer.exe update 12")'
+py "the stopped message service was not started" 'not any(l.startswith("CSOstraMessage start") for l in log())'
+py "untouched services were not restarted" 'sum(l.startswith("CSOstraAgent ") for l in log()) == 1 and sum(l.startswith("CSTuyoMess ") for l in log()) == 1'
+py "the web server was stopped and started again" '[l.split()[1] for l in weblog()] == ["start", "stop", "start"]'
+say "whole update checked"
+
+# --- 2. a close request while updating -------------------------------------------------
+say "== a close request while updating"
+cat >"$work/release2.json" <<EOF
+{"ostra": "3.82", "velin": "7.1", "ostraScriptsFrom": 381, "velinScriptsFrom": 71,
+ "components": {"Server": {"version": 13, "contentFile": "$work/server13.exe"}}}
+EOF
+"$sandbox" publish "$root" --release "$work/release2.json" >/dev/null
+touch "$work/hold"
+launch_tool refused
+if wait_for 40 controls "$title" >/dev/null && start_update refused; then
+  if wait_for 30 test -e "$work/held"; then
+    pass
+    # Alt+F4 on the dialog (a click on its status line gives it the keyboard): the close
+    # request that the close guard must refuse.
+    click "$title" 1004 || true
+    xdotool key alt+F4
+    if wait_for 15 controls "提示" >/dev/null; then
+      pass
+      if controls "提示" | grep -qF "正在升级系统,不能退出程序!"; then pass; else
+        fail "refused: the box does not say the program cannot exit"
+        controls "提示" | sed 's/^/  /'
+      fi
+      shot "$title" "$work/wine-refused.png" || true
+      click "提示" 1 || true  # IDOK
+      wait_for 10 gone "提示" || fail "refused: the box stayed"
+      check "the dialog is still there" controls "$title" >/dev/null
+    else
+      fail "refused: no box after the close request"
+    fi
+    rm -f "$work/hold"
+    if wait_for 90 finished; then pass; else
+      fail "refused: the update did not finish after the refused close"
+      controls "$title" | sed 's/^/  /'
+    fi
+    close_tool refused
+  else
+    fail "refused: the held download never started"
+  fi
+else
+  fail "refused: no window or no start"
+fi
+rm -f "$work/hold"
+py "the update went on: server 13 recorded" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(13,)]'
+py "the update went on: server 13 ran" 'log()[-1] == "CSOstraServer start MZ sandbox component CSOstraServer.exe update 13"'
+check "services back in their former states after the second update" test "$(states)" = "$expected_states"
+
+if [ -n "${OST_WINE_SHOTS:-}" ]; then
+  mkdir -p "$OST_WINE_SHOTS"
+  cp "$work"/wine-*.png "$OST_WINE_SHOTS/" 2>/dev/null || true
+fi
+say "done"
+closing=1
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
