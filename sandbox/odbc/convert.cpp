@@ -38,7 +38,7 @@ const IntegerTarget* FindIntegerTarget(SQLSMALLINT cType) {
 
 ConvertResult Error(const char* state, const char* message) { return {SQL_ERROR, state, message}; }
 
-const ConvertResult kCastError = Error("22018", "Invalid character value for cast specification");
+const ConvertResult kCastError = Error("22018", "Invalid character value for cast");
 const ConvertResult kRangeError = Error("22003", "Numeric value out of range");
 
 // A number read from a value: exact when isInteger, else real.

@@ -379,7 +379,7 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT c
   Stmt* stmt = Begin(handle, "SQLDescribeCol");
   if (!stmt) return SQL_INVALID_HANDLE;
   sqlite3_stmt* st = Columns(stmt);
-  if (!st) return Fail(stmt, "07005", "Prepared statement not a cursor-specification");
+  if (!st) return Fail(stmt, "07005", "Prepared statement is not a query");
   if (column < 1 || column > sqlite3_column_count(st)) {
     return Fail(stmt, "07009", "Invalid descriptor index");
   }
@@ -406,7 +406,7 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT 
   Stmt* stmt = Begin(handle, "SQLColAttribute");
   if (!stmt) return SQL_INVALID_HANDLE;
   sqlite3_stmt* st = Columns(stmt);
-  if (!st) return Fail(stmt, "07005", "Prepared statement not a cursor-specification");
+  if (!st) return Fail(stmt, "07005", "Prepared statement is not a query");
   if (field == SQL_DESC_COUNT) {
     if (number) *number = sqlite3_column_count(st);
     return Finish(stmt, SQL_SUCCESS);

@@ -6,17 +6,6 @@ tool=$1
 sandbox=$2
 . "$(dirname "$0")/lib.sh"
 
-faults=()
-machine() {
-  root="$work/$1"
-  shift
-  port=$(free_port)
-  "$sandbox" init "$root" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" "$@" >/dev/null
-  mkdir -p "$root/host"
-  serve_faulty "$root/host" "$port" "$root/http.log" "${faults[@]}"
-  faults=()
-}
-publish() { "$sandbox" publish "$root" "$@" >/dev/null; }
 # Every file of the machine root outside the product's folders, with its checksum.
 outside() {
   (cd "$root" && find . -type f ! -path './drives/*' ! -path './db/*' ! -path './host/*' \

@@ -39,6 +39,34 @@ serve_faulty() {
   echo "faulty server on port $port did not start"; exit 1
 }
 
+# machine NAME [init options...]: a machine root whose update host is a fresh server;
+# with faults=(...) set, the misbehaving one of faulty_server.py.
+faults=()
+machine() {
+  root="$work/$1"
+  shift
+  port=$(free_port)
+  "$sandbox" init "$root" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" "$@" >/dev/null
+  mkdir -p "$root/host"
+  if [ ${#faults[@]} -gt 0 ]; then
+    serve_faulty "$root/host" "$port" "$root/http.log" "${faults[@]}"
+    faults=()
+  else
+    serve "$root/host" "$port" "$root/http.log"
+  fi
+}
+publish() { "$sandbox" publish "$root" "$@" >/dev/null; }
+# set_binary_path NAME PATH: the service's configured executable, as in services.json.
+set_binary_path() {
+  python3 - "$root/services.json" "$1" "$2" <<'PY'
+import json, sys
+path, name, binary = sys.argv[1:]
+doc = json.load(open(path))
+doc["services"][name]["binaryPath"] = binary
+json.dump(doc, open(path, "w"), indent=2)
+PY
+}
+
 # run NAME ARGS...: the tool, headless, on $root; status in $status, snapshot in $work/NAME.json.
 run() {
   local name=$1

@@ -42,7 +42,7 @@ exec sleep 600
 PANE
 chmod +x "$work/pane.sh"
 
-start() {  # start NAME ARGS...: a 120x40 session running the tool with ARGS
+start() {  # start NAME ARGS...: a 120x40 tmux terminal running the tool with ARGS
   local name=$1
   shift
   tm new-session -d -x 120 -y 40 -s "$name" -c "$work" "$work/pane.sh" "$name" "$tool" "$@"

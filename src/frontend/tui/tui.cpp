@@ -145,7 +145,7 @@ const char* TermName() {
   return term ? term : "";
 }
 
-// --- The curses session --------------------------------------------------------
+// --- The curses screen ---------------------------------------------------------
 
 class Curses {
  public:
