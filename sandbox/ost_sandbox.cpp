@@ -87,7 +87,8 @@ const char kUsage[] =
     "                        \"description\": \"...\", \"content\": \"...\",\n"
     "                        \"contentFile\": \"PATH\" (the content read from a file),\n"
     "                        \"package\": \"good|missing|corrupt|truncated\"}},\n"
-    "                      \"details\": {\"a.htm\": {\"content\": \"...\", \"package\": \"good\"}},\n"
+    "                      \"details\": {\"a.htm\": {\"content\": \"...\", \"package\": "
+    "\"good\"}},\n"
     "                      \"scripts\": {\"sql/update381.sql\": \"corrupt\"},\n"
     "                      \"failingBatches\": [381], \"ostraScriptsFrom\": 374,\n"
     "                      \"velinScriptsFrom\": 71, \"manifestMissing\": false,\n"
@@ -178,13 +179,20 @@ bool SetServiceKnob(Options& options, const std::string& text) {
   }
   bool on = value == "1" || value == "true";
   if (!on && value != "0" && value != "false") return false;
-  if (knob == "refuseStart") record->refuseStart = on;
-  else if (knob == "refuseStop") record->refuseStop = on;
-  else if (knob == "startEndsStopped") record->startEndsStopped = on;
-  else if (knob == "neverSettle") record->neverSettle = on;
-  else if (knob == "denyAccess") record->denyAccess = on;
-  else if (knob == "configTooLarge") record->configTooLarge = on;
-  else return false;
+  if (knob == "refuseStart")
+    record->refuseStart = on;
+  else if (knob == "refuseStop")
+    record->refuseStop = on;
+  else if (knob == "startEndsStopped")
+    record->startEndsStopped = on;
+  else if (knob == "neverSettle")
+    record->neverSettle = on;
+  else if (knob == "denyAccess")
+    record->denyAccess = on;
+  else if (knob == "configTooLarge")
+    record->configTooLarge = on;
+  else
+    return false;
   return true;
 }
 
@@ -315,11 +323,13 @@ int Init(const std::string& dir, const Options& options) {
       !ost::WriteOdbcConfig(root.OdbcDir(), options.odbcDriver, root.DatabaseDir(), options.dsn,
                             options.user, options.dsnPassword.value_or(options.password),
                             &dbError)) {
-    std::fprintf(stderr, "ost-sandbox: %s\n", dbError.empty() ? "cannot create the databases" : dbError.c_str());
+    std::fprintf(stderr, "ost-sandbox: %s\n",
+                 dbError.empty() ? "cannot create the databases" : dbError.c_str());
     return 1;
   }
   if (!LayOutDrives(root, options)) {
-    std::fprintf(stderr, "ost-sandbox: cannot lay out the drives in %s\n", root.DrivesDir().c_str());
+    std::fprintf(stderr, "ost-sandbox: cannot lay out the drives in %s\n",
+                 root.DrivesDir().c_str());
     return 1;
   }
   if (options.writeRoute) {
@@ -413,8 +423,7 @@ int Publish(const std::string& dir, int argc, char** argv) {
       } else {
         release.details[key].package = state;
       }
-    } else if (arg == "--failing-batch" && hasValue &&
-               ParseNumber(argv[++i], 0, 100000, &number)) {
+    } else if (arg == "--failing-batch" && hasValue && ParseNumber(argv[++i], 0, 100000, &number)) {
       release.failingBatches.push_back(static_cast<int>(number));
     } else if (arg == "--no-final-go" && hasValue && ParseNumber(argv[++i], 0, 100000, &number)) {
       release.noFinalSeparator.push_back(static_cast<int>(number));
@@ -479,7 +488,8 @@ int main(int argc, char** argv) {
       options.serverIp = argv[++i];
     } else if (arg == "--no-server-ip") {
       options.writeServerIp = false;
-    } else if (arg == "--sql-port" && needValue() && ParseNumber(argv[++i], 0, 0xFFFFFFFFL, &number)) {
+    } else if (arg == "--sql-port" && needValue() &&
+               ParseNumber(argv[++i], 0, 0xFFFFFFFFL, &number)) {
       options.sqlPort = number;
     } else if (arg == "--no-sql-port") {
       options.writeSqlPort = false;

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -111,11 +111,16 @@ bool Contains(const std::vector<int>& list, int value) {
 }  // namespace
 
 bool ParsePackageState(const std::string& text, PackageState* state) {
-  if (text == "good") *state = PackageState::kGood;
-  else if (text == "missing") *state = PackageState::kMissing;
-  else if (text == "corrupt") *state = PackageState::kCorrupt;
-  else if (text == "truncated") *state = PackageState::kTruncated;
-  else return false;
+  if (text == "good")
+    *state = PackageState::kGood;
+  else if (text == "missing")
+    *state = PackageState::kMissing;
+  else if (text == "corrupt")
+    *state = PackageState::kCorrupt;
+  else if (text == "truncated")
+    *state = PackageState::kTruncated;
+  else
+    return false;
   return true;
 }
 
@@ -132,10 +137,14 @@ bool ParseRelease(const std::string& json, Release* release, std::string* error)
   try {
     if (doc.contains("ostra")) release->ostraVersion = doc["ostra"].get<std::string>();
     if (doc.contains("velin")) release->velinVersion = doc["velin"].get<std::string>();
-    if (doc.contains("ostraScriptsFrom")) release->ostraScriptsFrom = doc["ostraScriptsFrom"].get<int>();
-    if (doc.contains("velinScriptsFrom")) release->velinScriptsFrom = doc["velinScriptsFrom"].get<int>();
-    if (doc.contains("failingBatches")) release->failingBatches = doc["failingBatches"].get<std::vector<int>>();
-    if (doc.contains("manifestMissing")) release->manifestMissing = doc["manifestMissing"].get<bool>();
+    if (doc.contains("ostraScriptsFrom"))
+      release->ostraScriptsFrom = doc["ostraScriptsFrom"].get<int>();
+    if (doc.contains("velinScriptsFrom"))
+      release->velinScriptsFrom = doc["velinScriptsFrom"].get<int>();
+    if (doc.contains("failingBatches"))
+      release->failingBatches = doc["failingBatches"].get<std::vector<int>>();
+    if (doc.contains("manifestMissing"))
+      release->manifestMissing = doc["manifestMissing"].get<bool>();
     if (doc.contains("noFinalSeparator")) {
       release->noFinalSeparator = doc["noFinalSeparator"].get<std::vector<int>>();
     }
@@ -216,10 +225,10 @@ bool PublishRelease(const std::string& hostDir, const Release& release, std::str
     auto found = release.components.find(key);
     ComponentRelease entry = found == release.components.end() ? ComponentRelease{} : found->second;
     std::string label = entry.label.empty() ? "v" + std::to_string(entry.version) : entry.label;
-    std::string description = entry.description.empty()
-                                  ? std::string(component->displayName) + " 更新 " +
-                                        std::to_string(entry.version)
-                                  : entry.description;
+    std::string description =
+        entry.description.empty()
+            ? std::string(component->displayName) + " 更新 " + std::to_string(entry.version)
+            : entry.description;
     manifest += std::to_string(entry.version) + "\t" + key + "\t" + Utf8ToGbk(label) + "\t" +
                 Utf8ToGbk(description) + "\n";
     if (found == release.components.end()) continue;
@@ -228,7 +237,8 @@ bool PublishRelease(const std::string& hostDir, const Release& release, std::str
                               : entry.content;
     std::string base = dir + "/" + component->fileName;
     if (!WritePackage(base + ".zip", content, entry.package, error)) return false;
-    if (component->kind == kVelinKind && !WritePackage(base + "x.zip", content, entry.package, error)) {
+    if (component->kind == kVelinKind &&
+        !WritePackage(base + "x.zip", content, entry.package, error)) {
       return false;
     }
   }
@@ -250,16 +260,18 @@ bool PublishRelease(const std::string& hostDir, const Release& release, std::str
 
   for (int v = release.ostraScriptsFrom; v <= Scaled(release.ostraVersion, 100); ++v) {
     std::string name = "sql/update" + std::to_string(v) + ".sql";
-    if (!WritePackage(dir + "/" + name + ".zip", OstraScript(v, Contains(release.failingBatches, v),
-                                                        !Contains(release.noFinalSeparator, v)),
+    if (!WritePackage(dir + "/" + name + ".zip",
+                      OstraScript(v, Contains(release.failingBatches, v),
+                                  !Contains(release.noFinalSeparator, v)),
                       ScriptState(release, name), error)) {
       return false;
     }
   }
   for (int v = release.velinScriptsFrom; v <= Scaled(release.velinVersion, 10); ++v) {
     std::string name = "sql/v" + std::to_string(v) + ".sql";
-    if (!WritePackage(dir + "/" + name + ".zip", VelinScript(v, Contains(release.failingBatches, v),
-                                                        !Contains(release.noFinalSeparator, v)),
+    if (!WritePackage(dir + "/" + name + ".zip",
+                      VelinScript(v, Contains(release.failingBatches, v),
+                                  !Contains(release.noFinalSeparator, v)),
                       ScriptState(release, name), error)) {
       return false;
     }

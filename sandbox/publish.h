@@ -35,7 +35,7 @@ struct Release {
   // Scripts: every step from these versions up to the announced ones.
   int ostraScriptsFrom = 374;
   int velinScriptsFrom = 71;
-  std::vector<int> failingBatches;  // versions whose script carries a failing batch
+  std::vector<int> failingBatches;    // versions whose script carries a failing batch
   std::vector<int> noFinalSeparator;  // versions whose script's last batch lacks its GO line
   // The manifest's row order (the Service table index of each key); empty: the
   // catalogue's order. The database's update numbers follow the same indexes.

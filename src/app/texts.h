@@ -4,8 +4,7 @@
 namespace ost::text {
 
 inline constexpr char kAppName[] = "OstServerUpdate";
-inline constexpr char kDialogTitle[] =
-    "Ostra 服务器升级程序(V5.0)--升级时请不要强制终止程序！";
+inline constexpr char kDialogTitle[] = "Ostra 服务器升级程序(V5.0)--升级时请不要强制终止程序！";
 inline constexpr char kAboutMenuItem[] = "关于 OstServerUpdate(&A)...";
 inline constexpr char kAboutTitle[] = "关于 OstServerUpdate";
 inline constexpr char kAboutLine1[] = "OstServerUpdate 5.0版";
@@ -101,7 +100,8 @@ inline constexpr char kSummaryMinutes[] = "◎共需进行 %d 项更新%s,预计
 inline constexpr char kConfirmCaption[] = "确认提示";
 inline constexpr char kConfirmNoticeBar[] = "━━━━━━━※特※别※提※示※━━━━━━━━";
 inline constexpr char kConfirmOstraUpgrade[] = "*需要升级 Ostra 版本：从 %.2f 到 %.2f";
-inline constexpr char kConfirmNotifyClients[] = "*强烈建议升级之前，通过【系统信使】发出通知:暂停操作";
+inline constexpr char kConfirmNotifyClients[] =
+    "*强烈建议升级之前，通过【系统信使】发出通知:暂停操作";
 inline constexpr char kConfirmCloseClients[] = "*让所有 Ostra 客户端关闭！";
 inline constexpr char kConfirmWait[] = "*等待约10分钟的升级完成后再登入系统。";
 inline constexpr char kConfirmRule[] = "━━━━━━━━━━━━━━━━━━━━━━━━";

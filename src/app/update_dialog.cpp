@@ -37,7 +37,8 @@ bool UpdateDialog::OnInitDialog() {
   failed = 0;
   job.updateHost = config.primaryHost;
 
-  receiveBuffer = platform_.system->AllocateBuffer(kReceiveBufferSize + 1);  // room for a terminator
+  receiveBuffer =
+      platform_.system->AllocateBuffer(kReceiveBufferSize + 1);  // room for a terminator
   unpackBuffer = platform_.system->AllocateBuffer(kUnpackBufferSize + 1);
   if (!receiveBuffer || !unpackBuffer) {
     SetStepStatus(text::kNoMemory, false);

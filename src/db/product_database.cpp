@@ -14,7 +14,9 @@
 namespace ost {
 namespace {
 
-bool Succeeded(SQLRETURN result) { return result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO; }
+bool Succeeded(SQLRETURN result) {
+  return result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO;
+}
 
 SQLCHAR* Sql(const std::string& text) {
   return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
@@ -65,8 +67,8 @@ int32_t VersionNumber(const char* text, int scale) {
 
 ExecResult ExecuteRawStatement(void* connection, const char* sql) {
   SQLHSTMT statement = SQL_NULL_HSTMT;
-  if (!connection ||
-      SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(connection), &statement) != SQL_SUCCESS) {
+  if (!connection || SQLAllocHandle(SQL_HANDLE_STMT, static_cast<SQLHDBC>(connection),
+                                    &statement) != SQL_SUCCESS) {
     return ExecResult::kNoHandle;
   }
   SQLRETURN result =
@@ -116,20 +118,21 @@ int UpdateDialog::OpenProductDatabase() {
   std::string dsn = Utf8ToDbText(config.dataSourceName);
   std::string user = Utf8ToDbText(config.dbUser);
   std::string password = Utf8ToDbText(config.dbPassword);
-  if (!Succeeded(SQLConnect(connection, Sql(dsn), SQL_NTS, Sql(user), SQL_NTS, Sql(password),
-                            SQL_NTS))) {
+  if (!Succeeded(
+          SQLConnect(connection, Sql(dsn), SQL_NTS, Sql(user), SQL_NTS, Sql(password), SQL_NTS))) {
     SQLCHAR state[6] = {};
     SQLINTEGER nativeError = 0;
     SQLCHAR message[256] = {};
     SQLSMALLINT messageLength = 0;
     SQLGetDiagRec(SQL_HANDLE_DBC, connection, 1, state, &nativeError, message, sizeof message,
                   &messageLength);
-    std::string stateText(reinterpret_cast<char*>(state), strnlen(reinterpret_cast<char*>(state), 5));
-    std::string messageText = DbTextToUtf8(
-        std::string_view(reinterpret_cast<char*>(message), strnlen(reinterpret_cast<char*>(message), sizeof message)));
+    std::string stateText(reinterpret_cast<char*>(state),
+                          strnlen(reinterpret_cast<char*>(state), 5));
+    std::string messageText =
+        DbTextToUtf8(std::string_view(reinterpret_cast<char*>(message),
+                                      strnlen(reinterpret_cast<char*>(message), sizeof message)));
     platform().window->ShowMessageBox(stateText, text::kAppName, BoxButtons::kOk, BoxIcon::kNone);
-    platform().window->ShowMessageBox(messageText, text::kAppName, BoxButtons::kOk,
-                                      BoxIcon::kNone);
+    platform().window->ShowMessageBox(messageText, text::kAppName, BoxButtons::kOk, BoxIcon::kNone);
     SetStepStatus(text::kDbConnectFailed + stateText, false);
     // Nothing will use these handles, and the close handler frees only a connection.
     SQLFreeHandle(SQL_HANDLE_DBC, connection);
@@ -144,7 +147,8 @@ int UpdateDialog::OpenProductDatabase() {
   {
     Statement statement;
     if (!statement.Allocate(connection)) return StatementAllocationFailed();
-    if (!statement.Execute("SELECT TOP 1 cversion FROM ostra.dbo.sys_version ORDER BY cversion DESC")) {
+    if (!statement.Execute(
+            "SELECT TOP 1 cversion FROM ostra.dbo.sys_version ORDER BY cversion DESC")) {
       SetStepStatus(text::kDbQueryFailedVer, false);
       return 0;
     }
@@ -179,7 +183,8 @@ int UpdateDialog::OpenProductDatabase() {
     statement.BindUnsigned(2, &number);
     // Rows come in falling order, so an index with several rows keeps its smallest.
     while (Succeeded(statement.Fetch())) {
-      if (index < kServiceCount) serviceTable[index].installedVersion = static_cast<int32_t>(number);
+      if (index < kServiceCount)
+        serviceTable[index].installedVersion = static_cast<int32_t>(number);
     }
   }
 
@@ -264,7 +269,8 @@ int UpdateDialog::OpenProductDatabase() {
   {
     Statement statement;
     if (!statement.Allocate(connection)) return StatementAllocationFailed();
-    if (!statement.Execute("SELECT TOP 1 cversion FROM velin.dbo.sys_version ORDER BY cversion DESC")) {
+    if (!statement.Execute(
+            "SELECT TOP 1 cversion FROM velin.dbo.sys_version ORDER BY cversion DESC")) {
       return 1;
     }
     TextColumn<kVersionTextWidth> version;

@@ -38,8 +38,9 @@ void UpdateDialog::OnDownloadProgress(uintptr_t received, intptr_t /*flag*/) {
 
   // received x 100 is an unsigned 32-bit product; the buffer size keeps it in range.
   uint32_t hundredfold = static_cast<uint32_t>(received) * 100u;
-  auto percent = static_cast<int32_t>((uint64_t{hundredfold} * 2 + static_cast<uint32_t>(expected)) /
-                                      (uint64_t{static_cast<uint32_t>(expected)} * 2));
+  auto percent =
+      static_cast<int32_t>((uint64_t{hundredfold} * 2 + static_cast<uint32_t>(expected)) /
+                           (uint64_t{static_cast<uint32_t>(expected)} * 2));
   if (percent > progressPercent) {
     progressPercent = percent;
     SetProgress(percent);

@@ -60,7 +60,8 @@ bool UpdateDialog::ApplyEntryPackage() {
   }
   const std::string& target = job.targetPath;
   if (Contains(target, kVelinMarker)) {
-    run.ostDataPending = ostDataEntry == -1 ? 0 : serviceTable[static_cast<size_t>(ostDataEntry)].needsUpdate;
+    run.ostDataPending =
+        ostDataEntry == -1 ? 0 : serviceTable[static_cast<size_t>(ostDataEntry)].needsUpdate;
     webRow = currentRow;
   }
 
@@ -108,11 +109,11 @@ bool UpdateDialog::ApplyEntryPackage() {
     }
   }
 
-  ExecuteStatement(run.dbConnection,
-                   Format("{CALL ostra.dbo.cp_sys_server_update_set(%d,%d,'%s','%s')}",
-                          currentEntry, entry.availableVersion,
-                          QuoteSqlText(entry.displayName).c_str(),
-                          QuoteSqlText(entry.description).c_str()));
+  ExecuteStatement(
+      run.dbConnection,
+      Format("{CALL ostra.dbo.cp_sys_server_update_set(%d,%d,'%s','%s')}", currentEntry,
+             entry.availableVersion, QuoteSqlText(entry.displayName).c_str(),
+             QuoteSqlText(entry.description).c_str()));
   return true;
 }
 

@@ -94,8 +94,8 @@ void UpdateDialog::StartNextDownload() {
       const ServiceEntry& entry = serviceTable[static_cast<size_t>(currentEntry)];
       job.downloadKind = entry.kind;
       const bool xVariant = entry.fileName == "Velin.dll" && run.libxlPresent;
-      job.requestPath = Format(xVariant ? "%s%sx.zip" : "%s%s.zip", kUpdatePath,
-                               entry.fileName.c_str());
+      job.requestPath =
+          Format(xVariant ? "%s%sx.zip" : "%s%s.zip", kUpdatePath, entry.fileName.c_str());
       job.targetPath = entry.installDir + "\\" + entry.fileName;
     }
   }

@@ -108,7 +108,8 @@ void UpdateDialog::BuildPlan() {
   if (estimate <= 60) {
     SetStatusLine(Format(text::kSummarySeconds, count, suffix.c_str(), estimate));
   } else {
-    SetStatusLine(Format(text::kSummaryMinutes, count, suffix.c_str(), estimate / 60, estimate % 60));
+    SetStatusLine(
+        Format(text::kSummaryMinutes, count, suffix.c_str(), estimate / 60, estimate % 60));
   }
   SetCell(headerRow, 3, "");
   platform().controls->EnableStartButton(true);
@@ -119,7 +120,8 @@ std::string UpdateDialog::InstallFolderOf(const std::string& binaryPath) {
   // starts with a quote, or one cut inside the arguments.
   if (!binaryPath.empty() && binaryPath.front() == '"') {
     size_t close = binaryPath.find('"', 1);
-    return FolderOf(binaryPath.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    return FolderOf(
+        binaryPath.substr(1, close == std::string::npos ? std::string::npos : close - 1));
   }
   return FolderOf(binaryPath);
 }
@@ -149,7 +151,8 @@ void UpdateDialog::OnStartClicked() {
     return;
   }
   if (platform().window->ShowMessageBox(ConfirmationText(), text::kConfirmCaption,
-                                        BoxButtons::kYesNo, BoxIcon::kQuestion) != BoxAnswer::kYes) {
+                                        BoxButtons::kYesNo,
+                                        BoxIcon::kQuestion) != BoxAnswer::kYes) {
     return;
   }
 
@@ -168,7 +171,8 @@ void UpdateDialog::OnStartClicked() {
     if (entry.stateBefore != kServiceRunning) continue;
     SetCell(row, 3, text::kStoppingService);
     SetRowColors(row, kAlertRed, kWhite);
-    entry.stopResult = StopServiceAndWait(*platform().services, *platform().system, entry.serviceName);
+    entry.stopResult =
+        StopServiceAndWait(*platform().services, *platform().system, entry.serviceName);
     if (entry.stopResult == kServiceStopped) {
       SetCell(row, 3, text::kServiceStopOk);
       SetRowColors(row, kStoppedPurple, kWhite);

@@ -39,16 +39,16 @@ bool UpdateDialog::RunSqlScript() {
   int errors = 0;
   bool noHandle = false;
   // The buffer has one byte beyond its capacity for the terminator.
-  int batches = CutSqlBatches(reinterpret_cast<char*>(unpackBuffer.get()), unpacked,
-                              [&](const char* batch) {
-                                ExecResult result = ExecuteRawStatement(run.dbConnection, batch);
-                                if (result == ExecResult::kNoHandle) {
-                                  noHandle = true;
-                                  return false;
-                                }
-                                if (result == ExecResult::kFailed) ++errors;
-                                return true;
-                              });
+  int batches =
+      CutSqlBatches(reinterpret_cast<char*>(unpackBuffer.get()), unpacked, [&](const char* batch) {
+        ExecResult result = ExecuteRawStatement(run.dbConnection, batch);
+        if (result == ExecResult::kNoHandle) {
+          noHandle = true;
+          return false;
+        }
+        if (result == ExecResult::kFailed) ++errors;
+        return true;
+      });
   if (noHandle) {
     SetStepStatus(text::kDbStmtAllocFailed, false);
     return false;

@@ -12,8 +12,8 @@ using testing::Harness;
 std::string Compress(const std::string& data) {
   uLongf size = compressBound(data.size());
   std::string out(size, '\0');
-  compress(reinterpret_cast<Bytef*>(out.data()), &size,
-           reinterpret_cast<const Bytef*>(data.data()), data.size());
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+           data.size());
   out.resize(size);
   return out;
 }

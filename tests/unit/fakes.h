@@ -27,8 +27,8 @@ class FakeWindow : public WindowPort {
     posted.push_back({msg, wParam, lParam});
   }
   void PostQuit() override { ++quitRequests; }
-  BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption,
-                           BoxButtons buttons, BoxIcon icon) override {
+  BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption, BoxButtons buttons,
+                           BoxIcon icon) override {
     boxes.push_back({text, caption, buttons, icon});
     return buttons == BoxButtons::kYesNo ? yesNoAnswer : BoxAnswer::kOk;
   }
@@ -67,8 +67,7 @@ class FakeRegistry : public RegistryPort {
   void SetDword(const std::string& key, const std::string& name, uint32_t value);
 
   long OpenKeyRead(RegistryRoot root, const std::string& path, RegistryKey* key) override;
-  long QueryValue(RegistryKey key, const std::string& name, uint8_t* data,
-                  uint32_t* size) override;
+  long QueryValue(RegistryKey key, const std::string& name, uint8_t* data, uint32_t* size) override;
   long CloseKey(RegistryKey key) override;
 
   std::map<std::string, Values> keys;  // HKLM paths only
@@ -89,9 +88,9 @@ class FakeFiles : public FilePort {
   std::string NativePath(const std::string& path) override { return path; }
 
   std::map<std::string, std::string> files;
-  std::vector<std::string> opened;  // every path asked for, in order
+  std::vector<std::string> opened;             // every path asked for, in order
   std::vector<std::string> unwritableFolders;  // CreateTruncate fails below these
-  long long diskSpace = -1;  // bytes a write may still add; -1: no limit
+  long long diskSpace = -1;                    // bytes a write may still add; -1: no limit
 };
 
 class FakeSystem : public SystemPort {

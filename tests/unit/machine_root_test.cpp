@@ -14,7 +14,8 @@ namespace {
 
 TEST(MachineRoot, MapsDrivePathsIntoTheRoot) {
   MachineRoot root("/srv/m");
-  EXPECT_EQ(root.Map("D:\\wwwroot\\cgi-bin\\Velin.dll"), "/srv/m/drives/d/wwwroot/cgi-bin/Velin.dll");
+  EXPECT_EQ(root.Map("D:\\wwwroot\\cgi-bin\\Velin.dll"),
+            "/srv/m/drives/d/wwwroot/cgi-bin/Velin.dll");
   EXPECT_EQ(root.Map("c:/OSTRA/x.exe"), "/srv/m/drives/c/OSTRA/x.exe");
   EXPECT_EQ(root.Map("C:\\a\\.\\b\\..\\c"), "/srv/m/drives/c/a/c");
   EXPECT_EQ(root.Map("C:\\"), "/srv/m/drives/c");

@@ -12,7 +12,8 @@ using testing::Harness;
 class PlanTest : public ::testing::Test {
  protected:
   PlanTest() : dialog(h.CheckedDialog()) {
-    for (const char* name : {"CSOstraServer", "CSOstraAgent", "CSOstraMessage", "CSTuyoMess", "W3SVC"}) {
+    for (const char* name :
+         {"CSOstraServer", "CSOstraAgent", "CSOstraMessage", "CSTuyoMess", "W3SVC"}) {
       h.services.services[name].binaryPath = std::string("C:\\OSTRA\\") + name + ".exe";
     }
     dialog.currentRow = 3;
@@ -145,7 +146,8 @@ TEST_F(PlanTest, UnreachableServicesLeaveThePlan) {
   Want(3, "Message", 6, "CSOstraMessage", 31);
   Want(5, "Tuyom", 7, "CSTuyoMess", 32);
   h.services.services["CSOstraMessage"].binaryPath = std::string(256, 'p');  // too long
-  h.services.services["CSTuyoMess"].binaryPath = "\"C:\\Program Files\\Tuyo\\CSTuyoMess.exe\" -k C:\\x";
+  h.services.services["CSTuyoMess"].binaryPath =
+      "\"C:\\Program Files\\Tuyo\\CSTuyoMess.exe\" -k C:\\x";
   dialog.BuildPlan();
   EXPECT_EQ(dialog.serviceTable[1].needsUpdate, 0);
   EXPECT_EQ(dialog.serviceTable[3].needsUpdate, 0);

@@ -9,9 +9,7 @@ namespace {
 
 class ServiceControllerTest : public ::testing::Test {
  protected:
-  ServiceControllerTest() {
-    services.services["Svc"].binaryPath = "C:\\OSTRA\\svc.exe";
-  }
+  ServiceControllerTest() { services.services["Svc"].binaryPath = "C:\\OSTRA\\svc.exe"; }
   testing::FakeServices services;
   testing::FakeSystem system;
 };

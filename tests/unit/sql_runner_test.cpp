@@ -42,8 +42,7 @@ TEST(SqlBatches, EmptyBatchesAreStillSent) {
 
 TEST(SqlBatches, SeparatorIsAPlainCaseSensitiveByteSearch) {
   // A word ending in GO splits before those two letters; lower-case go does not split.
-  EXPECT_EQ(Cut("SELECT 'FLAMINGO\r\nGO\r\n"),
-            (std::vector<std::string>{"SELECT 'FLAMIN", ""}));
+  EXPECT_EQ(Cut("SELECT 'FLAMINGO\r\nGO\r\n"), (std::vector<std::string>{"SELECT 'FLAMIN", ""}));
   EXPECT_TRUE(Cut("select 1\r\ngo\r\n").empty());
   // A separator needs CR LF: GO followed by LF alone does not split.
   EXPECT_TRUE(Cut("SELECT 1\nGO\n").empty());

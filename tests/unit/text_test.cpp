@@ -13,7 +13,9 @@ TEST(Text, GbkAndUtf8ConvertBothWays) {
 }
 
 TEST(Text, BadBytesBecomeQuestionMarks) {
-  EXPECT_EQ(GbkToUtf8("a\xff" "b"), "a?b");
+  EXPECT_EQ(GbkToUtf8("a\xff"
+                      "b"),
+            "a?b");
   EXPECT_EQ(GbkToUtf8("ab\xd6"), "ab?");  // a lead byte cut off at the end
   EXPECT_EQ(Utf8ToGbk("x\xc3"), "x?");
 }

@@ -142,7 +142,7 @@ TEST(UpdateDialogCommands, AboutAndStartClick) {
   h.WriteConfig("ostra", "pw", "sa");
   UpdateDialog& dialog = h.OpenDialog();
   EXPECT_TRUE(dialog.OnSysCommand(0x0010));
-  EXPECT_TRUE(dialog.OnSysCommand(0x001F));  // low four bits do not matter
+  EXPECT_TRUE(dialog.OnSysCommand(0x001F));   // low four bits do not matter
   EXPECT_FALSE(dialog.OnSysCommand(0xF060));  // close goes the default way
   EXPECT_FALSE(dialog.OnSysCommand(0x0020));
   EXPECT_EQ(h.window.aboutBoxes, 2);

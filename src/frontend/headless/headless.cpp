@@ -17,7 +17,8 @@ namespace ost {
 namespace {
 
 std::string OneLine(std::string text) {
-  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.replace(at, 2, " / ");
+  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;)
+    text.replace(at, 2, " / ");
   return text;
 }
 
@@ -44,8 +45,8 @@ class HeadlessWindow : public WindowPort {
   }
   void PostQuit() override { queue_.RequestQuit(); }
 
-  BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption,
-                           BoxButtons buttons, BoxIcon /*icon*/) override {
+  BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption, BoxButtons buttons,
+                           BoxIcon /*icon*/) override {
     BoxAnswer answer = BoxAnswer::kOk;
     if (buttons == BoxButtons::kYesNo) answer = confirm_ ? BoxAnswer::kYes : BoxAnswer::kNo;
     record_.messageBoxes.push_back({caption, text, AnswerName(answer)});

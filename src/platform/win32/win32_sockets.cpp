@@ -1,8 +1,8 @@
 #include "platform/win32/win32_sockets.h"
 
-#include "platform/win32/windows_headers.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include "platform/win32/windows_headers.h"
 
 #include <algorithm>
 #include <climits>
