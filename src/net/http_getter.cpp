@@ -193,9 +193,11 @@ void HttpGet(const HttpContext& context, const std::string& host, const std::str
                                     kRequestFormat, path.c_str(), host.c_str());
   sockets.Send(socket, buffer + kRequestOffset, static_cast<size_t>(std::max(requestLength, 0)));
 
-  std::memset(buffer, 0, kHeaderAreaSize);
   int64_t status = 0;
   for (;;) {
+    // Each block over a clean area: a shorter one, or none at all when the peer has
+    // closed, must not show the status of the interim answer before it.
+    std::memset(buffer, 0, kHeaderAreaSize);
     if (!download.ReadHeaderBlock()) return download.Fail(kHeaderTooLong);
     status = ReadInteger(buffer + 9);
     if (status != 100) break;

@@ -48,6 +48,9 @@ long RegistryStore::QueryBinary(const std::string& name, uint8_t* buffer, uint32
 }
 
 int UnscrambleConfigValue(uint8_t* buffer, int len) {
+  // No step fits a value shorter than 15 bytes, and below 3 bytes even the header
+  // would be read past the end.
+  if (len / 5 < 3) return 1;
   const int step = buffer[0] ^ 0xA5;
   const int position = static_cast<int8_t>(buffer[1]) ^ 0x3E;
   const int length = static_cast<int8_t>(buffer[2]) ^ 0x71;

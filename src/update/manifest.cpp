@@ -33,10 +33,20 @@ int32_t ReadVersionField(std::string_view field) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
-// A decimal number as text to an integer scaled by 10 or 100, rounded.
-int32_t ScaledNumber(std::string_view text, int scale) {
+// Beyond these (Ostra 99.99, Velin 99.9) a version names no release; within them a
+// plan has a few thousand script rows at most.
+constexpr int32_t kMaxOstraVersion = 9999;
+constexpr int32_t kMaxVelinVersion = 999;
+
+// A decimal number as text to an integer scaled by 10 or 100, rounded. False beyond
+// +-limit (NaN included), where the plan would get a script row for every step up to
+// a number without end.
+bool ScaledNumber(std::string_view text, int scale, int32_t limit, int32_t* number) {
   std::string copy(text);
-  return static_cast<int32_t>(std::lround(std::strtod(copy.c_str(), nullptr) * scale));
+  const double value = std::strtod(copy.c_str(), nullptr) * scale;
+  if (!(std::fabs(value) <= limit)) return false;
+  *number = static_cast<int32_t>(std::lround(value));
+  return true;
 }
 
 // A manifest text field, bound by its width in the manifest's own encoding.
@@ -51,10 +61,18 @@ void UpdateDialog::EvaluateManifest() {
   const int manifestRow = currentRow;
 
   updateFound = 0;
-  versions.availableOstraVersion = ScaledNumber(text.substr(0, 4), 100);
   size_t velinAt = std::min<size_t>(5, text.size());
   while (velinAt < text.size() && !IsDigit(text[velinAt])) ++velinAt;
-  versions.availableVelinVersion = ScaledNumber(text.substr(velinAt), 10);
+  int32_t ostraVersion = 0;
+  int32_t velinVersion = 0;
+  if (!ScaledNumber(text.substr(0, 4), 100, kMaxOstraVersion, &ostraVersion) ||
+      !ScaledNumber(text.substr(velinAt), 10, kMaxVelinVersion, &velinVersion)) {
+    // Read as a manifest without entries.
+    run.updateRunning = 0;
+    return;
+  }
+  versions.availableOstraVersion = ostraVersion;
+  versions.availableVelinVersion = velinVersion;
 
   const size_t detailStart = text.find(kDetailMarker, velinAt);
   const size_t begin = text.find(kBeginMarker, velinAt);

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
 
 #include "integration/script_server.h"
 #include "platform/posix/posix_sockets.h"
@@ -274,6 +278,67 @@ TEST_F(HttpGetterTest, BodyFillingTheWholeBufferKeepsItsTerminator) {
   EXPECT_EQ(buffer[kReceiveBufferSize - 1], 'z');
   EXPECT_EQ(buffer[kReceiveBufferSize], 0);
   EXPECT_EQ(Progress().back().first, kReceiveBufferSize);
+}
+
+// Serves one byte stream to every connection. A getter that goes on reading long
+// after the peer has closed is spinning; the fake then stops it with an exception.
+class StreamSockets : public SocketPort {
+ public:
+  explicit StreamSockets(std::string stream) : stream_(std::move(stream)) {}
+  bool Startup() override { return true; }
+  SocketHandle CreateTcp() override { return 3; }
+  bool ResolveIpv4(const std::string&, uint32_t* address) override {
+    *address = 0x0100007F;
+    return true;
+  }
+  bool SetSendTimeout(SocketHandle, uint32_t) override { return true; }
+  bool SetReceiveTimeout(SocketHandle, uint32_t) override { return true; }
+  bool SetNonBlocking(SocketHandle, bool) override { return true; }
+  bool Connect(SocketHandle, uint32_t, uint16_t, uint32_t) override { return true; }
+  int64_t Send(SocketHandle, const void*, size_t size) override {
+    return static_cast<int64_t>(size);
+  }
+  int64_t Receive(SocketHandle, void* data, size_t size) override {
+    size_t n = Take(data, size);
+    at_ += n;
+    return static_cast<int64_t>(n);
+  }
+  int64_t Peek(SocketHandle, void* data, size_t size) override {
+    return static_cast<int64_t>(Take(data, size));
+  }
+  void Close(SocketHandle) override {}
+
+ private:
+  size_t Take(void* data, size_t size) {
+    size_t n = std::min(size, stream_.size() - at_);
+    if (n == 0 && ++readsAfterClose_ > 100) throw std::runtime_error("reading on after the close");
+    std::memcpy(data, stream_.data() + at_, n);
+    return n;
+  }
+
+  std::string stream_;
+  size_t at_ = 0;
+  int readsAfterClose_ = 0;
+};
+
+TEST(HttpGetterStream, CloseAfterAnInterimAnswerEndsTheDownload) {
+  for (const char* stream :
+       {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 100 Continue\r\n\r\n\r\n"}) {
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReceiveBufferSize + 1]);
+    testing::FakeWindow window;
+    DownloadJob job;
+    job.receiveBuffer = buffer.get();
+    job.notifyWindow = &window;
+    job.updateHost = "update.example";
+    job.requestPath = "/ostra/update1/server.txt";
+    StreamSockets sockets(stream);
+    int32_t redirectCount = 0;
+    // The interim answer's status must not stand for the empty block after it.
+    EXPECT_NO_THROW(DownloadWorker(HttpContext{&job, &sockets, &redirectCount}));
+    ASSERT_EQ(window.posted.size(), 1u);
+    EXPECT_EQ(window.posted[0].msg, WM_DOWNLOAD_DONE);
+    EXPECT_EQ(window.posted[0].wParam, static_cast<uintptr_t>(kBadStatus));
+  }
 }
 
 TEST(FindNoCase, ComparesLettersAsCapitals) {

@@ -15,7 +15,8 @@ using testing::Harness;
 
 // One configuration for the whole process: the driver manager reads ODBCSYSINI once.
 const std::string& OdbcRoot() {
-  static const std::string root = [] {
+  // Never destroyed: the clean-up at exit runs after the static objects are gone.
+  static const std::string& root = *new std::string([] {
     char pattern[] = "/tmp/ost-db-XXXXXX";
     std::string dir = mkdtemp(pattern);
     std::string error;
@@ -26,7 +27,7 @@ const std::string& OdbcRoot() {
     setenv("ODBCSYSINI", (dir + "/odbc").c_str(), 1);
     std::atexit([] { std::system(("rm -rf " + OdbcRoot()).c_str()); });
     return dir;
-  }();
+  }());
   return root;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <random>
 
 #include "app/texts.h"
@@ -50,6 +52,16 @@ TEST(Unscramble, LengthBounds) {
   EXPECT_EQ(Unscramble(longest), 0);
   auto lengthBeforePosition = Raw(3, 4, 65);
   EXPECT_EQ(Unscramble(lengthBeforePosition), 2);
+}
+
+TEST(Unscramble, ValuesTooShortForAnyStepAreRefusedUnread) {
+  EXPECT_EQ(UnscrambleConfigValue(nullptr, 0), 1);
+  for (int len = 1; len < 15; ++len) {
+    // Exactly len bytes, so that a sanitizer sees any read beyond them.
+    std::unique_ptr<uint8_t[]> value(new uint8_t[static_cast<size_t>(len)]);
+    std::memset(value.get(), 3 ^ 0xA5, static_cast<size_t>(len));
+    EXPECT_EQ(UnscrambleConfigValue(value.get(), len), 1) << len;
+  }
 }
 
 TEST(Unscramble, PositionBounds) {

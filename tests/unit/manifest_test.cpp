@@ -178,6 +178,25 @@ TEST_F(ManifestTest, WithoutBeginNothingIsWritten) {
   EXPECT_EQ(dialog.RowCount(), 3);
 }
 
+TEST_F(ManifestTest, VersionsBeyondAnyReleaseAreReadAsNoEntries) {
+  // Each would plan a script row for every step up to it; the largest numbers would
+  // never end.
+  for (const char* versions : {"3.80 100.0", "3.80 7000.0", "1e2 7.0", "-1e3 7.0", "nan 7.0"}) {
+    Harness h2;
+    UpdateDialog& d2 = h2.CheckedDialog();
+    d2.run.updateRunning = 1;
+    h2.Deliver(Manifest(versions, {"11\tServer\tv\td"}));
+    EXPECT_EQ(d2.RowCount(), 3) << versions;
+    EXPECT_EQ(d2.run.updateRunning, 0) << versions;
+    EXPECT_EQ(d2.serviceTable[0].needsUpdate, 0) << versions;
+  }
+  // The largest that still name one.
+  h.Deliver(Manifest("99.9 99.9", {"10"}));
+  EXPECT_EQ(dialog.versions.availableOstraVersion, 9990);
+  EXPECT_EQ(dialog.versions.availableVelinVersion, 999);
+  EXPECT_EQ(dialog.RowCount(), 3 + 1 + (9990 - 380) + (999 - 70));
+}
+
 TEST_F(ManifestTest, DetailFilesThatDifferAreQueued) {
   const std::string same = "same content";
   const std::string local = "old content";

@@ -1,0 +1,8 @@
+GO
+GO
+
+GO
+select 'FLAMINGO'
+go
+GO
+GO

@@ -1,0 +1,3 @@
+SELECT 1
+GO
+SELECT 2

@@ -1,0 +1,1 @@
+{CALL ostra.dbo.cp_sys_server_update_set(3,12,'Ostra 代理服务','新的代理服务')}

@@ -1,0 +1,1 @@
+SELECT TOP 1 version FROM ostra.dbo.sys_version ORDER BY id DESC;

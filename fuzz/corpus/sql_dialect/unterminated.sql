@@ -1,0 +1,1 @@
+SELECT 'open string FROM [table

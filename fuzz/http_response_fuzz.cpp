@@ -1,0 +1,195 @@
+// The HTTP getter against an update host that answers with the fuzz input: status
+// lines, header blocks, "Location" redirects and bodies. Every connection reads on
+// from where the previous one stopped, so one input can hold a chain of answers.
+//
+// Byte 0 sets how the stream arrives: bits 0-5 the most bytes one receive or peek
+// returns (0: all that is left), bit 6 a component download (progress messages).
+// The rest is the stream.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/update_dialog.h"
+#include "fuzz_check.h"
+#include "net/http_getter.h"
+#include "platform/window_port.h"
+
+namespace {
+
+class StreamSockets : public ost::SocketPort {
+ public:
+  StreamSockets(const uint8_t* data, size_t size, size_t chunk)
+      : data_(data), size_(size), chunk_(chunk) {}
+
+  bool Startup() override { return true; }
+  ost::SocketHandle CreateTcp() override {
+    open.insert(next_);
+    ++created;
+    return next_++;
+  }
+  bool ResolveIpv4(const std::string& host, uint32_t* address) override {
+    hosts.push_back(host);
+    *address = 0x0100007F;
+    return true;
+  }
+  bool SetSendTimeout(ost::SocketHandle s, uint32_t) override { return IsOpen(s); }
+  bool SetReceiveTimeout(ost::SocketHandle s, uint32_t) override { return IsOpen(s); }
+  bool SetNonBlocking(ost::SocketHandle s, bool) override { return IsOpen(s); }
+  bool Connect(ost::SocketHandle s, uint32_t, uint16_t port, uint32_t) override {
+    ports.push_back(port);
+    return IsOpen(s);
+  }
+  int64_t Send(ost::SocketHandle s, const void* data, size_t size) override {
+    FUZZ_CHECK(IsOpen(s));
+    requests.emplace_back(static_cast<const char*>(data), size);
+    return static_cast<int64_t>(size);
+  }
+  int64_t Receive(ost::SocketHandle s, void* into, size_t size) override {
+    size_t n = Available(s, size);
+    std::memcpy(into, data_ + at_, n);
+    at_ += n;
+    return static_cast<int64_t>(n);
+  }
+  int64_t Peek(ost::SocketHandle s, void* into, size_t size) override {
+    size_t n = Available(s, size);
+    std::memcpy(into, data_ + at_, n);
+    return static_cast<int64_t>(n);
+  }
+  void Close(ost::SocketHandle s) override {
+    FUZZ_CHECK(IsOpen(s));  // no double close
+    open.erase(s);
+  }
+
+  std::set<ost::SocketHandle> open;
+  int created = 0;
+  std::vector<std::string> hosts;
+  std::vector<uint16_t> ports;
+  std::vector<std::string> requests;
+
+ private:
+  bool IsOpen(ost::SocketHandle s) const { return open.count(s) > 0; }
+  size_t Available(ost::SocketHandle s, size_t size) const {
+    FUZZ_CHECK(IsOpen(s));
+    return std::min({size, size_ - at_, chunk_});
+  }
+
+  const uint8_t* data_;
+  size_t size_;
+  size_t chunk_;
+  size_t at_ = 0;
+  ost::SocketHandle next_ = 3;
+};
+
+class RecordingWindow : public ost::WindowPort {
+ public:
+  void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+    posted.push_back({msg, wParam, lParam});
+  }
+  void PostQuit() override {}
+  ost::BoxAnswer ShowMessageBox(const std::string&, const std::string&, ost::BoxButtons,
+                                ost::BoxIcon) override {
+    return ost::BoxAnswer::kOk;
+  }
+  void ShowAboutBox() override {}
+  bool AppendSystemMenuItem(uint32_t, const std::string&) override { return true; }
+  void SetWindowIcon() override {}
+  void EndDialog() override {}
+
+  struct Message {
+    uint32_t msg;
+    uintptr_t wParam;
+    intptr_t lParam;
+  };
+  std::vector<Message> posted;
+};
+
+// A naive reference for FindNoCase.
+const char* ReferenceFind(const char* text, size_t length, const std::string& pattern) {
+  auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+  for (size_t at = 0; at + pattern.size() <= length; ++at) {
+    bool same = true;
+    for (size_t i = 0; i < pattern.size() && same; ++i) {
+      same = upper(text[at + i]) == upper(pattern[i]);
+    }
+    if (same) return text + at;
+  }
+  return nullptr;
+}
+
+void CheckFindNoCase(const uint8_t* data, size_t size) {
+  // A short pattern from the front, the text after it, in a buffer of its exact size.
+  size_t patternLength = std::min<size_t>(size, data[0] % 8);
+  std::string pattern(reinterpret_cast<const char*>(data), patternLength);
+  pattern.resize(std::strlen(pattern.c_str()));  // a C string ends at its first zero
+  std::vector<char> text(data + patternLength, data + size);
+  const char* found = ost::FindNoCase(text.data(), text.size(), pattern.c_str());
+  FUZZ_CHECK(found == ReferenceFind(text.data(), text.size(), pattern));
+}
+
+void CheckSplitHostPort(const uint8_t* data, size_t size) {
+  std::string hostPort(reinterpret_cast<const char*>(data), size);
+  std::string host;
+  uint16_t port = 0;
+  ost::SplitHostPort(hostPort, &host, &port);
+  FUZZ_CHECK(port != 0);
+  FUZZ_CHECK(hostPort.compare(0, host.size(), host) == 0);
+  FUZZ_CHECK(host.find(':') == std::string::npos);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  // The whole receive buffer with its terminator byte, and nothing more, so that any
+  // write past it is caught. One allocation for every run.
+  static const std::unique_ptr<uint8_t[]> buffer(new uint8_t[ost::kReceiveBufferSize + 1]);
+
+  const size_t chunk = (data[0] & 0x3F) == 0 ? SIZE_MAX : (data[0] & 0x3F);
+  StreamSockets sockets(data + 1, size - 1, chunk);
+  RecordingWindow window;
+  ost::DownloadJob job;
+  job.notifyWindow = &window;
+  job.updateHost = "update.example.com:8080";
+  job.requestPath = "/update/server.txt";
+  job.receiveBuffer = buffer.get();
+  job.downloadKind = (data[0] & 0x40) ? 5 : 0;
+  // Close to the limit, so that a chain of redirects ends after a few connections.
+  int32_t redirects = ost::kRedirectLimit - 3;
+  ost::HttpContext context{&job, &sockets, &redirects};
+
+  ost::DownloadWorker(context);
+
+  FUZZ_CHECK(sockets.open.empty());
+  FUZZ_CHECK(sockets.created <= 4);
+  FUZZ_CHECK(static_cast<int>(sockets.requests.size()) == sockets.created);
+  FUZZ_CHECK(!window.posted.empty());
+  int done = 0;
+  for (const RecordingWindow::Message& m : window.posted) {
+    done += m.msg == ost::WM_DOWNLOAD_DONE;
+  }
+  FUZZ_CHECK(done == 1);
+  const RecordingWindow::Message& last = window.posted.back();
+  FUZZ_CHECK(last.msg == ost::WM_DOWNLOAD_DONE);
+  const int32_t expected = job.expectedLength.load();
+  const int32_t received = job.receivedLength.load();
+  if (last.wParam == ost::kDownloadOk) {
+    FUZZ_CHECK(expected > 0 && static_cast<size_t>(expected) <= ost::kReceiveBufferSize);
+    FUZZ_CHECK(received >= 0 && received <= expected);
+    FUZZ_CHECK(buffer[static_cast<size_t>(expected)] == 0);
+    uintptr_t progress = 0;
+    for (const RecordingWindow::Message& m : window.posted) {
+      if (m.msg != ost::WM_DOWNLOAD_PROGRESS) continue;
+      FUZZ_CHECK(m.wParam >= progress && m.wParam <= static_cast<uintptr_t>(expected));
+      progress = m.wParam;
+    }
+  }
+
+  CheckFindNoCase(data, size);
+  CheckSplitHostPort(data + 1, size - 1);
+  return 0;
+}
