@@ -31,7 +31,8 @@ int64_t ReadInteger(const char* text) {
   bool negative = *text == '-';
   if (*text == '-' || *text == '+') ++text;
   int64_t value = 0;
-  for (; IsDigit(*text); ++text) value = std::min<int64_t>(value * 10 + (*text - '0'), INT64_C(1) << 40);
+  for (; IsDigit(*text); ++text)
+    value = std::min<int64_t>(value * 10 + (*text - '0'), INT64_C(1) << 40);
   return negative ? -value : value;
 }
 
@@ -119,8 +120,8 @@ class Download {
       received += static_cast<int32_t>(n);
       job_.receivedLength.store(received);
       if (!reportBlocks) continue;
-      for (int32_t mark = (before / kProgressStep + 1) * kProgressStep; mark <= received && mark < expected;
-           mark += kProgressStep) {
+      for (int32_t mark = (before / kProgressStep + 1) * kProgressStep;
+           mark <= received && mark < expected; mark += kProgressStep) {
         Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(mark), 1);
       }
       if (received == expected) Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(received), 1);
@@ -222,6 +223,11 @@ void HttpGet(const HttpContext& context, const std::string& host, const std::str
     size_t colon = newHost.find(':');
     if (colon != std::string::npos) {
       int64_t value = ReadInteger(newHost.c_str() + colon + 1);
+      // A port no connection can have: cut to 16 bits it would name another one.
+      if (value < 1 || value > 65535) {
+        job.notifyWindow->Post(WM_DOWNLOAD_DONE, kConnectFailed, 0);
+        return;
+      }
       newPort = static_cast<uint16_t>(value);
       newHost.resize(colon);
     }

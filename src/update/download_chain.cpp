@@ -17,12 +17,23 @@ namespace {
 constexpr size_t kReadBlock = 1 << 20;
 
 // A detail file's name must stay a plain name inside the web folder.
+// Windows opens these as devices whatever the folder or extension.
+bool IsDeviceName(std::string_view name) {
+  std::string base = AsciiUpper(name.substr(0, name.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
 bool IsPlainFileName(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
   for (char c : name) {
     if (c == '\\' || c == '/' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
   }
-  return name.find("..") == std::string_view::npos;
+  // A trailing dot or space is dropped by Windows, so the name would be another file.
+  if (name.back() == '.' || name.back() == ' ') return false;
+  return name.find("..") == std::string_view::npos && !IsDeviceName(name);
 }
 
 }  // namespace

@@ -111,9 +111,8 @@ TEST_F(HttpGetterTest, AnswerArrivingByteByByte) {
 }
 
 TEST_F(HttpGetterTest, ShortHeaderLineEndsTheBlock) {
-  ScriptServer server([](int) {
-    return Reply{"HTTP/1.0 200 OK\r\nab\r\nContent-Length: 5\r\n\r\nhello"};
-  });
+  ScriptServer server(
+      [](int) { return Reply{"HTTP/1.0 200 OK\r\nab\r\nContent-Length: 5\r\n\r\nhello"}; });
   Fetch(server);
   EXPECT_EQ(Result(), kNoContentLength);
 }
@@ -134,8 +133,7 @@ TEST_F(HttpGetterTest, BadLengthsAreRefused) {
     int32_t expected;
   };
   for (const Case& c : {Case{"Content-Length: 0", 0}, Case{"Content-Length: -5", -5},
-                        Case{"Content-Length: none", 0},
-                        Case{"Content-Length: 24000001", 24000001},
+                        Case{"Content-Length: none", 0}, Case{"Content-Length: 24000001", 24000001},
                         Case{"Content-Length: 99999999999", INT32_MAX}}) {
     window.posted.clear();
     std::string head = std::string("HTTP/1.0 200 OK\r\n") + c.header + "\r\n\r\nxyz";
@@ -176,7 +174,8 @@ TEST_F(HttpGetterTest, NotFoundCountsAsARedirect) {
 TEST_F(HttpGetterTest, RedirectGoesToTheNamedPortAndPath) {
   ScriptServer target([](int) { return Reply{Ok("moved")}; });
   std::string location = "http://127.0.0.1:" + std::to_string(target.port()) + "/a/b.zip";
-  ScriptServer origin([&](int) { return Reply{"HTTP/1.1 302 Found\r\nLocation: " + location + "\r\n\r\n"}; });
+  ScriptServer origin(
+      [&](int) { return Reply{"HTTP/1.1 302 Found\r\nLocation: " + location + "\r\n\r\n"}; });
   Fetch(origin);
   EXPECT_EQ(Result(), 0);
   EXPECT_EQ(Body(), "moved");
@@ -187,8 +186,20 @@ TEST_F(HttpGetterTest, RedirectGoesToTheNamedPortAndPath) {
   EXPECT_EQ(redirectCount, 1);
 }
 
+TEST_F(HttpGetterTest, RedirectToAPortNoConnectionCanHave) {
+  for (const char* port : {"70000", "0"}) {
+    window.posted.clear();
+    std::string reply =
+        std::string("HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:") + port + "/x\r\n\r\n";
+    ScriptServer server([&](int) { return Reply{reply}; });
+    Fetch(server);
+    EXPECT_EQ(Result(), kConnectFailed) << port;
+  }
+}
+
 TEST_F(HttpGetterTest, LocationWithoutPath) {
-  ScriptServer server([](int) { return Reply{"HTTP/1.0 301 Moved\r\nLocation: http://127.0.0.1\r\n\r\n"}; });
+  ScriptServer server(
+      [](int) { return Reply{"HTTP/1.0 301 Moved\r\nLocation: http://127.0.0.1\r\n\r\n"}; });
   Fetch(server);
   EXPECT_EQ(Result(), kBadStatus);
 }
@@ -208,8 +219,8 @@ TEST_F(HttpGetterTest, TwentiethRedirectOfTheRunFails) {
   window.posted.clear();
   ScriptServer target([](int) { return Reply{Ok("x")}; });
   ScriptServer once([&](int) {
-    return Reply{"HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(target.port()) +
-                 "/x\r\n\r\n"};
+    return Reply{"HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:" +
+                 std::to_string(target.port()) + "/x\r\n\r\n"};
   });
   Fetch(once);
   EXPECT_EQ(Result(), kBadStatus);
@@ -248,9 +259,8 @@ TEST_F(HttpGetterTest, EarlyCloseEndsWithWhatArrived) {
 }
 
 TEST_F(HttpGetterTest, BytesAfterTheLengthAreNotRead) {
-  ScriptServer server([](int) {
-    return Reply{"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nfourEXTRA"};
-  });
+  ScriptServer server(
+      [](int) { return Reply{"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nfourEXTRA"}; });
   Fetch(server);
   EXPECT_EQ(Result(), 0);
   EXPECT_EQ(Body(), "four");

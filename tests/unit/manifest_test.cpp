@@ -23,7 +23,8 @@ class ManifestTest : public ::testing::Test {
   ManifestTest() : dialog(h.CheckedDialog()) {
     // Every component installed at update 10, services running in C:\OSTRA.
     for (auto& entry : dialog.serviceTable) entry.installedVersion = 10;
-    for (const char* name : {"CSOstraServer", "CSOstraAgent", "CSOstraMessage", "CSTuyoMess", "W3SVC"}) {
+    for (const char* name :
+         {"CSOstraServer", "CSOstraAgent", "CSOstraMessage", "CSTuyoMess", "W3SVC"}) {
       h.services.services[name].binaryPath = std::string("C:\\OSTRA\\") + name + ".exe";
     }
   }
@@ -206,11 +207,18 @@ TEST_F(ManifestTest, DetailFilesThatDifferAreQueued) {
   for (char& c : upper) c = static_cast<char>(std::toupper(c));
   h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = same;
   h.files.files["D:\\wwwroot\\cgi-bin\\b.htm"] = local;
-  std::string tail = "--END--\n--FILE DETAIL--\r\n"
-                     "a.htm.zip+12=" + upper + "\r\n"
-                     "b.htm.zip+11=" + std::string(sameDigest) + "\r\n"
-                     "missing.htm.zip+5=" + std::string(sameDigest) + "\r\n"
-                     "--FILE DETAIL END--\n";
+  std::string tail =
+      "--END--\n--FILE DETAIL--\r\n"
+      "a.htm.zip+12=" +
+      upper +
+      "\r\n"
+      "b.htm.zip+11=" +
+      std::string(sameDigest) +
+      "\r\n"
+      "missing.htm.zip+5=" +
+      std::string(sameDigest) +
+      "\r\n"
+      "--FILE DETAIL END--\n";
   h.Deliver(Manifest("3.80 7.0", {"11\tServer\tv\td"}, tail));
   EXPECT_EQ(dialog.detailFiles, (std::vector<std::string>{"b.htm"}));
   EXPECT_NE(h.controls.statusText().find("+1个下载"), std::string::npos);
@@ -243,9 +251,18 @@ TEST(CompareDetailFile, ResultCodes) {
   EXPECT_EQ(d.CompareDetailFile("..\\..\\boot.ini.zip+12=" + digest), -6);
   EXPECT_EQ(d.CompareDetailFile("C:boot.ini.zip+12=" + digest), -6);
   EXPECT_EQ(d.CompareDetailFile("sub/x.htm.zip+12=" + digest), -6);
+  for (const char* device : {"CON", "nul.txt", "Com1", "LPT9.htm", "aux "}) {
+    h.files.files[std::string("D:\\wwwroot\\cgi-bin\\") + device] = "";
+    EXPECT_EQ(d.CompareDetailFile(std::string(device) + ".zip+12=" + digest), -6) << device;
+  }
+  EXPECT_EQ(d.CompareDetailFile("trailing..zip+12=" + digest), -6);
+  h.files.files["D:\\wwwroot\\cgi-bin\\COM10"] = "";
+  EXPECT_EQ(d.CompareDetailFile("COM10.zip+12=" + digest), 12);  // not a device
+  d.detailFiles.clear();
   h.files.files["D:\\wwwroot\\cgi-bin\\name.htm"] = "";
   EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427e"), 0);
-  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427"), 12);  // 31 digits
+  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427"),
+            12);  // 31 digits
   EXPECT_EQ(d.detailFiles, (std::vector<std::string>{"name.htm"}));
 }
 
