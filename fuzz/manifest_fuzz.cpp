@@ -16,24 +16,12 @@ namespace {
 // is caught, and no unpack buffer: nothing here unpacks, and allocating the 74 MB of
 // the real buffers would cost more than the evaluation itself.
 ost::UpdateDialog& CheckedDialog(ost::testing::Harness& h, const uint8_t* data, size_t size) {
-  ost::UpdateDialog& d = h.MakeDialog();
-  d.SetButtonState(ost::ButtonState::kChecking);
-  d.progressList.EnableRowRecords(true);
+  ost::UpdateDialog& d = h.CheckedDialogWithoutBuffers();
   d.receiveBuffer = std::make_unique<uint8_t[]>(size == 0 ? 1 : size);
   if (size > 0) std::memcpy(d.receiveBuffer.get(), data, size);
   d.job.receiveBuffer = d.receiveBuffer.get();
-  d.job.notifyWindow = &h.window;
   d.job.expectedLength = static_cast<int32_t>(size);
   d.job.receivedLength = static_cast<int32_t>(size);
-  for (ost::ServiceEntry& entry : d.serviceTable) entry.stopResult = 1;
-  for (int row = 0; row < 3; ++row) d.InsertRow(row, std::to_string(row + 1));
-  d.currentRow = 2;
-  d.versions.installedOstraVersion = 380;
-  d.versions.installedVelinVersion = 70;
-  d.db.versionText = "3.80";
-  d.db.velinEnabled = 1;
-  d.db.webSiteId = "site";
-  d.db.cgiBinDir = "D:\\wwwroot\\cgi-bin";
   d.run.updateRunning = 1;
   return d;
 }

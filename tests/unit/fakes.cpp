@@ -170,12 +170,17 @@ UpdateDialog& Harness::OpenDialog() {
 }
 
 UpdateDialog& Harness::CheckedDialog() {
-  UpdateDialog& d = MakeDialog();
-  d.SetButtonState(ButtonState::kChecking);
-  d.progressList.EnableRowRecords(true);
+  UpdateDialog& d = CheckedDialogWithoutBuffers();
   d.receiveBuffer = system.AllocateBuffer(kReceiveBufferSize + 1);
   d.unpackBuffer = system.AllocateBuffer(kUnpackBufferSize + 1);
   d.job.receiveBuffer = d.receiveBuffer.get();
+  return d;
+}
+
+UpdateDialog& Harness::CheckedDialogWithoutBuffers() {
+  UpdateDialog& d = MakeDialog();
+  d.SetButtonState(ButtonState::kChecking);
+  d.progressList.EnableRowRecords(true);
   d.job.notifyWindow = &window;
   for (ServiceEntry& entry : d.serviceTable) entry.stopResult = 1;
   for (int row = 0; row < 3; ++row) d.InsertRow(row, std::to_string(row + 1));

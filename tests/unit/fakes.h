@@ -177,6 +177,8 @@ struct Harness {
   // The state right after a successful check: buffers, rows 0 to 2, the manifest row
   // current.
   UpdateDialog& CheckedDialog();
+  // The same state without the two large buffers, for callers that bring their own.
+  UpdateDialog& CheckedDialogWithoutBuffers();
   // Hands body to the dialog as a finished download.
   void Deliver(const std::string& body);
 
