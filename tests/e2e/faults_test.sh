@@ -4,6 +4,7 @@
 set -euo pipefail
 tool=$1
 sandbox=$2
+golden_set=faults
 . "$(dirname "$0")/lib.sh"
 
 # Every file of the machine root outside the product's folders, with its checksum.
@@ -25,6 +26,7 @@ set +e
 status=$?
 set -e
 snapshot="$work/diskfull.json"
+golden diskfull
 expect_status 1 "disk full"
 check "write error" 'row(4)["status"] == "写文件错误，异常终止！" and s["failed"] == 1'
 check "old file whole, no partial file left" 'file("drives/c/OSTRA/CSOstraServer.exe").startswith("MZ sandbox component CSOstraServer.exe update 10") and not os.path.exists(os.path.join(root, "drives/c/OSTRA/CSOstraServer.exe.ost-new"))'

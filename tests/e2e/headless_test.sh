@@ -8,6 +8,17 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 passes=0
 
+golden_dir="$(cd "$(dirname "$0")" && pwd)/golden"
+golden() {  # golden NAME OUTPUT ROOT: the run's end against its recorded golden file
+  cp "$work/s.json" "$work/$1.json"
+  if python3 "$golden_dir.py" "headless-$1" "$work/$1.json" "$2" "$3" "$golden_dir"; then
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $1: not as recorded"
+    failures=$((failures + 1))
+  fi
+}
+
 check() {  # check NAME PYTHON-EXPRESSION-ON-s
   if python3 - "$work/s.json" "$2" <<'PY'
 import json, sys
@@ -25,6 +36,7 @@ set +e
 "$tool" --root "$work/m1" --headless --snapshot "$work/s.json" >"$work/out1.txt"
 status=$?
 set -e
+golden configured "$work/out1.txt" "$work/m1"
 check "configured: row 0 user" 's["rows"][0]["desc"] == "ostadmin"'
 check "configured: row 0 status" 's["rows"][0]["status"] == "读取验证完成"'
 check "configured: row 0 green" 's["rows"][0]["text"] == [0, 128, 0] and s["rows"][0]["back"] == [255, 255, 255]'
@@ -42,6 +54,7 @@ set +e
 "$tool" --root "$work/m2" --headless --snapshot "$work/s.json" >"$work/out2.txt"
 status=$?
 set -e
+golden unconfigured "$work/out2.txt" "$work/m2"
 check "unconfigured: two boxes" '[b["text"] for b in s["message_boxes"]][0] == "注册表读取失败！" and s["message_boxes"][1]["caption"] == "服务器验证失败提示" and len(s["message_boxes"]) == 2'
 check "unconfigured: answered OK" 'all(b["answer"] == "OK" for b in s["message_boxes"])'
 check "unconfigured: quit" 's["end"] == "quit"'

@@ -76,6 +76,20 @@ run() {
   status=$?
   set -e
   snapshot="$work/$name.json"
+  golden "$name"
+}
+
+# golden NAME: the end of run NAME (snapshot, printed lines, machine root) against its
+# recorded golden file; OST_GOLDEN_UPDATE=1 records it instead.
+golden_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/golden"
+golden() {
+  if python3 "$golden_dir.py" "${golden_set:?}-$1" "$work/$1.json" "$work/$1.out" \
+       "$root" "$golden_dir"; then
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $1: not as recorded"
+    failures=$((failures + 1))
+  fi
 }
 
 # check NAME EXPR: a Python expression over s (the snapshot), root (the machine root path).

@@ -3,6 +3,7 @@
 set -euo pipefail
 tool=$1
 sandbox=$2
+golden_set=update
 . "$(dirname "$0")/lib.sh"
 
 echo "== a whole update"
