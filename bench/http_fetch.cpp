@@ -45,21 +45,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: ost-http-fetch HOST:PORT PATH [KIND]\n");
     return 64;
   }
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[ost::kReceiveBufferSize + 1]);
-  ost::DownloadJob job;
   CountingWindow window;
+  ost::DownloadJob job(&window);
   ost::PosixSockets sockets;
-  int32_t redirects = 0;
-  job.receiveBuffer = buffer.get();
-  job.notifyWindow = &window;
+  job.AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[ost::kReceiveBufferSize + 1]));
   job.updateHost = argv[1];
   job.requestPath = argv[2];
   job.downloadKind = argc > 3 ? std::atoi(argv[3]) : 3;
   // The tool takes its buffer once and reuses it for every download; a first round
   // pays for the fresh pages, as the tool's first download does.
-  ost::DownloadWorker(ost::HttpContext{&job, &sockets, &redirects});
+  ost::DownloadWorker(job, sockets);
   auto start = std::chrono::steady_clock::now();
-  ost::DownloadWorker(ost::HttpContext{&job, &sockets, &redirects});
+  ost::DownloadWorker(job, sockets);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("result %d received %d expected %d progress %ld seconds %.6f\n", window.result,
               job.receivedLength.load(), job.expectedLength.load(), window.progress, seconds);

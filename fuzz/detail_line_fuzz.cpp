@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/update_dialog.h"
 #include "fuzz_check.h"
 #include "unit/fakes.h"
+#include "update/detail_file.h"
 
 namespace {
 
@@ -23,25 +23,24 @@ bool PlainName(const std::string& name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static ost::testing::Harness* h = [] {
-    auto* harness = new ost::testing::Harness;
-    harness->CheckedDialog();
+  static ost::testing::FakeFiles* files = [] {
+    auto* f = new ost::testing::FakeFiles;
     // The web folder holds these; the seeds name them.
-    harness->files.files["D:\\wwwroot\\cgi-bin\\index.htm"] = "<html></html>\r\n";
-    harness->files.files["D:\\wwwroot\\cgi-bin\\empty.htm"] = "";
-    harness->files.files["D:\\wwwroot\\cgi-bin\\\xE6\x96\xB0\xE9\x97\xBB.htm"] = "news";
-    return harness;
+    f->files["D:\\wwwroot\\cgi-bin\\index.htm"] = "<html></html>\r\n";
+    f->files["D:\\wwwroot\\cgi-bin\\empty.htm"] = "";
+    f->files["D:\\wwwroot\\cgi-bin\\\xE6\x96\xB0\xE9\x97\xBB.htm"] = "news";
+    return f;
   }();
-  ost::UpdateDialog& d = *h->dialog;
-  d.detailFiles.clear();
 
   // The line in a string of its own size, so that a read past it is caught.
   const std::string line(reinterpret_cast<const char*>(data), size);
-  const int result = d.CompareDetailFile(std::string_view(line.data(), line.size()));
-
-  FUZZ_CHECK(d.detailFiles.size() <= 1);
-  // Without a file to fetch, the result is 0 (the file is current) or a refusal code.
-  if (d.detailFiles.empty()) FUZZ_CHECK(result >= -6 && result <= 0);
-  for (const std::string& name : d.detailFiles) FUZZ_CHECK(PlainName(name));
+  ost::DetailLine parsed;
+  const int result = ost::ParseDetailLine(std::string_view(line.data(), line.size()), &parsed);
+  FUZZ_CHECK(result == 0 || (result >= -6 && result <= -1 && result != -5));
+  if (result != 0) return 0;
+  FUZZ_CHECK(PlainName(parsed.name));
+  FUZZ_CHECK(parsed.digest.size() <= 32);
+  const int compared = ost::CompareWithLocalFile(*files, "D:\\wwwroot\\cgi-bin", parsed);
+  FUZZ_CHECK(compared == 0 || compared == 1 || compared == -5);
   return 0;
 }

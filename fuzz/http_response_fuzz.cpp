@@ -145,24 +145,28 @@ void CheckSplitHostPort(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  // The whole receive buffer with its terminator byte, and nothing more, so that any
-  // write past it is caught. One allocation for every run.
-  static const std::unique_ptr<uint8_t[]> buffer(new uint8_t[ost::kReceiveBufferSize + 1]);
+  // One job for every run, with the whole receive buffer and its terminator byte and
+  // nothing more, so that any write past it is caught.
+  static RecordingWindow window;
+  static ost::DownloadJob& job = []() -> ost::DownloadJob& {
+    auto* made = new ost::DownloadJob(&window);
+    made->AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[ost::kReceiveBufferSize + 1]));
+    return *made;
+  }();
+  const uint8_t* const buffer = job.receiveBuffer;
+  window.posted.clear();
+  job.hops.clear();
 
   const size_t chunk = (data[0] & 0x3F) == 0 ? SIZE_MAX : (data[0] & 0x3F);
   StreamSockets sockets(data + 1, size - 1, chunk);
-  RecordingWindow window;
-  ost::DownloadJob job;
-  job.notifyWindow = &window;
   job.updateHost = "update.example.com:8080";
   job.requestPath = "/update/server.txt";
-  job.receiveBuffer = buffer.get();
   job.downloadKind = (data[0] & 0x40) ? 5 : 0;
   // Close to the limit, so that a chain of redirects ends after a few connections.
-  int32_t redirects = ost::kRedirectLimit - 3;
-  ost::HttpContext context{&job, &sockets, &redirects};
+  job.redirectCount = ost::kRedirectLimit - 3;
 
-  ost::DownloadWorker(context);
+  ost::DownloadWorker(job, sockets);
+  FUZZ_CHECK(job.hops.size() == static_cast<size_t>(sockets.created));
 
   FUZZ_CHECK(sockets.open.empty());
   FUZZ_CHECK(sockets.created <= 4);

@@ -6,10 +6,41 @@
 #include "app/texts.h"
 
 namespace ost {
+namespace {
 
-UpdateDialog::UpdateDialog(const Platform& platform, std::string programDir)
-    : progressList(*platform.list), platform_(platform), programDir_(std::move(programDir)) {
-  ReadRouteFile(*platform_.files, RouteFilePath(), &routeChoice);
+// Stands in when nobody observes the run.
+RunObserver& Nobody() {
+  static RunObserver nobody;
+  return nobody;
+}
+
+}  // namespace
+
+const char* PhaseName(RunPhase phase) {
+  switch (phase) {
+    case RunPhase::kChecking:
+      return "checking";
+    case RunPhase::kPlanOffered:
+      return "plan offered";
+    case RunPhase::kUpdating:
+      return "updating";
+    case RunPhase::kFinished:
+      return "finished";
+    case RunPhase::kFailed:
+      return "failed";
+    case RunPhase::kClosed:
+      return "closed";
+  }
+  return "?";
+}
+
+UpdateDialog::UpdateDialog(const Platform& platform, std::string programDir, RunObserver* observer)
+    : platform_(platform),
+      programDir_(std::move(programDir)),
+      observer_(observer ? observer : &Nobody()),
+      job_(std::make_shared<DownloadJob>(platform.window)),
+      progressList_(*platform.list) {
+  ReadRouteFile(*platform_.files, RouteFilePath(), &routeChoice_);
 }
 
 UpdateDialog::~UpdateDialog() = default;
@@ -18,42 +49,42 @@ std::string UpdateDialog::RouteFilePath() const { return programDir_ + "Ostra.ru
 
 bool UpdateDialog::OnInitDialog() {
   // What the dialog template and the data exchange give the controls.
-  SetButtonState(ButtonState::kChecking);
-  platform_.controls->WriteRouteRadios(routeChoice);
+  SetPhase(RunPhase::kChecking);
+  platform_.controls->WriteRouteRadios(routeChoice_);
 
-  inProgressHandler = 0;
+  inProgressHandler_ = 0;
   platform_.window->AppendSystemMenuItem(kAboutCommand, text::kAboutMenuItem);
   platform_.window->SetWindowIcon();
 
-  progressList.EnableRowRecords(true);
-  ReportList& list = progressList.list();
+  progressList_.EnableRowRecords(true);
+  ReportList& list = progressList_.list();
   list.InsertColumn(0, text::kColumnStep, 50);
   list.InsertColumn(1, text::kColumnItem, 110);
   list.InsertColumn(2, text::kColumnDesc, 190);
   list.InsertColumn(3, text::kColumnStatus, 250);
 
-  closeOnClick = 1;
-  currentRow = 0;
-  failed = 0;
-  job.updateHost = config.primaryHost;
+  currentRow_ = 0;
+  failed_ = 0;
+  job_->updateHost = config_.primaryHost;
 
-  receiveBuffer =
-      platform_.system->AllocateBuffer(kReceiveBufferSize + 1);  // room for a terminator
-  unpackBuffer = platform_.system->AllocateBuffer(kUnpackBufferSize + 1);
-  if (!receiveBuffer || !unpackBuffer) {
+  // Each with room for a terminator.
+  std::unique_ptr<uint8_t[]> receiveBuffer =
+      platform_.system->AllocateBuffer(kReceiveBufferSize + 1);
+  unpackBuffer_ = platform_.system->AllocateBuffer(kUnpackBufferSize + 1);
+  if (!receiveBuffer || !unpackBuffer_) {
     SetStepStatus(text::kNoMemory, false);
     // The list has no row yet, so the status line carries the news.
     SetStatusLine(text::kNoMemory);
+    SetPhase(RunPhase::kFailed, text::kNoMemory);
     return true;
   }
-  job.receiveBuffer = receiveBuffer.get();
+  job_->AttachBuffer(std::move(receiveBuffer));
 
-  job.notifyWindow = platform_.window;
   platform_.controls->SetProgressRange(0, 100);
   platform_.controls->SetProgressPos(0);
-  velinEntry = -1;
-  ostDataEntry = -1;
-  for (ServiceEntry& entry : serviceTable) {
+  velinEntry_ = -1;
+  ostDataEntry_ = -1;
+  for (ServiceEntry& entry : serviceTable_) {
     entry = ServiceEntry{};
     entry.stopResult = 1;
     entry.needsUpdate = 0;
@@ -64,12 +95,13 @@ bool UpdateDialog::OnInitDialog() {
 }
 
 void UpdateDialog::OnClose() {
-  if (run.updateRunning) {
+  if (updateRunning_) {
     platform_.window->ShowMessageBox(text::kCannotExit, text::kNotice, BoxButtons::kOk,
                                      BoxIcon::kStop);
     return;
   }
-  ReleaseProductDatabase();
+  platform_.database->Close();
+  SetPhase(RunPhase::kClosed, "the window was closed");
   platform_.window->EndDialog();
 }
 
@@ -92,6 +124,42 @@ bool UpdateDialog::Dispatch(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   }
 }
 
+void UpdateDialog::SetPhase(RunPhase phase, const std::string& reason) {
+  phase_ = phase;
+  switch (phase) {
+    case RunPhase::kChecking:
+      updateRunning_ = 0;
+      closeOnClick_ = 1;
+      SetButtonState(ButtonState::kChecking);
+      break;
+    case RunPhase::kPlanOffered:
+      closeOnClick_ = 0;
+      SetButtonState(ButtonState::kPlanOffered);
+      break;
+    case RunPhase::kUpdating:
+      SetButtonState(ButtonState::kUpdating);
+      updateRunning_ = 1;
+      break;
+    case RunPhase::kFinished:
+      SetButtonState(ButtonState::kFinished);
+      updateRunning_ = 0;
+      closeOnClick_ = 1;
+      break;
+    case RunPhase::kFailed:
+      // The button keeps what it had: disabled while checking or updating.
+      updateRunning_ = 0;
+      break;
+    case RunPhase::kClosed:
+      break;
+  }
+  observer_->OnPhaseChanged(phase, reason);
+}
+
+void UpdateDialog::MarkPackageFailed(const std::string& reason) {
+  failed_ = 1;
+  SetPhase(RunPhase::kFailed, reason);
+}
+
 void UpdateDialog::SetButtonState(ButtonState state) {
   DialogControls& controls = *platform_.controls;
   switch (state) {
@@ -112,6 +180,16 @@ void UpdateDialog::SetButtonState(ButtonState state) {
       controls.EnableStartButton(true);
       break;
   }
+}
+
+void UpdateDialog::Report(ServiceEvent::Action action, const std::string& service, int32_t result,
+                          int row) {
+  ServiceEvent event;
+  event.action = action;
+  event.service = service;
+  event.result = result;
+  event.row = row;
+  observer_->OnServiceEvent(event);
 }
 
 }  // namespace ost

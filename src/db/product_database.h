@@ -1,25 +1,100 @@
-// Helpers of the product database access that other parts share.
+// The product database: one connection for the whole run, and the few kinds of
+// statement the tool runs on it. The object owns its handles; every failure comes
+// back with all the diagnostic records the driver gave.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace ost {
 
-constexpr int32_t kMinimumOstraVersion = 373;
-constexpr size_t kSiteIdWidth = 32;
+// One diagnostic record of the driver. Texts are in the driver's encoding (the system
+// code page on Windows, UTF-8 through unixODBC); DbTextToUtf8 turns them into UTF-8.
+struct DbDiagnostic {
+  std::string state;  // the five characters of the SQLSTATE
+  int32_t nativeError = 0;
+  std::string message;
+};
 
-// "3.80" -> 380, "7.2" -> 72: the decimal value times 100 or 10, rounded.
-int32_t OstraVersionNumber(const std::string& text);
-int32_t VelinVersionNumber(const std::string& text);
+enum class DbStatus {
+  kOk,        // SQL_SUCCESS or SQL_SUCCESS_WITH_INFO
+  kNoHandle,  // no statement handle could be had: nothing was run
+  kFailed,    // the statement ran and failed (SQL_ERROR, SQL_NO_DATA, ...)
+};
 
-enum class ExecResult { kSucceeded, kFailed, kNoHandle };
+struct DbOutcome {
+  DbStatus status = DbStatus::kOk;
+  std::vector<DbDiagnostic> diagnostics;  // of a failure; may be empty
+};
 
-// Runs one statement on its own statement handle on the open connection. kNoHandle
-// when the handle could not be allocated (the statement did not run).
-ExecResult ExecuteStatement(void* connection, const std::string& utf8Sql);
-// The same for text already in the connection's encoding (scripts as published).
-ExecResult ExecuteRawStatement(void* connection, const char* sql);
+// The first column of the first row, bound as text into a buffer of `width` bytes.
+struct DbText {
+  DbOutcome outcome;
+  bool found = false;       // a row came; false for no row
+  std::string bytes;        // what the buffer holds, up to its first zero byte
+  bool overflowed = false;  // the value did not fit the buffer and was cut
+};
+
+// Rows of two unsigned 32-bit columns, fetched until the end or the first error.
+struct DbPairs {
+  DbOutcome outcome;
+  std::vector<std::pair<uint32_t, uint32_t>> rows;
+};
+
+class ProductDatabase {
+ public:
+  enum class OpenFailure { kNone, kEnvironment, kVersion, kConnection, kConnect };
+  struct OpenResult {
+    OpenFailure failure = OpenFailure::kNone;
+    std::vector<DbDiagnostic> diagnostics;  // of the refused connection
+  };
+
+  virtual ~ProductDatabase() = default;
+
+  // Allocates the environment (ODBC 3) and the connection and connects with a
+  // 30-second login time-out. Texts are UTF-8. After a refused connection nothing is
+  // kept open.
+  virtual OpenResult Open(const std::string& dataSource, const std::string& user,
+                          const std::string& password) = 0;
+  virtual bool connected() const = 0;
+  // Disconnects and frees the handles; does nothing when not connected.
+  virtual void Close() = 0;
+
+  // Each runs one statement on a statement handle of its own, freed before it returns.
+  // `statement` is UTF-8 for Execute and the Query calls; ExecuteRaw sends bytes as
+  // they are (scripts as published). Not connected: kNoHandle.
+  virtual DbOutcome Execute(const std::string& statement) = 0;
+  virtual DbOutcome ExecuteRaw(std::string_view statement) = 0;
+  virtual DbText QueryText(const std::string& statement, size_t width) = 0;
+  virtual DbPairs QueryUnsignedPairs(const std::string& statement) = 0;
+};
+
+// The ODBC 3 API of the platform's driver manager (ODBC32 or unixODBC).
+class OdbcDatabase : public ProductDatabase {
+ public:
+  OdbcDatabase() = default;
+  ~OdbcDatabase() override;
+  OdbcDatabase(const OdbcDatabase&) = delete;
+  OdbcDatabase& operator=(const OdbcDatabase&) = delete;
+
+  OpenResult Open(const std::string& dataSource, const std::string& user,
+                  const std::string& password) override;
+  bool connected() const override { return connected_; }
+  void Close() override;
+  DbOutcome Execute(const std::string& statement) override;
+  DbOutcome ExecuteRaw(std::string_view statement) override;
+  DbText QueryText(const std::string& statement, size_t width) override;
+  DbPairs QueryUnsignedPairs(const std::string& statement) override;
+
+ private:
+  void* environment_ = nullptr;
+  void* connection_ = nullptr;
+  bool connected_ = false;
+};
 
 // Text for a quoted SQL literal: each single quote doubled.
 std::string QuoteSqlText(const std::string& text);

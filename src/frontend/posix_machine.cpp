@@ -17,16 +17,14 @@ PosixMachine::PosixMachine(const std::string& rootDir)
       services(root.ServicesFile()),
       system(root.ProgramDir()) {}
 
-Platform PosixMachine::With(WindowPort* window, ReportList* list, DialogControls* controls) {
+Platform PosixMachine::Providers() {
   Platform platform;
-  platform.window = window;
-  platform.list = list;
-  platform.controls = controls;
   platform.sockets = &sockets;
   platform.registry = &registry;
   platform.services = &services;
   platform.files = &files;
   platform.system = &system;
+  platform.database = &database;
   return platform;
 }
 

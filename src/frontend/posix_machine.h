@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "db/product_database.h"
 #include "platform/platform.h"
 #include "platform/posix/machine_root.h"
 #include "platform/posix/posix_files.h"
@@ -17,8 +18,8 @@ struct PosixMachine {
   // Also points the ODBC driver manager at the root's configuration.
   explicit PosixMachine(const std::string& rootDir);
 
-  // The platform of this machine with a front end's window and controls.
-  Platform With(WindowPort* window, ReportList* list, DialogControls* controls);
+  // The providers of this machine; a front end adds its window, list and controls.
+  Platform Providers();
 
   MachineRoot root;
   PosixFiles files;
@@ -26,6 +27,7 @@ struct PosixMachine {
   PosixSockets sockets;
   PosixServices services;
   PosixSystem system;
+  OdbcDatabase database;
 };
 
 }  // namespace ost

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "frontend/headless/headless.h"
+#include "frontend/posix_machine.h"
 #ifdef OST_HAVE_TUI
 #include "frontend/tui/tui.h"
 #endif
@@ -35,6 +36,7 @@ void PrintUsage(FILE* out) {
 
 int main(int argc, char** argv) {
   ost::HeadlessOptions options;
+  std::string root;
   bool headless = false;
   bool tui = false;
   const char* headlessOption = nullptr;  // an option only the headless run takes
@@ -50,7 +52,7 @@ int main(int argc, char** argv) {
     if (arg == "--root") {
       const char* v = value("--root");
       if (!v) return kUsageError;
-      options.root = v;
+      root = v;
     } else if (arg == "--headless") {
       headless = true;
     } else if (arg == "--tui") {
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
       return kUsageError;
     }
   }
-  if (options.root.empty()) {
+  if (root.empty()) {
     std::fprintf(stderr, "ost-server-update: --root DIR is required\n");
     PrintUsage(stderr);
     return kUsageError;
@@ -99,13 +101,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ost-server-update: --headless and --tui exclude each other\n");
     return kUsageError;
   }
-  if (headless) return ost::RunHeadless(options);
+  ost::PosixMachine machine(root);
+  if (headless) return ost::RunHeadless(options, machine.Providers());
   if (headlessOption) {
     std::fprintf(stderr, "ost-server-update: %s needs --headless\n", headlessOption);
     return kUsageError;
   }
 #ifdef OST_HAVE_TUI
-  if (tui || isatty(STDOUT_FILENO)) return ost::RunTui(options.root);
+  if (tui || isatty(STDOUT_FILENO)) return ost::RunTui(machine.Providers());
   std::fprintf(stderr,
                "ost-server-update: standard output is no terminal: give --headless or --tui\n");
 #else

@@ -38,19 +38,19 @@ int64_t ReadInteger(const char* text) {
 
 class Download {
  public:
-  Download(const HttpContext& context, SocketHandle socket)
-      : context_(context), job_(*context.job), socket_(socket) {}
+  Download(DownloadJob& job, SocketPort& sockets, SocketHandle socket)
+      : job_(job), sockets_(sockets), socket_(socket) {}
 
   void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     job_.notifyWindow->Post(msg, wParam, lParam);
   }
   void Fail(int32_t code) {
-    if (socket_ != kInvalidSocket) context_.sockets->Close(socket_);
+    if (socket_ != kInvalidSocket) sockets_.Close(socket_);
     socket_ = kInvalidSocket;
     Post(WM_DOWNLOAD_DONE, static_cast<uintptr_t>(code), 0);
   }
   void CloseSocket() {
-    if (socket_ != kInvalidSocket) context_.sockets->Close(socket_);
+    if (socket_ != kInvalidSocket) sockets_.Close(socket_);
     socket_ = kInvalidSocket;
   }
 
@@ -66,7 +66,7 @@ class Download {
     for (;;) {
       if (length >= kHeaderAreaSize - 1) return false;
       size_t want = std::min(kPeekSize, kHeaderAreaSize - 1 - length);
-      int64_t seen = context_.sockets->Peek(socket_, header + length, want);
+      int64_t seen = sockets_.Peek(socket_, header + length, want);
       if (seen <= 0) {
         header[length] = '\0';
         return true;
@@ -99,7 +99,7 @@ class Download {
   bool ConsumeExactly(char* into, size_t size) {
     size_t got = 0;
     while (got < size) {
-      int64_t n = context_.sockets->Receive(socket_, into + got, size - got);
+      int64_t n = sockets_.Receive(socket_, into + got, size - got);
       if (n <= 0) return false;
       got += static_cast<size_t>(n);
     }
@@ -114,7 +114,7 @@ class Download {
     int32_t received = 0;
     while (received < expected) {
       size_t want = std::min<size_t>(kBodyBlock, static_cast<size_t>(expected - received));
-      int64_t n = context_.sockets->Receive(socket_, job_.receiveBuffer + received, want);
+      int64_t n = sockets_.Receive(socket_, job_.receiveBuffer + received, want);
       if (n <= 0) break;
       int32_t before = received;
       received += static_cast<int32_t>(n);
@@ -131,10 +131,18 @@ class Download {
   SocketHandle socket() const { return socket_; }
 
  private:
-  const HttpContext& context_;
   DownloadJob& job_;
+  SocketPort& sockets_;
   SocketHandle socket_;
 };
+
+// The head's first line and, after a redirect, its Location value, for the record of
+// the download.
+std::string LineAt(const char* text, const char* end) {
+  const char* stop = text;
+  while (stop < end && *stop != '\r' && *stop != '\n') ++stop;
+  return std::string(text, stop);
+}
 
 }  // namespace
 
@@ -159,17 +167,29 @@ void SplitHostPort(const std::string& hostPort, std::string* host, uint16_t* por
   if (value > 0 && value <= 65535) *port = static_cast<uint16_t>(value);
 }
 
-void DownloadWorker(const HttpContext& context) {
-  std::string host;
-  uint16_t port = 80;
-  SplitHostPort(context.job->updateHost, &host, &port);
-  HttpGet(context, host, context.job->requestPath, port);
+bool StartDownloadWorker(SystemPort& system, SocketPort& sockets,
+                         const std::shared_ptr<DownloadJob>& job) {
+  job->hops.clear();
+  ++job->liveWorkers;
+  job->downloadThread = system.StartThread([job, &sockets] {
+    DownloadWorker(*job, sockets);
+    --job->liveWorkers;
+  });
+  if (job->downloadThread != 0) return true;
+  --job->liveWorkers;
+  return false;
 }
 
-void HttpGet(const HttpContext& context, const std::string& host, const std::string& path,
-             uint16_t port) {
-  DownloadJob& job = *context.job;
-  SocketPort& sockets = *context.sockets;
+void DownloadWorker(DownloadJob& job, SocketPort& sockets) {
+  std::string host;
+  uint16_t port = 80;
+  SplitHostPort(job.updateHost, &host, &port);
+  HttpGet(job, sockets, host, job.requestPath, port);
+}
+
+void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
+             const std::string& path, uint16_t port) {
+  job.hops.push_back({host, port, path, {}, {}, -1});
   job.expectedLength = 0;
   job.receivedLength = 0;
 
@@ -178,7 +198,7 @@ void HttpGet(const HttpContext& context, const std::string& host, const std::str
     job.notifyWindow->Post(WM_DOWNLOAD_DONE, kSocketFailed, 0);
     return;
   }
-  Download download(context, socket);
+  Download download(job, sockets, socket);
   uint32_t address = 0;
   if (!sockets.ResolveIpv4(host, &address)) return download.Fail(kResolveFailed);
   if (!sockets.SetSendTimeout(socket, kSendTimeoutMs)) return download.Fail(kSendTimeoutFailed);
@@ -204,12 +224,14 @@ void HttpGet(const HttpContext& context, const std::string& host, const std::str
     if (status != 100) break;
   }
   size_t headerLength = std::strlen(buffer);
+  job.hops.back().statusLine = LineAt(buffer, buffer + headerLength);
 
   if (status != 200) {
     download.CloseSocket();
     auto failRedirect = [&] { job.notifyWindow->Post(WM_DOWNLOAD_DONE, kBadStatus, 0); };
-    if (++*context.redirectCount >= kRedirectLimit) return failRedirect();
     const char* location = FindNoCase(buffer, headerLength, "Location");
+    if (location) job.hops.back().location = LineAt(location, buffer + headerLength);
+    if (++job.redirectCount >= kRedirectLimit) return failRedirect();
     if (!location) return failRedirect();
     const char* valueStart = location + 8;
     const char* end = buffer + headerLength;
@@ -233,7 +255,7 @@ void HttpGet(const HttpContext& context, const std::string& host, const std::str
     }
     const char* pathEnd = slash;
     while (pathEnd < end && *pathEnd != '\r' && *pathEnd != '\n' && *pathEnd != ' ') ++pathEnd;
-    return HttpGet(context, newHost, std::string(slash, pathEnd), newPort);
+    return HttpGet(job, sockets, newHost, std::string(slash, pathEnd), newPort);
   }
 
   const char* label = FindNoCase(buffer, headerLength, "Content-Length:");
@@ -244,6 +266,7 @@ void HttpGet(const HttpContext& context, const std::string& host, const std::str
   // A sign right before the digits still counts: "-5" is not a length of 5.
   if (digits > label + 15 && digits[-1] == '-') length = -length;
   if (length > INT32_MAX) length = INT32_MAX;
+  job.hops.back().contentLength = length;
   job.expectedLength = static_cast<int32_t>(length);
   // Nothing beyond the receive buffer may be written.
   if (length <= 0 || length > static_cast<int64_t>(kReceiveBufferSize)) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/update_dialog.h"
+#include "net/download_job.h"
 #include "platform/socket_port.h"
 
 namespace ost {
@@ -35,20 +35,13 @@ constexpr uint32_t kConnectWaitMs = 60000;
 constexpr int32_t kRedirectLimit = 20;
 constexpr int32_t kProgressStep = 512;
 
-// What one download works with. Everything here belongs to the one running worker.
-struct HttpContext {
-  DownloadJob* job;
-  SocketPort* sockets;
-  int32_t* redirectCount;  // answers other than 100 and 200 in the whole run
-};
-
-// Thread body: fetches job->requestPath from job->updateHost ("name" or "name:port",
+// Thread body: fetches job.requestPath from job.updateHost ("name" or "name:port",
 // port 80 by default). Posts WM_DOWNLOAD_DONE exactly once.
-void DownloadWorker(const HttpContext& context);
+void DownloadWorker(DownloadJob& job, SocketPort& sockets);
 
 // The same for an explicit host, path and port; redirects call it again.
-void HttpGet(const HttpContext& context, const std::string& host, const std::string& path,
-             uint16_t port);
+void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
+             const std::string& path, uint16_t port);
 
 // First place in text[0..length) where pattern occurs, comparing a-z as A-Z; null
 // when it occurs nowhere.

@@ -1,5 +1,6 @@
 // Files under the product's Windows paths. The core names files as the product stores
 // them ("D:\wwwroot\cgi-bin\Velin.dll"); a provider maps them to its own file system.
+// All calls run on the UI thread, except where a caller says otherwise.
 #pragma once
 
 #include <cstddef>
@@ -11,11 +12,16 @@ namespace ost {
 
 class File {
  public:
-  virtual ~File() = default;  // closes the file
+  // Closes the file if Close was not called; a failure there goes unnoticed, so a
+  // writer calls Close itself.
+  virtual ~File() = default;
   // Bytes read (0 at the end), or -1 on error.
   virtual int64_t Read(void* data, size_t size) = 0;
   // Bytes written, or -1 on error; a short count means the write stopped midway.
   virtual int64_t Write(const void* data, size_t size) = 0;
+  // Closes the file; false when the system reports that the bytes may not all have
+  // reached it (a full quota, a lost network share). Read and Write fail afterwards.
+  virtual bool Close() = 0;
 };
 
 class FilePort {
@@ -32,6 +38,9 @@ class FilePort {
   virtual bool Remove(const std::string& path) = 0;
   // The provider's own name for a path, for messages and tools.
   virtual std::string NativePath(const std::string& path) = 0;
+  // The system's error number for the calling thread's last failed call of this port
+  // or of one of its files (errno, GetLastError); 0 when the provider has none.
+  virtual int LastError() = 0;
 };
 
 }  // namespace ost

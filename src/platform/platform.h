@@ -1,6 +1,7 @@
-// The set of providers one run of the tool works with.
+// The set of providers one run of the tool works with; each outlives the run.
 #pragma once
 
+#include "db/product_database.h"
 #include "platform/file_port.h"
 #include "platform/registry_port.h"
 #include "platform/services_port.h"
@@ -20,6 +21,8 @@ struct Platform {
   ServicesPort* services = nullptr;
   FilePort* files = nullptr;
   SystemPort* system = nullptr;
+  // The product database the run connects to (OdbcDatabase in both builds).
+  ProductDatabase* database = nullptr;
 };
 
 }  // namespace ost

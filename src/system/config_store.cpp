@@ -3,8 +3,6 @@
 #include <cstring>
 #include <random>
 
-#include "app/texts.h"
-#include "app/update_dialog.h"
 #include "util/text.h"
 
 namespace ost {
@@ -116,7 +114,8 @@ std::vector<uint8_t> ScrambleConfigValue(std::string_view text, const ScrambleCh
   }
   std::vector<uint8_t> stored(static_cast<size_t>(len));
   for (int i = 0, from = 0; i < len; ++i) {
-    stored[static_cast<size_t>(i)] = i == choice.position ? key : packed[static_cast<size_t>(from++)];
+    stored[static_cast<size_t>(i)] =
+        i == choice.position ? key : packed[static_cast<size_t>(from++)];
   }
   return stored;
 }
@@ -134,53 +133,59 @@ bool UsableHost(const std::string& host) {
 
 }  // namespace
 
-int UpdateDialog::LoadServerConfig() {
-  RegistryStore store(*platform().registry);
-  if (store.Open(RegistryRoot::kLocalMachine, kConfigKeyPath) != kRegSuccess) {
-    platform().window->ShowMessageBox(text::kRegistryReadFailed, text::kAppName, BoxButtons::kOk,
-                                      BoxIcon::kWarning);
-    return 0;
-  }
+ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config) {
+  ConfigRead read;
+  RegistryStore store(registry);
+  read.keyStatus = store.Open(RegistryRoot::kLocalMachine, kConfigKeyPath);
+  if (read.keyStatus != kRegSuccess) return read;
 
   struct Scrambled {
     const char* name;
     std::string* member;
   };
-  const Scrambled values[] = {{"Item1", &config.dataSourceName},
-                              {"Item2", &config.dbPassword},
-                              {"Item5", &config.dbUser}};
+  const Scrambled values[] = {{"Item1", &config->dataSourceName},
+                              {"Item2", &config->dbPassword},
+                              {"Item5", &config->dbUser}};
   for (const Scrambled& value : values) {
     uint8_t buffer[kScrambledSize] = {};
     uint32_t count = sizeof buffer;
-    if (store.QueryBinary(value.name, buffer, &count) != kRegSuccess) return 0;
+    ConfigValueRead& entry = read.values.emplace_back();
+    entry.name = value.name;
+    entry.status = store.QueryBinary(value.name, buffer, &count);
+    if (entry.status != kRegSuccess) return read;
     if (UnscrambleConfigValue(buffer, kScrambledSize) != 0) continue;
     size_t bytes = strnlen(reinterpret_cast<const char*>(buffer), sizeof buffer);
     // The members hold 31 bytes; a longer text is refused rather than cut, since a
     // cut name or password would only fail later and less clearly.
     if (bytes > kConfigWidth - 1) continue;
     *value.member = GbkToUtf8(std::string_view(reinterpret_cast<const char*>(buffer), bytes));
+    entry.used = true;
   }
 
   std::string serverIp;
-  if (store.QueryString("ServerIP", &serverIp) == kRegSuccess) {
-    config.serverIp = GbkToUtf8(serverIp);
-  } else {
-    config.serverIp = "127.0.0.1";
-  }
-  if (store.QueryDword("SQLPort", &config.sqlPort) != kRegSuccess) config.sqlPort = 1433;
+  ConfigValueRead& ip = read.values.emplace_back();
+  ip.name = "ServerIP";
+  ip.status = store.QueryString("ServerIP", &serverIp);
+  ip.used = ip.status == kRegSuccess;
+  config->serverIp = ip.used ? GbkToUtf8(serverIp) : "127.0.0.1";
+  ConfigValueRead& port = read.values.emplace_back();
+  port.name = "SQLPort";
+  port.status = store.QueryDword("SQLPort", &config->sqlPort);
+  port.used = port.status == kRegSuccess;
+  if (!port.used) config->sqlPort = 1433;
 
-  // Optional: other update hosts than the built-in ones. The manifest comes from the
-  // primary one, so the download job follows it at once.
-  std::string host;
-  if (store.QueryString("UpdateHost", &host) == kRegSuccess && UsableHost(host)) {
-    config.primaryHost = host;
-    job.updateHost = host;
+  // Optional: other update hosts than the built-in ones.
+  for (auto [name, member] : {std::pair{"UpdateHost", &config->primaryHost},
+                              std::pair{"UpdateHost2", &config->secondaryHost}}) {
+    std::string host;
+    ConfigValueRead& entry = read.values.emplace_back();
+    entry.name = name;
+    entry.status = store.QueryString(name, &host);
+    entry.used = entry.status == kRegSuccess && UsableHost(host);
+    if (entry.used) *member = host;
   }
-  if (store.QueryString("UpdateHost2", &host) == kRegSuccess && UsableHost(host)) {
-    config.secondaryHost = host;
-  }
-  store.Close();
-  return 1;
+  read.result = 1;
+  return read;
 }
 
 }  // namespace ost

@@ -12,6 +12,43 @@ namespace ost {
 
 inline constexpr char kConfigKeyPath[] = "SOFTWARE\\OSTRA";
 constexpr int kScrambledSize = 128;
+// Byte width of the connection values, in the product's code page, terminator included.
+constexpr size_t kConfigWidth = 32;
+constexpr size_t kHostWidth = 64;
+
+// The maker's two update hosts. The registry values UpdateHost and UpdateHost2 may name
+// others (a host name, optionally followed by ":port").
+inline constexpr char kPrimaryUpdateHost[] = "update1.lanxi-ostra.com";
+inline constexpr char kSecondaryUpdateHost[] = "update2.lanxi-ostra.com";
+
+// The server configuration; values that cannot be read keep these defaults.
+struct ServerConfig {
+  std::string dataSourceName = "ostra";
+  std::string dbUser = "sa";
+  std::string dbPassword;
+  std::string serverIp = "127.0.0.1";
+  int32_t sqlPort = 1433;
+  std::string primaryHost = kPrimaryUpdateHost;
+  std::string secondaryHost = kSecondaryUpdateHost;
+};
+
+// How one value of the configuration key was read, for the record of the run.
+struct ConfigValueRead {
+  std::string name;
+  long status = kRegSuccess;  // the registry's status code
+  bool used = false;          // the value went into the configuration
+};
+
+struct ConfigRead {
+  int result = 0;                // 1 when the three connection values were read
+  long keyStatus = kRegSuccess;  // of opening the key
+  std::vector<ConfigValueRead> values;
+};
+
+// Reads the configuration key into *config: the three scrambled connection values
+// (Item1 data source, Item2 password, Item5 user), ServerIP, SQLPort and the optional
+// update hosts. Stops at the first scrambled value that is missing.
+ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config);
 
 // One open registry key, closed on every way out of its scope.
 class RegistryStore {

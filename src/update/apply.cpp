@@ -7,6 +7,7 @@
 #include "db/product_database.h"
 #include "system/service_controller.h"
 #include "update/catalogue.h"
+#include "update/package_writer.h"
 #include "util/text.h"
 
 namespace ost {
@@ -17,7 +18,6 @@ constexpr char kOstDataMarker[] = "\\OstData.dll";
 constexpr char kVelinFallback[] = "d:\\wwwroot\\cgi-bin\\Velin.dll";
 constexpr char kOstDataFallback[] = "d:\\wwwroot\\cgi-bin\\OstData.dll";
 constexpr char kWebServerService[] = "W3SVC";
-constexpr char kTempSuffix[] = ".ost-new";
 
 bool Contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
@@ -25,65 +25,48 @@ bool Contains(const std::string& text, const char* marker) {
 
 }  // namespace
 
-bool UpdateDialog::UnpackPackage(size_t* unpacked) {
+bool UpdateDialog::UnpackPackage(ByteSpan package, size_t* unpacked) {
   uLongf length = kUnpackBufferSize;
-  int result = uncompress(unpackBuffer.get(), &length, receiveBuffer.get(),
-                          static_cast<uLong>(job.receivedLength.load()));
+  int result =
+      uncompress(unpackBuffer_.get(), &length, package.data, static_cast<uLong>(package.size));
   if (result != Z_OK) return false;
   *unpacked = static_cast<size_t>(length);
   return true;
 }
 
-WriteOutcome UpdateDialog::WriteUnpacked(const std::string& path, size_t size) {
-  // Written beside the file and renamed over it, so that a failure midway never
-  // leaves the component cut short.
-  FilePort& files = *platform().files;
-  const std::string temp = path + kTempSuffix;
-  std::unique_ptr<File> file = files.CreateTruncate(temp);
-  if (!file) return WriteOutcome::kNotOpened;
-  bool written = file->Write(unpackBuffer.get(), size) == static_cast<int64_t>(size);
-  file.reset();
-  if (!written || !files.Rename(temp, path)) {
-    files.Remove(temp);
-    return WriteOutcome::kFailed;
-  }
-  return WriteOutcome::kWritten;
-}
-
-bool UpdateDialog::ApplyEntryPackage() {
-  ServiceEntry& entry = serviceTable[static_cast<size_t>(currentEntry)];
+bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
+  ServiceEntry& entry = serviceTable_[static_cast<size_t>(currentEntry_)];
   size_t unpacked = 0;
-  if (!UnpackPackage(&unpacked)) {
-    failed = 1;
+  if (!UnpackPackage(package, &unpacked)) {
     SetStepStatus(text::kUnpackFailed, false);
+    MarkPackageFailed(step.requestPath + " does not unpack");
     return false;
   }
-  const std::string& target = job.targetPath;
+  const std::string& target = step.targetPath;
   if (Contains(target, kVelinMarker)) {
-    run.ostDataPending =
-        ostDataEntry == -1 ? 0 : serviceTable[static_cast<size_t>(ostDataEntry)].needsUpdate;
-    webRow = currentRow;
+    facts_.ostDataPending =
+        ostDataEntry_ == -1 ? 0 : serviceTable_[static_cast<size_t>(ostDataEntry_)].needsUpdate;
+    webRow_ = currentRow_;
   }
 
-  WriteOutcome outcome = WriteUnpacked(target, unpacked);
-  if (outcome == WriteOutcome::kNotOpened) {
-    const char* fallback = Contains(target, kVelinMarker)     ? kVelinFallback
-                           : Contains(target, kOstDataMarker) ? kOstDataFallback
-                                                              : nullptr;
-    if (fallback) outcome = WriteUnpacked(fallback, unpacked);
-  }
-  if (outcome != WriteOutcome::kWritten) {
-    failed = 1;
+  const char* fallback = Contains(target, kVelinMarker)     ? kVelinFallback
+                         : Contains(target, kOstDataMarker) ? kOstDataFallback
+                                                            : "";
+  const WriteReport written =
+      WritePackageFile(*platform_.files, Unpacked(unpacked), target, fallback);
+  observer_->OnFileWritten(step, Unpacked(unpacked), written);
+  if (!written.written) {
     SetStepStatus(text::kWriteFailed, false);
-    SetRowColors(currentRow, kAlertRed, kWhite);
+    SetRowColors(currentRow_, kAlertRed, kWhite);
+    MarkPackageFailed(target + " could not be written");
     return false;
   }
 
   SetStepStatus(text::kUpdatedStarting, false);
-  SetRowColors(currentRow, kWrittenOlive, kWhite);
+  SetRowColors(currentRow_, kWrittenOlive, kWhite);
 
   // The web server waits for the data interface when both are in this run.
-  if (!(webRow == currentRow && run.ostDataPending)) {
+  if (!(webRow_ == currentRow_ && facts_.ostDataPending)) {
     bool shared = false;
     if (entry.serviceName.empty()) {
       entry.serviceName = kWebServerService;
@@ -91,43 +74,50 @@ bool UpdateDialog::ApplyEntryPackage() {
     }
     if (entry.stateBefore != kServiceRunning) {
       SetStepStatus(text::kUpdatedStaysStopped, true);
-      if (shared) SetCell(webRow, 3, text::kUpdatedStaysStopped);
-    } else if (StartServiceAndWait(*platform().services, *platform().system, entry.serviceName) ==
-               kServiceRunning) {
-      SetStepStatus(text::kUpdatedStarted, true);
-      if (shared) {
-        SetRowColors(webRow, kDoneGreen, kWhite);
-        SetCell(webRow, 3, text::kUpdatedStarted);
-      }
+      if (shared) SetCell(webRow_, 3, text::kUpdatedStaysStopped);
     } else {
-      SetStepStatus(text::kUpdatedStartFailed, false);
-      SetRowColors(currentRow, kAlertRed, kWhite);
-      if (shared) {
-        SetCell(webRow, 3, text::kUpdatedStartFailed);
-        SetRowColors(webRow, kAlertRed, kWhite);
+      int32_t started =
+          StartServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
+      Report(ServiceEvent::Action::kStart, entry.serviceName, started, currentRow_);
+      if (started == kServiceRunning) {
+        SetStepStatus(text::kUpdatedStarted, true);
+        if (shared) {
+          SetRowColors(webRow_, kDoneGreen, kWhite);
+          SetCell(webRow_, 3, text::kUpdatedStarted);
+        }
+      } else {
+        SetStepStatus(text::kUpdatedStartFailed, false);
+        SetRowColors(currentRow_, kAlertRed, kWhite);
+        if (shared) {
+          SetCell(webRow_, 3, text::kUpdatedStartFailed);
+          SetRowColors(webRow_, kAlertRed, kWhite);
+        }
       }
     }
   }
 
-  ExecuteStatement(
-      run.dbConnection,
-      Format("{CALL ostra.dbo.cp_sys_server_update_set(%d,%d,'%s','%s')}", currentEntry,
+  const DbOutcome recorded = platform_.database->Execute(
+      Format("{CALL ostra.dbo.cp_sys_server_update_set(%d,%d,'%s','%s')}", currentEntry_,
              entry.availableVersion, QuoteSqlText(entry.displayName).c_str(),
              QuoteSqlText(entry.description).c_str()));
+  observer_->OnComponentRecorded(step, recorded);
   return true;
 }
 
-bool UpdateDialog::ApplyDetailFile() {
-  SetCell(headerRow, 3, "ok");
+bool UpdateDialog::ApplyDetailFile(const PlanStep& step, ByteSpan package) {
+  SetCell(plan_.headerRow, 3, "ok");
   size_t unpacked = 0;
-  if (!UnpackPackage(&unpacked)) {
-    failed = 1;
-    SetCell(headerRow, 3, text::kUnpackFailed);
+  if (!UnpackPackage(package, &unpacked)) {
+    SetCell(plan_.headerRow, 3, text::kUnpackFailed);
+    MarkPackageFailed(step.requestPath + " does not unpack");
     return false;
   }
-  if (WriteUnpacked(job.targetPath, unpacked) != WriteOutcome::kWritten) {
-    failed = 1;
-    SetCell(headerRow, 3, text::kWriteFailed);
+  const WriteReport written =
+      WritePackageFile(*platform_.files, Unpacked(unpacked), step.targetPath, "");
+  observer_->OnFileWritten(step, Unpacked(unpacked), written);
+  if (!written.written) {
+    SetCell(plan_.headerRow, 3, text::kWriteFailed);
+    MarkPackageFailed(step.targetPath + " could not be written");
     return false;
   }
   return true;

@@ -25,6 +25,13 @@ inline constexpr Component kCatalogue[] = {
     {"Tuyom", "Tuyo 即讯服务", "CSTuyoMess.exe", "CSTuyoMess", 7, 32, false},
 };
 
+// Where the update host keeps the manifest and the packages.
+inline constexpr char kUpdatePath[] = "/ostra/update1/";
+inline constexpr char kManifestName[] = "server.txt";
+
+constexpr int32_t kManifestKind = 0;
+constexpr int32_t kOstraScriptKind = 1;
+constexpr int32_t kVelinScriptKind = 2;
 constexpr int32_t kVelinKind = 4;
 constexpr int32_t kOstDataKind = 8;
 constexpr int32_t kDetailFileKind = 250;

@@ -13,45 +13,63 @@ void UpdateDialog::DownloadFailedBeeps() {
 }
 
 void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
-  if (failed) {
-    run.updateRunning = 0;
+  DownloadReport report;
+  report.step = inFlight_;
+  report.downloadKind = job_->downloadKind;
+  report.requestPath = job_->requestPath;
+  report.targetPath = job_->targetPath;
+  report.result = result;
+  report.expectedLength = job_->expectedLength.load();
+  report.receivedLength = job_->receivedLength.load();
+  report.hops = &job_->hops;
+  observer_->OnDownloadDone(report);
+
+  if (failed_) {
+    SetPhase(RunPhase::kFailed, "a package had failed before");
     return;
   }
   if (result != 0) {
     SetStepStatus(Format(text::kCommunicationFailed, static_cast<int>(result)), false);
     DownloadFailedBeeps();
-    run.updateRunning = 0;
+    SetPhase(RunPhase::kFailed, Format("download of %s failed with code %d",
+                                       job_->requestPath.c_str(), static_cast<int>(result)));
     return;
   }
-  if (job.expectedLength.load() != job.receivedLength.load()) {
+  if (report.expectedLength != report.receivedLength) {
     SetStepStatus(text::kDownloadDataError, false);
     DownloadFailedBeeps();
-    run.updateRunning = 0;
+    SetPhase(RunPhase::kFailed,
+             Format("download of %s ended after %d of %d bytes", job_->requestPath.c_str(),
+                    report.receivedLength, report.expectedLength));
     return;
   }
+  if (job_->downloadKind == kManifestKind) {
+    EvaluateManifest();
+    return;
+  }
+  if (!inFlight_) return;
+  const PlanStep& step = *inFlight_;
+  const ByteSpan package = job_->Body();
   bool applied = false;
-  switch (job.downloadKind) {
-    case 0:
-      EvaluateManifest();
-      return;
-    case 1:
-    case 2:
-      applied = RunSqlScript();
-      ++currentRow;
+  switch (job_->downloadKind) {
+    case kOstraScriptKind:
+    case kVelinScriptKind:
+      applied = RunSqlScript(step, package);
+      ++currentRow_;
       break;
     case kDetailFileKind:
-      applied = job.receivedLength.load() > 0 && ApplyDetailFile();
+      applied = package.size > 0 && ApplyDetailFile(step, package);
       break;
     default:
-      if (job.downloadKind < 3 || job.downloadKind > 8) return;
-      applied = job.receivedLength.load() > 0 && ApplyEntryPackage();
-      ++currentRow;
+      if (job_->downloadKind < 3 || job_->downloadKind > 8) return;
+      applied = package.size > 0 && ApplyEntryPackage(step, package);
+      ++currentRow_;
       break;
   }
   if (applied) {
     StartNextDownload();
-  } else {
-    run.updateRunning = 0;
+  } else if (phase_ != RunPhase::kFailed) {
+    SetPhase(RunPhase::kFailed, Format("%s could not be applied", job_->requestPath.c_str()));
   }
 }
 

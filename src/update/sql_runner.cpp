@@ -1,10 +1,12 @@
 // Database scripts: SQL text in batches, each ended by a "GO" line, sent one by one.
+#include "update/sql_runner.h"
+
+#include <cstring>
 #include <string_view>
 
 #include "app/texts.h"
 #include "app/update_dialog.h"
 #include "db/product_database.h"
-#include "update/sql_runner.h"
 #include "util/text.h"
 
 namespace ost {
@@ -29,30 +31,42 @@ int CutSqlBatches(char* text, size_t length, const std::function<bool(const char
   return sent;
 }
 
-bool UpdateDialog::RunSqlScript() {
+bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
   size_t unpacked = 0;
-  if (!UnpackPackage(&unpacked)) {
-    failed = 1;
+  if (!UnpackPackage(package, &unpacked)) {
     SetStepStatus(text::kUnpackFailed, false);
+    MarkPackageFailed(step.requestPath + " does not unpack");
     return false;
   }
   int errors = 0;
+  int offered = 0;
   bool noHandle = false;
   // The buffer has one byte beyond its capacity for the terminator.
   int batches =
-      CutSqlBatches(reinterpret_cast<char*>(unpackBuffer.get()), unpacked, [&](const char* batch) {
-        ExecResult result = ExecuteRawStatement(run.dbConnection, batch);
-        if (result == ExecResult::kNoHandle) {
+      CutSqlBatches(reinterpret_cast<char*>(unpackBuffer_.get()), unpacked, [&](const char* batch) {
+        ++offered;
+        const DbOutcome result = platform_.database->ExecuteRaw(batch);
+        if (result.status == DbStatus::kNoHandle) {
           noHandle = true;
           return false;
         }
-        if (result == ExecResult::kFailed) ++errors;
+        if (result.status == DbStatus::kFailed) {
+          ++errors;
+          BatchFailure failure;
+          failure.row = currentRow_;
+          failure.batch = offered;
+          std::string_view text(batch);
+          failure.firstLine = std::string(text.substr(0, text.find_first_of("\r\n")));
+          failure.diagnostics = result.diagnostics;
+          observer_->OnBatchFailed(failure);
+        }
         return true;
       });
   if (noHandle) {
     SetStepStatus(text::kDbStmtAllocFailed, false);
     return false;
   }
+  observer_->OnScriptRun(step, batches, errors);
   SetStepStatus(Format(text::kScriptDone, batches, errors), true);
   return true;
 }

@@ -25,9 +25,9 @@ std::string Ok(const std::string& body) {
 
 class HttpGetterTest : public ::testing::Test {
  protected:
-  HttpGetterTest() : buffer(new uint8_t[kReceiveBufferSize + 1]) {
-    job.receiveBuffer = buffer.get();
-    job.notifyWindow = &window;
+  HttpGetterTest() {
+    job.AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[kReceiveBufferSize + 1]));
+    buffer = job.receiveBuffer;
     job.requestPath = "/ostra/update1/server.txt";
     job.downloadKind = 0;
   }
@@ -36,7 +36,7 @@ class HttpGetterTest : public ::testing::Test {
   void Fetch(const ScriptServer& server, int kind = 0) {
     job.updateHost = "127.0.0.1:" + std::to_string(server.port());
     job.downloadKind = kind;
-    DownloadWorker(HttpContext{&job, &sockets, &redirectCount});
+    DownloadWorker(job, sockets);
   }
 
   // The result posted at the end; exactly one end message is expected.
@@ -62,15 +62,15 @@ class HttpGetterTest : public ::testing::Test {
   }
 
   std::string Body() {
-    return std::string(reinterpret_cast<char*>(buffer.get()),
+    return std::string(reinterpret_cast<char*>(buffer),
                        static_cast<size_t>(job.receivedLength.load()));
   }
 
-  std::unique_ptr<uint8_t[]> buffer;
-  DownloadJob job;
   testing::FakeWindow window;
+  DownloadJob job{&window};
+  uint8_t* buffer = nullptr;
   PosixSockets sockets;
-  int32_t redirectCount = 0;
+  const int32_t& redirectCount = job.redirectCount;
 };
 
 TEST_F(HttpGetterTest, SendsTheRequestByteForByte) {
@@ -154,7 +154,7 @@ TEST_F(HttpGetterTest, MissingContentLength) {
 }
 
 TEST_F(HttpGetterTest, OversizedHeadIsRefusedInsideItsArea) {
-  std::memset(buffer.get() + kHeaderAreaSize, 0x5A, kRequestOffset - kHeaderAreaSize);
+  std::memset(buffer + kHeaderAreaSize, 0x5A, kRequestOffset - kHeaderAreaSize);
   ScriptServer server([](int) {
     return Reply{"HTTP/1.0 200 OK\r\nX-Filler: " + std::string(9000, 'f') + "\r\n\r\n"};
   });
@@ -269,12 +269,12 @@ TEST_F(HttpGetterTest, BytesAfterTheLengthAreNotRead) {
 
 TEST_F(HttpGetterTest, ConnectionAndNameFailures) {
   job.updateHost = "127.0.0.1:" + std::to_string(testing::ClosedPort());
-  DownloadWorker(HttpContext{&job, &sockets, &redirectCount});
+  DownloadWorker(job, sockets);
   EXPECT_EQ(Result(), kConnectFailed);
 
   window.posted.clear();
   job.updateHost = "no-such-host.invalid";
-  DownloadWorker(HttpContext{&job, &sockets, &redirectCount});
+  DownloadWorker(job, sockets);
   EXPECT_EQ(Result(), kResolveFailed);
   EXPECT_EQ(job.receivedLength.load(), 0);
 }
@@ -334,17 +334,14 @@ class StreamSockets : public SocketPort {
 TEST(HttpGetterStream, CloseAfterAnInterimAnswerEndsTheDownload) {
   for (const char* stream :
        {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 100 Continue\r\n\r\n\r\n"}) {
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReceiveBufferSize + 1]);
     testing::FakeWindow window;
-    DownloadJob job;
-    job.receiveBuffer = buffer.get();
-    job.notifyWindow = &window;
+    DownloadJob job(&window);
+    job.AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[kReceiveBufferSize + 1]));
     job.updateHost = "update.example";
     job.requestPath = "/ostra/update1/server.txt";
     StreamSockets sockets(stream);
-    int32_t redirectCount = 0;
     // The interim answer's status must not stand for the empty block after it.
-    EXPECT_NO_THROW(DownloadWorker(HttpContext{&job, &sockets, &redirectCount}));
+    EXPECT_NO_THROW(DownloadWorker(job, sockets));
     ASSERT_EQ(window.posted.size(), 1u);
     EXPECT_EQ(window.posted[0].msg, WM_DOWNLOAD_DONE);
     EXPECT_EQ(window.posted[0].wParam, static_cast<uintptr_t>(kBadStatus));

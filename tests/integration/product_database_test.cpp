@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/texts.h"
+#include "db/installation.h"
 #include "sandbox_db.h"
 #include "unit/fakes.h"
 
@@ -33,66 +34,87 @@ const std::string& OdbcRoot() {
 
 class ProductDatabaseTest : public ::testing::Test {
  protected:
-  ProductDatabaseTest() : dialog(h.CheckedDialog()) {
-    dialog.currentRow = 1;
-    dialog.config.dbPassword = "secret";
-    // What the check would have: row 1 under way, nothing read yet.
-    dialog.versions = Versions{};
-    dialog.db = DatabaseFacts{};
+  ProductDatabaseTest() {
+    OdbcRoot();
     options.componentNumbers = {12, 7, 15, -1, 3, -1};
   }
-  ~ProductDatabaseTest() override { dialog.ReleaseProductDatabase(); }
 
-  int Open() {
+  void Create() {
     std::string error;
     EXPECT_TRUE(CreateSandboxDatabases(OdbcRoot() + "/db", options, &error)) << error;
-    return dialog.OpenProductDatabase();
+  }
+  // Lays out the databases and reads them as the check does.
+  ReadOutcome Read() {
+    Create();
+    database.Close();
+    facts = InstallationFacts{};
+    EXPECT_EQ(database.Open("ostra", "sa", "secret").failure, ProductDatabase::OpenFailure::kNone);
+    return ReadInstallation(database, files, &facts);
+  }
+  // The whole check of a dialog on these databases, up to the manifest download.
+  UpdateDialog& Check(const std::string& password = "secret") {
+    Create();
+    h.platform.database = &dialogDatabase;
+    h.WriteConfig("ostra", password, "sa");
+    return h.OpenDialog();
   }
   void Sql(const char* database, const std::string& sql) {
     std::string error;
     EXPECT_TRUE(RunSandboxSql(OdbcRoot() + "/db", database, sql, &error)) << error;
   }
-  std::string Status() { return h.list.GetItemText(1, 3); }
+  std::string Status() { return h.Cell(1, 3); }
 
-  Harness h;
-  UpdateDialog& dialog;
   SandboxDbOptions options;
+  OdbcDatabase database;
+  InstallationFacts facts;
+  testing::FakeFiles files;
+  Harness h;
+  OdbcDatabase dialogDatabase;
 };
 
 TEST_F(ProductDatabaseTest, ReadsEverythingTheUpdateNeeds) {
-  h.files.files["D:\\wwwroot\\cgi-bin\\OstData.dll"] = "x";
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.run.dbConnected, 1);
-  EXPECT_EQ(dialog.db.versionText, "3.80");
-  EXPECT_EQ(dialog.versions.installedOstraVersion, 380);
-  EXPECT_EQ(dialog.serviceTable[0].installedVersion, 12);
-  EXPECT_EQ(dialog.serviceTable[2].installedVersion, 15);
-  EXPECT_EQ(dialog.serviceTable[3].installedVersion, 0);
-  EXPECT_EQ(dialog.db.velinEnabled, 1);
-  EXPECT_EQ(dialog.db.webSiteId, "site");
-  EXPECT_EQ(dialog.db.cgiBinDir, "D:\\wwwroot\\cgi-bin");
-  EXPECT_EQ(dialog.versions.installedVelinVersion, 70);
-  EXPECT_EQ(dialog.run.ostDataPending, 1);
-  EXPECT_EQ(dialog.run.libxlPresent, 0);
-  EXPECT_EQ(Status(), "");
+  files.files["D:\\wwwroot\\cgi-bin\\OstData.dll"] = "x";
+  ReadOutcome outcome = Read();
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.stop, ReadStop::kNone);
+  EXPECT_TRUE(database.connected());
+  EXPECT_EQ(facts.versionText, "3.80");
+  EXPECT_EQ(facts.installedOstraVersion, 380);
+  EXPECT_EQ(facts.componentNumbers, (std::array<int32_t, 6>{12, 7, 15, 0, 3, 0}));
+  EXPECT_EQ(facts.velinEnabled, 1);
+  EXPECT_EQ(facts.webSiteId, "site");
+  EXPECT_EQ(facts.cgiBinDir, "D:\\wwwroot\\cgi-bin");
+  EXPECT_EQ(facts.installedVelinVersion, 70);
+  EXPECT_EQ(facts.ostDataPending, 1);
+  EXPECT_EQ(facts.libxlPresent, 0);
+}
 
-  // The connection stays for the run and is released by the close handler.
+TEST_F(ProductDatabaseTest, TheCheckShowsItAndKeepsTheConnectionForTheRun) {
+  UpdateDialog& dialog = Check();
+  EXPECT_EQ(h.Cell(1, 2), "当前版本:3.80[site]");
+  EXPECT_EQ(Status(), "连接查询完成");
+  EXPECT_EQ(dialog.serviceTable()[0].installedVersion, 12);
+  EXPECT_EQ(dialog.serviceTable()[3].installedVersion, 0);
+  EXPECT_TRUE(dialogDatabase.connected());
+  // The connection is released by the close handler.
   dialog.OnClose();
-  EXPECT_EQ(dialog.run.dbConnected, 0);
+  EXPECT_FALSE(dialogDatabase.connected());
   EXPECT_EQ(h.window.endDialogs, 1);
 }
 
 TEST_F(ProductDatabaseTest, VersionFloor) {
   for (const char* version : {"3.73", "10.0"}) {
     options.ostraVersion = version;
-    EXPECT_EQ(Open(), 1) << version;
-    dialog.ReleaseProductDatabase();
+    EXPECT_EQ(Read().result, 1) << version;
   }
-  EXPECT_EQ(dialog.versions.installedOstraVersion, 1000);
-  EXPECT_EQ(h.window.quitRequests, 0);
+  EXPECT_EQ(facts.installedOstraVersion, 1000);
 
   options.ostraVersion = "3.72";
-  EXPECT_EQ(Open(), 0);
+  ReadOutcome outcome = Read();
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.stop, ReadStop::kTooOld);
+
+  Check();
   ASSERT_EQ(h.window.boxes.size(), 1u);
   EXPECT_EQ(h.window.boxes[0].caption, "Ostra 版本太低提示");
   EXPECT_EQ(h.window.boxes[0].text,
@@ -100,143 +122,177 @@ TEST_F(ProductDatabaseTest, VersionFloor) {
             "任何问题，请联系岚汐技术服务人员。\r\n点击确定，退出升级程序...");
   EXPECT_EQ(h.window.boxes[0].icon, BoxIcon::kInformation);
   EXPECT_EQ(h.window.quitRequests, 1);
+  EXPECT_EQ(h.list.ItemCount(), 2);
 }
 
 TEST_F(ProductDatabaseTest, NoVersionRowIsTooLow) {
   options.ostraVersion = "";
-  EXPECT_EQ(Open(), 0);
-  EXPECT_EQ(dialog.db.versionText, "");
-  EXPECT_EQ(dialog.versions.installedOstraVersion, 0);
-  EXPECT_EQ(h.window.quitRequests, 1);
+  ReadOutcome outcome = Read();
+  EXPECT_EQ(outcome.stop, ReadStop::kTooOld);
+  EXPECT_EQ(facts.versionText, "");
+  EXPECT_EQ(facts.installedOstraVersion, 0);
 }
 
 TEST_F(ProductDatabaseTest, UpdateNumbersKeepTheSmallestAndIgnoreOtherIndexes) {
   options.componentNumbers = {-1, -1, -1, -1, -1, -1};
-  dialog.serviceTable[5].installedVersion = 99;  // no row: left as it was
-  std::string error;
-  ASSERT_TRUE(CreateSandboxDatabases(OdbcRoot() + "/db", options, &error)) << error;
-  Sql("ostra", "INSERT INTO sys_server_update (ii, nn) VALUES (1, 30), (1, 20), (1, 25), (6, 50), (9, 1)");
-  ASSERT_EQ(dialog.OpenProductDatabase(), 1);
-  EXPECT_EQ(dialog.serviceTable[1].installedVersion, 20);
-  EXPECT_EQ(dialog.serviceTable[5].installedVersion, 99);
+  Create();
+  Sql("ostra",
+      "INSERT INTO sys_server_update (ii, nn) VALUES (1, 30), (1, 20), (1, 25), (6, 50), (9, 1)");
+  facts = InstallationFacts{};
+  facts.componentNumbers[5] = 99;  // no row: left as it was
+  ASSERT_EQ(database.Open("ostra", "sa", "secret").failure, ProductDatabase::OpenFailure::kNone);
+  ASSERT_EQ(ReadInstallation(database, files, &facts).result, 1);
+  EXPECT_EQ(facts.componentNumbers[1], 20);
+  EXPECT_EQ(facts.componentNumbers[5], 99);
 }
 
 TEST_F(ProductDatabaseTest, WithoutTheWebPlatformOnlyTheFirstStepsRun) {
   for (const char* value : std::initializer_list<const char*>{"0", "", nullptr}) {
-    Harness local;
-    UpdateDialog& d = local.CheckedDialog();
-    d.config.dbPassword = "secret";
-    d.db = DatabaseFacts{};
-    d.versions.installedVelinVersion = 55;
-    std::string error;
-    ASSERT_TRUE(CreateSandboxDatabases(OdbcRoot() + "/db", options, &error)) << error;
+    Create();
     if (value) {
-      Sql("ostra", std::string("UPDATE sys_dict SET dcvalue = '") + value + "' WHERE dcname = '29'");
+      Sql("ostra",
+          std::string("UPDATE sys_dict SET dcvalue = '") + value + "' WHERE dcname = '29'");
     } else {
       Sql("ostra", "DELETE FROM sys_dict WHERE dcname = '29'");
     }
-    EXPECT_EQ(d.OpenProductDatabase(), 1);
-    EXPECT_EQ(d.db.velinEnabled, 0);
-    EXPECT_EQ(d.db.webSiteId, "");
-    EXPECT_EQ(d.db.cgiBinDir, "");
-    EXPECT_EQ(d.versions.installedVelinVersion, 55);  // not read
-    d.ReleaseProductDatabase();
+    database.Close();
+    facts = InstallationFacts{};
+    facts.installedVelinVersion = 55;
+    ASSERT_EQ(database.Open("ostra", "sa", "secret").failure, ProductDatabase::OpenFailure::kNone);
+    EXPECT_EQ(ReadInstallation(database, files, &facts).result, 1);
+    EXPECT_EQ(facts.velinEnabled, 0);
+    EXPECT_EQ(facts.webSiteId, "");
+    EXPECT_EQ(facts.cgiBinDir, "");
+    EXPECT_EQ(facts.installedVelinVersion, 55);  // not read
   }
 }
 
 TEST_F(ProductDatabaseTest, WebRootWithOrWithoutTrailingBackslash) {
   options.webRoot = "E:\\web site\\";
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.db.cgiBinDir, "E:\\web site\\cgi-bin");
-  dialog.ReleaseProductDatabase();
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.cgiBinDir, "E:\\web site\\cgi-bin");
   options.webRoot = "E:\\web site";
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.db.cgiBinDir, "E:\\web site\\cgi-bin");
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.cgiBinDir, "E:\\web site\\cgi-bin");
 }
 
 TEST_F(ProductDatabaseTest, FilesInTheWebFolder) {
-  h.files.files["D:\\wwwroot\\cgi-bin\\libxl.dll"] = "x";
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.run.libxlPresent, 1);
-  EXPECT_EQ(dialog.run.ostDataPending, 0);
+  files.files["D:\\wwwroot\\cgi-bin\\libxl.dll"] = "x";
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.libxlPresent, 1);
+  EXPECT_EQ(facts.ostDataPending, 0);
+  // The data interface is also looked for in the fixed web folder.
+  options.webRoot = "E:\\site";
+  files.files["D:\\wwwroot\\cgi-bin\\OstData.dll"] = "x";
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.libxlPresent, 0);
+  EXPECT_EQ(facts.ostDataPending, 1);
 }
 
 TEST_F(ProductDatabaseTest, RevidSiteNeverWaitsForTheDataInterface) {
-  h.files.files["D:\\wwwroot\\cgi-bin\\OstData.dll"] = "x";
+  files.files["D:\\wwwroot\\cgi-bin\\OstData.dll"] = "x";
   options.siteId = "revid";
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.run.ostDataPending, 0);
-  dialog.ReleaseProductDatabase();
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.ostDataPending, 0);
 
   options.siteId = "REVID";  // compared exactly: other spelling, other site
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.run.ostDataPending, 1);
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.ostDataPending, 1);
 }
 
 TEST_F(ProductDatabaseTest, SiteWithoutWebRootKeepsReadingTheVersion) {
   options.webMainRow = false;
   options.velinVersion = "7.3";
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.db.velinEnabled, 0);
-  EXPECT_EQ(dialog.db.cgiBinDir, "");
-  EXPECT_EQ(dialog.versions.installedVelinVersion, 73);
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.velinEnabled, 0);
+  EXPECT_EQ(facts.cgiBinDir, "");
+  EXPECT_EQ(facts.installedVelinVersion, 73);
 }
 
 TEST_F(ProductDatabaseTest, QuotesInTheSiteIdAreDoubled) {
   options.siteId = "o'brien";
   options.webRoot = "F:\\quoted";
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.db.webSiteId, "o'brien");
-  EXPECT_EQ(dialog.db.cgiBinDir, "F:\\quoted\\cgi-bin");
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.webSiteId, "o'brien");
+  EXPECT_EQ(facts.cgiBinDir, "F:\\quoted\\cgi-bin");
 }
 
 TEST_F(ProductDatabaseTest, OversizedValuesMeanNoWebPlatform) {
   options.siteId = std::string(40, 's');
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.db.velinEnabled, 0);
-  EXPECT_EQ(dialog.db.webSiteId, "");
-  dialog.ReleaseProductDatabase();
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.velinEnabled, 0);
+  EXPECT_EQ(facts.webSiteId, "");
 
   options.siteId = "site";
   options.webRoot = "D:\\" + std::string(250, 'w');  // fits 256, not with "\cgi-bin"
-  ASSERT_EQ(Open(), 1);
-  EXPECT_EQ(dialog.db.velinEnabled, 0);
-  EXPECT_EQ(dialog.db.cgiBinDir, "");
+  ASSERT_EQ(Read().result, 1);
+  EXPECT_EQ(facts.velinEnabled, 0);
+  EXPECT_EQ(facts.cgiBinDir, "");
 }
 
 TEST_F(ProductDatabaseTest, WrongPasswordIsShownTwiceAndReleasesNothing) {
-  dialog.config.dbPassword = "wrong";
-  EXPECT_EQ(Open(), 0);
-  EXPECT_EQ(dialog.run.dbConnected, 0);
+  Create();
+  ProductDatabase::OpenResult open = database.Open("ostra", "sa", "wrong");
+  EXPECT_EQ(open.failure, ProductDatabase::OpenFailure::kConnect);
+  ASSERT_FALSE(open.diagnostics.empty());
+  EXPECT_EQ(open.diagnostics[0].state, "28000");
+  EXPECT_FALSE(database.connected());
+
+  UpdateDialog& dialog = Check("wrong");
   ASSERT_EQ(h.window.boxes.size(), 2u);
   EXPECT_EQ(h.window.boxes[0].text, "28000");
   EXPECT_NE(h.window.boxes[1].text.find("Login failed"), std::string::npos);
   EXPECT_EQ(h.window.boxes[1].caption, text::kAppName);
   EXPECT_EQ(h.window.boxes[1].icon, BoxIcon::kNone);
   EXPECT_EQ(Status(), "数据库服务器连接失败。28000");
+  EXPECT_EQ(dialog.phase(), RunPhase::kFailed);
   dialog.OnClose();
   EXPECT_EQ(h.window.endDialogs, 1);
 }
 
 TEST_F(ProductDatabaseTest, MissingDatabaseFile) {
   options.createOstra = false;
-  EXPECT_EQ(Open(), 0);
-  EXPECT_EQ(dialog.run.dbConnected, 1);
+  ReadOutcome outcome = Read();
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.stop, ReadStop::kVersionQuery);
+  ASSERT_FALSE(outcome.failure.diagnostics.empty());  // why, from the driver
+  EXPECT_EQ(outcome.failure.diagnostics[0].state.size(), 5u);
+  EXPECT_TRUE(database.connected());
+  Check();
   EXPECT_EQ(Status(), "数据库查询失败(ver)。");
 
-  Harness local;
-  UpdateDialog& d = local.CheckedDialog();
-  d.config.dbPassword = "secret";
   options.createOstra = true;
   options.createVelin = false;
-  d.currentRow = 1;
-  EXPECT_EQ(Open() , 1);  // recreates the files for `dialog`; d connects afresh below
-  dialog.ReleaseProductDatabase();
-  EXPECT_EQ(d.OpenProductDatabase(), 1);
-  EXPECT_EQ(d.db.velinEnabled, 0);
-  EXPECT_EQ(local.list.GetItemText(1, 3), "数据库查询失败(velin-wcroot)。");
-  EXPECT_EQ(d.versions.installedVelinVersion, 70);
-  d.ReleaseProductDatabase();
+  outcome = Read();
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.stop, ReadStop::kWebRootQuery);
+  EXPECT_EQ(facts.velinEnabled, 0);
+  EXPECT_EQ(facts.installedVelinVersion, 70);
+}
+
+TEST_F(ProductDatabaseTest, WebRootFailureLetsTheCheckGoOnWithoutTheWebPlatform) {
+  options.createVelin = false;
+  UpdateDialog& dialog = Check();
+  // Its status is written, then replaced by the row's end as the check goes on.
+  EXPECT_EQ(Status(), "连接查询完成");
+  EXPECT_EQ(h.Cell(1, 2), "当前版本:3.80[site]");
+  EXPECT_EQ(h.list.ItemCount(), 3);  // the manifest row follows
+  EXPECT_EQ(dialog.facts().velinEnabled, 0);
+  ASSERT_EQ(h.events.With("database").size(), 1u);
+  EXPECT_EQ(h.events.With("database")[0].rfind("database 3.80 stop 7 [", 0), 0u);
+}
+
+TEST_F(ProductDatabaseTest, ScriptsAndRecordsRunOnTheConnection) {
+  Create();
+  ASSERT_EQ(database.Open("ostra", "sa", "secret").failure, ProductDatabase::OpenFailure::kNone);
+  EXPECT_EQ(database.ExecuteRaw("UPDATE sys_dict SET dcvalue = 'x' WHERE dcname = '45'\r\n").status,
+            DbStatus::kOk);
+  DbOutcome failed = database.Execute("SELECT * FROM no_such_table");
+  EXPECT_EQ(failed.status, DbStatus::kFailed);
+  ASSERT_FALSE(failed.diagnostics.empty());
+  EXPECT_NE(failed.diagnostics[0].message.find("no_such_table"), std::string::npos);
+  database.Close();
+  EXPECT_EQ(database.Execute("SELECT 1").status, DbStatus::kNoHandle);
 }
 
 }  // namespace

@@ -1,254 +1,266 @@
+// The chain of downloads and what each completion does, through whole updates on
+// the harness's machine.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "app/texts.h"
 #include "unit/fakes.h"
+#include "util/md5.h"
 
 namespace ost {
 namespace {
 
+using testing::Compress;
 using testing::Harness;
+using testing::ManifestText;
+using Beeps = std::vector<std::pair<uint32_t, uint32_t>>;
 
-std::string Compress(const std::string& data) {
-  uLongf size = compressBound(data.size());
-  std::string out(size, '\0');
-  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-           data.size());
-  out.resize(size);
-  return out;
+// Update 12 for the rows given by key in their slot (0 Server, 1 Agent, 2 Velin,
+// 3 Message, 4 OstData, 5 Tuyom); 10 for the others.
+std::string Manifest(const std::string& versions, std::vector<std::string> keys,
+                     const std::string& tail = "--END--\n") {
+  static const char* const kSlots[] = {"Server", "Agent", "Velin", "Message", "OstData", "Tuyom"};
+  std::vector<std::string> rows;
+  for (const char* slot : kSlots) {
+    bool wanted = std::find(keys.begin(), keys.end(), slot) != keys.end();
+    rows.push_back(wanted ? std::string("12\t") + slot + "\tv12\t" + slot + " 12" : "10");
+  }
+  return ManifestText(versions, rows, tail);
 }
 
-// A dialog with a confirmed plan: rows from 4 on, as the start click leaves it.
 class ChainTest : public ::testing::Test {
  protected:
-  ChainTest() : dialog(h.CheckedDialog()) {
-    InsertHeader();
-    dialog.run.updateRunning = 1;
-    dialog.closeOnClick = 0;
-    dialog.SetButtonState(ButtonState::kUpdating);
-  }
-
-  void InsertHeader() {
-    dialog.headerRow = 3;
-    dialog.InsertRow(3, "※");
-    dialog.SetCell(3, 1, "※检测结果※");
-    dialog.currentRow = 4;
-  }
-  int AddRow(int32_t tag) {
-    int row = dialog.RowCount();
-    dialog.InsertRow(row, std::to_string(row));
-    dialog.SetRowTag(row, tag);
-    return row;
-  }
-  ServiceEntry& Entry(int i, const char* file, const char* dir, const char* service, int state) {
-    ServiceEntry& entry = dialog.serviceTable[static_cast<size_t>(i)];
-    entry.needsUpdate = 1;
-    entry.fileName = file;
-    entry.installDir = dir;
-    entry.serviceName = service;
-    entry.stateBefore = state;
-    entry.availableVersion = 20 + i;
-    entry.displayName = "component";
-    entry.kind = 3 + i;
-    return entry;
-  }
-  std::string Cell(int row, int column) { return h.list.GetItemText(row, column); }
-  Rgb Colour(int row) { return dialog.progressList.Record(row)->textColor; }
+  std::string Cell(int row, int column) { return h.Cell(row, column); }
+  std::string File(const std::string& path) { return h.files.files[path]; }
 
   Harness h;
-  UpdateDialog& dialog;
 };
 
 TEST_F(ChainTest, DetailFilesComeFirstThenRowsInOrder) {
-  dialog.detailFiles = {"a.htm", "b.htm"};
-  AddRow(299);
-  AddRow(300);
-  Entry(2, "Velin.dll", "D:\\wwwroot\\cgi-bin", "W3SVC", 4);
-  AddRow(10002);
+  char digest[33];
+  Md5Hex("new", 3, digest);
+  h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = "old a";
+  h.files.files["D:\\wwwroot\\cgi-bin\\b.htm"] = "old b";
+  const std::string tail = "--END--\n--FILE DETAIL--\na.htm.zip+3=" + std::string(digest) +
+                           "\nb.htm.zip+3=" + std::string(digest) + "\n--FILE DETAIL END--\n";
+  h.Check(Manifest("3.81 7.1", {"Velin"}, tail));
+  h.ServePackage("a.htm.zip", "new");
+  h.ServePackage("b.htm.zip", "new");
+  h.ServePackage("sql/update381.sql.zip", "UPDATE x\r\nGO\r\n");
+  h.ServePackage("sql/v71.sql.zip", "UPDATE y\r\nGO\r\n");
+  h.ServePackage("Velin.dll.zip", "new Velin.dll");
 
-  dialog.StartNextDownload();
-  EXPECT_EQ(dialog.job.downloadKind, 250);
-  EXPECT_EQ(dialog.job.requestPath, "/ostra/update1/a.htm.zip");
-  EXPECT_EQ(dialog.job.targetPath, "D:\\wwwroot\\cgi-bin\\a.htm");
-  EXPECT_EQ(Cell(3, 3), "D:\\wwwroot\\cgi-bin\\a.htm");
-  h.Deliver(Compress("A"));
-  EXPECT_EQ(h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"], "A");
-  EXPECT_EQ(dialog.job.requestPath, "/ostra/update1/b.htm.zip");
-  EXPECT_EQ(Cell(3, 3), "D:\\wwwroot\\cgi-bin\\b.htm");
-  EXPECT_EQ(dialog.currentRow, 4);
-  h.Deliver(Compress("B"));
+  h.window.yesNoAnswer = BoxAnswer::kYes;
+  h.dialog->OnStartClicked();
+  h.RunDownloads();
+  EXPECT_EQ(Cell(3, 3), "D:\\wwwroot\\cgi-bin\\a.htm");  // the detail file under way
+  h.Pump();
+  EXPECT_EQ(h.host.requests, (std::vector<std::string>{
+                                 "update1.lanxi-ostra.com:80 /ostra/update1/server.txt",
+                                 "update1.lanxi-ostra.com:80 /ostra/update1/a.htm.zip",
+                                 "update1.lanxi-ostra.com:80 /ostra/update1/b.htm.zip",
+                                 "update1.lanxi-ostra.com:80 /ostra/update1/sql/update381.sql.zip",
+                                 "update1.lanxi-ostra.com:80 /ostra/update1/sql/v71.sql.zip",
+                                 "update1.lanxi-ostra.com:80 /ostra/update1/Velin.dll.zip"}));
+  EXPECT_EQ(File("D:\\wwwroot\\cgi-bin\\a.htm"), "new");
+  EXPECT_EQ(File("D:\\wwwroot\\cgi-bin\\b.htm"), "new");
   EXPECT_EQ(Cell(3, 3), "ok");  // the last detail file's mark stays
-  EXPECT_EQ(dialog.job.requestPath, "/ostra/update1/sql/v299.sql.zip");
-  EXPECT_EQ(dialog.job.downloadKind, 2);
-
-  dialog.currentRow = 5;
-  dialog.StartNextDownload();
-  EXPECT_EQ(dialog.job.requestPath, "/ostra/update1/sql/update300.sql.zip");
-  EXPECT_EQ(dialog.job.downloadKind, 1);
-
-  dialog.currentRow = 6;
-  dialog.StartNextDownload();
-  EXPECT_EQ(dialog.job.requestPath, "/ostra/update1/Velin.dll.zip");
-  dialog.run.libxlPresent = 1;
-  dialog.StartNextDownload();
-  EXPECT_EQ(dialog.job.requestPath, "/ostra/update1/Velin.dllx.zip");
-  EXPECT_EQ(dialog.job.targetPath, "D:\\wwwroot\\cgi-bin\\Velin.dll");
-  EXPECT_EQ(dialog.currentEntry, 2);
-  EXPECT_EQ(h.system.threads.size(), 6u);
+  EXPECT_EQ(Cell(4, 3), "升级完成。B:1/E:0");
+  EXPECT_EQ(Cell(5, 3), "升级完成。B:1/E:0");
+  EXPECT_EQ(Cell(6, 3), "更新完成,服务已启动。");
+  EXPECT_EQ(h.database.statements.back(),
+            "{CALL ostra.dbo.cp_sys_server_update_set(2,12,'Velin 网站后台','Velin 12')}");
 }
 
 TEST_F(ChainTest, EndOfRowsFinishesTheUpdate) {
-  dialog.StartNextDownload();
+  UpdateDialog& dialog = h.Check(Manifest("3.80 7.0", {"Server"}));
+  h.ServePackage("CSOstraServer.exe.zip", "new server");
+  h.Click();
   EXPECT_EQ(h.controls.statusText(), "★ Ostra 服务器系统升级更新完毕!");
   EXPECT_EQ(h.controls.buttonText(), "□□ 点击关闭 □□");
   EXPECT_TRUE(h.controls.buttonEnabled());
-  EXPECT_EQ(dialog.run.updateRunning, 0);
-  EXPECT_EQ(dialog.closeOnClick, 1);
-  EXPECT_EQ(h.system.beeps.size(), 3u);
+  EXPECT_EQ(dialog.updateRunning(), 0);
+  EXPECT_EQ(dialog.closeOnClick(), 1);
+  EXPECT_EQ(h.system.beeps, (Beeps{{462, 300}, {494, 300}, {530, 300}}));
   EXPECT_TRUE(h.system.threads.empty());
 }
 
 TEST_F(ChainTest, ComponentIsWrittenAndItsServiceStarted) {
-  h.services.services["CSOstraServer"].state = 1;
-  Entry(0, "CSOstraServer.exe", "C:\\OSTRA", "CSOstraServer", 4);
-  int row = AddRow(10000);
-  h.files.files["C:\\OSTRA\\CSOstraServer.exe"] = "old";
-  dialog.StartNextDownload();
-  h.Deliver(Compress("new executable"));
-  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "new executable");
+  h.Check(Manifest("3.80 7.0", {"Server"}));
+  h.ServePackage("CSOstraServer.exe.zip", "new executable");
+  h.Click();
+  EXPECT_EQ(File("C:\\OSTRA\\CSOstraServer.exe"), "new executable");
   EXPECT_EQ(h.files.files.count("C:\\OSTRA\\CSOstraServer.exe.ost-new"), 0u);
-  EXPECT_EQ(Cell(row, 3), "更新完成,服务已启动。");
-  EXPECT_EQ(Colour(row), kDoneGreen);
-  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"start CSOstraServer"}));
-  EXPECT_EQ(dialog.currentRow, row + 1);
-  EXPECT_EQ(h.controls.statusText(), "★ Ostra 服务器系统升级更新完毕!");
+  EXPECT_EQ(Cell(4, 3), "更新完成,服务已启动。");
+  EXPECT_EQ(h.Colour(4), kDoneGreen);
+  EXPECT_EQ(h.services.calls,
+            (std::vector<std::string>{"stop CSOstraServer", "start CSOstraServer"}));
+  EXPECT_EQ(h.events.With("file"),
+            (std::vector<std::string>{"file C:\\OSTRA\\CSOstraServer.exe renamed 14"}));
+  EXPECT_EQ(h.events.With("recorded"), (std::vector<std::string>{"recorded 0 ok"}));
 }
 
 TEST_F(ChainTest, StoppedServiceStaysStoppedAndFailedStartIsRed) {
   h.services.services["CSOstraAgent"].state = 1;
-  h.services.services["CSOstraServer"].state = 1;
   h.services.services["CSOstraServer"].refuseStart = true;
-  Entry(0, "CSOstraServer.exe", "C:\\OSTRA", "CSOstraServer", 4);
-  Entry(1, "CSOstraAgent.exe", "C:\\OSTRA", "CSOstraAgent", 1);
-  int first = AddRow(10000);
-  int second = AddRow(10001);
-  dialog.StartNextDownload();
-  h.Deliver(Compress("server"));
-  EXPECT_EQ(Cell(first, 3), "更新完成,启动服务...失败！");
-  EXPECT_EQ(Colour(first), kAlertRed);
-  h.Deliver(Compress("agent"));  // the run goes on after a failed start
-  EXPECT_EQ(Cell(second, 3), "更新完成,服务保持停止状态。");
-  EXPECT_EQ(Colour(second), kDoneGreen);
-  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"start CSOstraServer"}));
+  h.Check(Manifest("3.80 7.0", {"Server", "Agent"}));
+  h.ServePackage("CSOstraServer.exe.zip", "server");
+  h.ServePackage("CSOstraAgent.exe.zip", "agent");
+  h.Click();
+  EXPECT_EQ(Cell(4, 3), "更新完成,启动服务...失败！");
+  EXPECT_EQ(h.Colour(4), kAlertRed);
+  EXPECT_EQ(Cell(5, 3), "更新完成,服务保持停止状态。");  // the run went on
+  EXPECT_EQ(h.Colour(5), kDoneGreen);
+  EXPECT_EQ(h.services.calls,
+            (std::vector<std::string>{"stop CSOstraServer", "start CSOstraServer"}));
+  EXPECT_EQ(File("C:\\OSTRA\\CSOstraAgent.exe"), "agent");
+  // Both are recorded, the refused start included.
+  EXPECT_EQ(h.events.With("recorded"),
+            (std::vector<std::string>{"recorded 0 ok", "recorded 1 ok"}));
 }
 
 TEST_F(ChainTest, WebServerWaitsForTheDataInterface) {
-  h.services.services["W3SVC"].state = 1;
-  dialog.velinEntry = 2;
-  dialog.ostDataEntry = 4;
-  Entry(2, "Velin.dll", "D:\\wwwroot\\cgi-bin", "W3SVC", 4).kind = 4;
-  Entry(4, "OstData.dll", "D:\\wwwroot\\cgi-bin", "", 4).kind = 8;
-  int velin = AddRow(10002);
-  int data = AddRow(10004);
-  dialog.StartNextDownload();
-  h.Deliver(Compress("velin"));
-  EXPECT_EQ(dialog.webRow, velin);
-  EXPECT_EQ(Cell(velin, 3), "更新完成,启动服务...");
-  EXPECT_EQ(Colour(velin), kWrittenOlive);
-  EXPECT_TRUE(h.services.calls.empty());
-  h.Deliver(Compress("data"));
-  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"start W3SVC"}));
-  EXPECT_EQ(Cell(data, 3), "更新完成,服务已启动。");
-  EXPECT_EQ(Cell(velin, 3), "更新完成,服务已启动。");
-  EXPECT_EQ(Colour(velin), kDoneGreen);
-  EXPECT_EQ(dialog.serviceTable[4].serviceName, "W3SVC");
+  h.Check(Manifest("3.80 7.0", {"Velin", "OstData"}));
+  h.ServePackage("Velin.dll.zip", "velin");
+  h.ServePackage("OstData.dll.zip", "data");
+  h.window.yesNoAnswer = BoxAnswer::kYes;
+  h.dialog->OnStartClicked();
+  h.RunDownloads();
+  h.DispatchNext();  // the first report of the body
+  h.DispatchNext();  // its last
+  h.DispatchNext();  // the end: the web DLL is written
+  EXPECT_EQ(Cell(4, 3), "更新完成,启动服务...");
+  EXPECT_EQ(h.Colour(4), kWrittenOlive);
+  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"stop W3SVC"}));
+  h.Pump();
+  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"stop W3SVC", "start W3SVC"}));
+  EXPECT_EQ(Cell(5, 3), "更新完成,服务已启动。");
+  EXPECT_EQ(Cell(4, 3), "更新完成,服务已启动。");
+  EXPECT_EQ(h.Colour(4), kDoneGreen);
+  EXPECT_EQ(h.dialog->serviceTable()[4].serviceName, "W3SVC");
 }
 
 TEST_F(ChainTest, WebDllFallsBackToTheFixedFolder) {
-  dialog.velinEntry = 2;
-  Entry(2, "Velin.dll", "E:\\site\\cgi-bin", "W3SVC", 1).kind = 4;
-  int row = AddRow(10002);
+  h.database.webRoot = "E:\\site";
   h.files.unwritableFolders = {"E:\\site"};
-  dialog.StartNextDownload();
-  h.Deliver(Compress("velin"));
-  EXPECT_EQ(h.files.files["d:\\wwwroot\\cgi-bin\\Velin.dll"], "velin");
-  EXPECT_EQ(Cell(row, 3), "更新完成,服务保持停止状态。");
+  h.files.files["E:\\site\\cgi-bin\\OstData.dll"] = "x";
+  h.Check(Manifest("3.80 7.0", {"Velin"}));
+  h.ServePackage("Velin.dll.zip", "velin");
+  h.Click();
+  EXPECT_EQ(File("d:\\wwwroot\\cgi-bin\\Velin.dll"), "velin");
+  EXPECT_EQ(Cell(4, 3), "更新完成,服务已启动。");
+  EXPECT_EQ(h.events.With("file"),
+            (std::vector<std::string>{"file d:\\wwwroot\\cgi-bin\\Velin.dll renamed 5"}));
 
-  // An executable gets no second try.
-  Entry(0, "CSOstraServer.exe", "E:\\site\\bin", "CSOstraServer", 1);
-  int exeRow = AddRow(10000);
-  dialog.currentRow = exeRow;
-  dialog.run.updateRunning = 1;
-  dialog.StartNextDownload();
-  h.Deliver(Compress("exe"));
-  EXPECT_EQ(Cell(exeRow, 3), "写文件错误，异常终止！");
-  EXPECT_EQ(Colour(exeRow), kAlertRed);
-  EXPECT_EQ(dialog.failed, 1);
-  EXPECT_EQ(dialog.run.updateRunning, 0);
+  // An executable gets no second path.
+  Harness h2;
+  h2.services.services["CSOstraServer"].binaryPath = "E:\\site\\bin\\CSOstraServer.exe";
+  h2.files.unwritableFolders = {"E:\\site"};
+  UpdateDialog& d2 = h2.Check(Manifest("3.80 7.0", {"Server"}));
+  h2.ServePackage("CSOstraServer.exe.zip", "exe");
+  h2.Click();
+  EXPECT_EQ(h2.Cell(4, 3), "写文件错误，异常终止！");
+  EXPECT_EQ(h2.Colour(4), kAlertRed);
+  EXPECT_EQ(d2.failed(), 1);
+  EXPECT_EQ(d2.updateRunning(), 0);
+  EXPECT_EQ(h2.events.With("file"),
+            (std::vector<std::string>{
+                "file E:\\site\\bin\\CSOstraServer.exe none 3 failed at create 13"}));
 }
 
 TEST_F(ChainTest, FullDiskLeavesTheOldFileWhole) {
-  Entry(0, "CSOstraServer.exe", "C:\\OSTRA", "CSOstraServer", 1);
-  int row = AddRow(10000);
-  AddRow(10001);
-  h.files.files["C:\\OSTRA\\CSOstraServer.exe"] = "old executable";
+  UpdateDialog& dialog = h.Check(Manifest("3.80 7.0", {"Server", "Agent"}));
+  h.ServePackage("CSOstraServer.exe.zip", "a much larger new executable");
+  h.ServePackage("CSOstraAgent.exe.zip", "agent");
   h.files.diskSpace = 3;
-  dialog.StartNextDownload();
-  size_t threads = h.system.threads.size();
-  h.Deliver(Compress("a much larger new executable"));
-  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "old executable");
+  h.Click();
+  EXPECT_EQ(File("C:\\OSTRA\\CSOstraServer.exe"), "old CSOstraServer");
   EXPECT_EQ(h.files.files.count("C:\\OSTRA\\CSOstraServer.exe.ost-new"), 0u);
-  EXPECT_EQ(Cell(row, 3), "写文件错误，异常终止！");
-  EXPECT_EQ(dialog.failed, 1);
-  EXPECT_EQ(h.system.threads.size(), threads);  // no further download
+  EXPECT_EQ(Cell(4, 3), "写文件错误，异常终止！");
+  EXPECT_EQ(dialog.failed(), 1);
+  EXPECT_EQ(h.host.requests.size(), 2u);  // no further download
+  EXPECT_EQ(
+      h.events.With("file"),
+      (std::vector<std::string>{"file C:\\OSTRA\\CSOstraServer.exe none 28 failed at write 28"}));
 }
 
 TEST_F(ChainTest, CorruptOrOversizedPackagesStopTheRun) {
-  Entry(0, "CSOstraServer.exe", "C:\\OSTRA", "CSOstraServer", 1);
-  int row = AddRow(10000);
-  dialog.StartNextDownload();
-  h.Deliver("this is not a zlib stream");
-  EXPECT_EQ(Cell(row, 3), "文件解压错误，异常终止！");
-  EXPECT_EQ(dialog.failed, 1);
-  EXPECT_EQ(dialog.run.updateRunning, 0);
-  EXPECT_TRUE(h.files.files.empty());
+  UpdateDialog& dialog = h.Check(Manifest("3.80 7.0", {"Server", "Agent"}));
+  h.host.bodies["/ostra/update1/CSOstraServer.exe.zip"] = "this is not a zlib stream";
+  h.Click();
+  EXPECT_EQ(Cell(4, 3), "文件解压错误，异常终止！");
+  EXPECT_EQ(dialog.failed(), 1);
+  EXPECT_EQ(dialog.updateRunning(), 0);
+  EXPECT_EQ(File("C:\\OSTRA\\CSOstraServer.exe"), "old CSOstraServer");
+  EXPECT_EQ(h.host.requests.size(), 2u);
+  EXPECT_EQ(h.services.calls,
+            (std::vector<std::string>{"stop CSOstraServer", "stop CSOstraAgent"}));
 
   // Later messages are ignored once a package failed.
-  dialog.run.updateRunning = 1;
-  dialog.OnDownloadDone(3, 0);
-  EXPECT_EQ(dialog.run.updateRunning, 0);
-  EXPECT_EQ(Cell(row, 3), "文件解压错误，异常终止！");
+  const std::string statusLine = h.controls.statusText();
+  dialog.Dispatch(WM_DOWNLOAD_DONE, 3, 0);
+  dialog.Dispatch(WM_DOWNLOAD_PROGRESS, 10, 1);
+  EXPECT_EQ(Cell(4, 3), "文件解压错误，异常终止！");
+  EXPECT_EQ(h.controls.statusText(), statusLine);
 
   Harness h2;
-  UpdateDialog& d2 = h2.CheckedDialog();
-  d2.serviceTable[0].fileName = "big.exe";
-  d2.serviceTable[0].installDir = "C:\\OSTRA";
-  d2.serviceTable[0].kind = 5;
-  d2.InsertRow(3, "x");
-  d2.SetRowTag(3, 10000);
-  d2.currentRow = 3;
-  d2.StartNextDownload();
-  h2.Deliver(Compress(std::string(kUnpackBufferSize + 1, 'z')));
-  EXPECT_EQ(h2.list.GetItemText(3, 3), "文件解压错误，异常终止！");
+  h2.Check(Manifest("3.80 7.0", {"Server"}));
+  h2.ServePackage("CSOstraServer.exe.zip", std::string(kUnpackBufferSize + 1, 'z'));
+  h2.Click();
+  EXPECT_EQ(h2.Cell(4, 3), "文件解压错误，异常终止！");
 }
 
 TEST_F(ChainTest, DownloadFailuresAreReportedOnTheCurrentRow) {
-  int row = AddRow(381);
-  dialog.StartNextDownload();
-  dialog.OnDownloadDone(8, 0);
-  EXPECT_EQ(Cell(row, 3), "与岚汐服务器通讯失败(8)...");
-  using B = std::vector<std::pair<uint32_t, uint32_t>>;
-  EXPECT_EQ(h.system.beeps, (B{{500, 500}, {800, 500}}));
-  EXPECT_EQ(dialog.run.updateRunning, 0);
+  UpdateDialog& dialog = h.Check(Manifest("3.81 7.0", {}));
+  h.Click();  // the script is missing on the host
+  EXPECT_EQ(Cell(4, 3), "与岚汐服务器通讯失败(8)...");
+  EXPECT_EQ(h.system.beeps, (Beeps{{500, 500}, {800, 500}}));
+  EXPECT_EQ(dialog.updateRunning(), 0);
+  EXPECT_EQ(dialog.failed(), 0);
   EXPECT_EQ(h.controls.buttonText(), "▁▃▅▇ 正在更新 ▇▅▃▁");
   EXPECT_FALSE(h.controls.buttonEnabled());
+  EXPECT_EQ(h.events.With("download /ostra/update1/sql"),
+            (std::vector<std::string>{"download /ostra/update1/sql/update381.sql.zip 8 0/0 | "
+                                      "HTTP/1.0 404 Not Found"}));
 
-  dialog.run.updateRunning = 1;
-  dialog.job.expectedLength = 1000;
-  dialog.job.receivedLength = 700;
-  dialog.OnDownloadDone(0, 0);
-  EXPECT_EQ(Cell(row, 3), "数据下载错误...");
-  EXPECT_EQ(dialog.run.updateRunning, 0);
+  Harness h2;
+  UpdateDialog& d2 = h2.Check(Manifest("3.81 7.0", {}));
+  h2.host.answers["/ostra/update1/sql/update381.sql.zip"] =
+      "HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(700, 'x');
+  h2.Click();
+  EXPECT_EQ(h2.Cell(4, 3), "数据下载错误...");
+  EXPECT_EQ(d2.updateRunning(), 0);
+  EXPECT_EQ(h2.events.With("phase failed"),
+            (std::vector<std::string>{
+                "phase failed: download of /ostra/update1/sql/update381.sql.zip ended after 700 "
+                "of 1000 bytes"}));
+}
+
+TEST_F(ChainTest, ScriptBatchesRunInOrderAndFailuresAreCountedAndReported) {
+  h.Check(Manifest("3.81 7.0", {}));
+  h.ServePackage(
+      "sql/update381.sql.zip",
+      "UPDATE a SET x = 1\r\nGO\r\nUPDATE broken\r\nWHERE 1\r\nGO\r\nUPDATE c\r\nGO\r\n");
+  h.database.failing = {"broken"};
+  h.Click();
+  EXPECT_EQ(Cell(4, 3), "升级完成。B:3/E:1");
+  EXPECT_EQ(h.Colour(4), kDoneGreen);
+  EXPECT_EQ(h.events.With("batch"),
+            (std::vector<std::string>{"batch 2 of row 4 failed: UPDATE broken [42000 refused: "
+                                      "broken] [01000 second record]"}));
+  const std::vector<std::string> sent(h.database.statements.end() - 3, h.database.statements.end());
+  EXPECT_EQ(sent, (std::vector<std::string>{"UPDATE a SET x = 1\r\n",
+                                            "UPDATE broken\r\nWHERE 1\r\n", "UPDATE c\r\n"}));
+
+  // Without a statement handle the script stops and so does the run.
+  Harness h2;
+  UpdateDialog& d2 = h2.Check(Manifest("3.81 7.0", {"Server"}));
+  h2.ServePackage("sql/update381.sql.zip", "UPDATE a\r\nGO\r\n");
+  h2.database.handlesLeft = 0;
+  h2.Click();
+  EXPECT_EQ(h2.Cell(4, 3), "数据库操作句柄分配错误。");
+  EXPECT_EQ(d2.phase(), RunPhase::kFailed);
+  EXPECT_EQ(d2.failed(), 0);
+  EXPECT_EQ(h2.host.requests.size(), 2u);
 }
 
 }  // namespace

@@ -156,93 +156,121 @@ TEST(Scramble, RefusesWhatCannotBeStored) {
   EXPECT_TRUE(ScrambleConfigValue("abc", {7, 127, 1}).empty());
 }
 
-class LoadServerConfigTest : public ::testing::Test {
+// The configuration as the check reads it. The harness's registry starts empty here.
+class ReadServerConfigTest : public ::testing::Test {
  protected:
-  LoadServerConfigTest() : dialog(h.MakeDialog()) {}
+  ReadServerConfigTest() { h.registry.keys.clear(); }
   void SetScrambled(const char* name, const std::string& text) {
     h.registry.SetValue(kConfigKeyPath, name, ScrambleConfigValue(text, {9, 33, 5}));
   }
+  int Read() {
+    read = ReadServerConfig(h.registry, &config);
+    return read.result;
+  }
 
   Harness h;
-  UpdateDialog& dialog;
+  ServerConfig config;
+  ConfigRead read;
 };
 
-TEST_F(LoadServerConfigTest, ReadsAllValues) {
+TEST_F(ReadServerConfigTest, ReadsAllValues) {
   h.WriteConfig("ostra2", "pa ss", "operator");
   h.registry.SetString(kConfigKeyPath, "ServerIP", "10.1.2.3");
   h.registry.SetDword(kConfigKeyPath, "SQLPort", 1444);
-  EXPECT_EQ(dialog.LoadServerConfig(), 1);
-  EXPECT_EQ(dialog.config.dataSourceName, "ostra2");
-  EXPECT_EQ(dialog.config.dbPassword, "pa ss");
-  EXPECT_EQ(dialog.config.dbUser, "operator");
-  EXPECT_EQ(dialog.config.serverIp, "10.1.2.3");
-  EXPECT_EQ(dialog.config.sqlPort, 1444);
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.dataSourceName, "ostra2");
+  EXPECT_EQ(config.dbPassword, "pa ss");
+  EXPECT_EQ(config.dbUser, "operator");
+  EXPECT_EQ(config.serverIp, "10.1.2.3");
+  EXPECT_EQ(config.sqlPort, 1444);
+  EXPECT_EQ(config.primaryHost, kPrimaryUpdateHost);
   EXPECT_EQ(h.registry.openKeys, 0);
+  // What was found, for the record of the run.
+  ASSERT_EQ(read.values.size(), 7u);
+  EXPECT_EQ(read.values[0].name, "Item1");
+  EXPECT_TRUE(read.values[0].used);
+  EXPECT_EQ(read.values[5].name, "UpdateHost");
+  EXPECT_EQ(read.values[5].status, kRegFileNotFound);
+  EXPECT_FALSE(read.values[5].used);
 }
 
-TEST_F(LoadServerConfigTest, PlainValuesFallBackToDefaults) {
+TEST_F(ReadServerConfigTest, PlainValuesFallBackToDefaults) {
   h.WriteConfig("ostra", "pw", "sa");
-  dialog.config.serverIp = "10.9.9.9";
-  dialog.config.sqlPort = 1;
-  EXPECT_EQ(dialog.LoadServerConfig(), 1);
-  EXPECT_EQ(dialog.config.serverIp, "127.0.0.1");
-  EXPECT_EQ(dialog.config.sqlPort, 1433);
+  config.serverIp = "10.9.9.9";
+  config.sqlPort = 1;
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.serverIp, "127.0.0.1");
+  EXPECT_EQ(config.sqlPort, 1433);
 
   // An 8-byte port value does not fit the 4-byte read.
   h.registry.SetValue(kConfigKeyPath, "SQLPort", std::vector<uint8_t>(8, 1));
-  dialog.config.sqlPort = 1;
-  EXPECT_EQ(dialog.LoadServerConfig(), 1);
-  EXPECT_EQ(dialog.config.sqlPort, 1433);
+  config.sqlPort = 1;
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.sqlPort, 1433);
 }
 
-TEST_F(LoadServerConfigTest, MissingScrambledValueStopsTheLoad) {
+TEST_F(ReadServerConfigTest, MissingScrambledValueStopsTheRead) {
   SetScrambled("Item1", "first");
   SetScrambled("Item5", "never read");
-  EXPECT_EQ(dialog.LoadServerConfig(), 0);
-  EXPECT_EQ(dialog.config.dataSourceName, "first");  // read before the failure
-  EXPECT_EQ(dialog.config.dbUser, "sa");
+  EXPECT_EQ(Read(), 0);
+  EXPECT_EQ(config.dataSourceName, "first");  // read before the failure
+  EXPECT_EQ(config.dbUser, "sa");
   EXPECT_EQ(h.registry.openKeys, 0);
-  EXPECT_TRUE(h.window.boxes.empty());
+  EXPECT_EQ(read.values.back().name, "Item2");
+  EXPECT_EQ(read.values.back().status, kRegFileNotFound);
 
   // Longer than the 128-byte work buffer: the same.
   h.registry.SetValue(kConfigKeyPath, "Item2", std::vector<uint8_t>(129, 0x41));
-  EXPECT_EQ(dialog.LoadServerConfig(), 0);
+  EXPECT_EQ(Read(), 0);
+  EXPECT_EQ(read.values.back().status, kRegMoreData);
 }
 
-TEST_F(LoadServerConfigTest, RejectedValuesKeepTheirMember) {
+TEST_F(ReadServerConfigTest, RejectedValuesKeepTheirMember) {
   h.WriteConfig("ostra", "pw", "sa");
   h.registry.SetValue(kConfigKeyPath, "Item1", Raw(2, 40, 3));  // bad step
-  SetScrambled("Item5", std::string(32, 'u'));                 // too long for the member
-  dialog.config.dataSourceName = "kept";
-  EXPECT_EQ(dialog.LoadServerConfig(), 1);
-  EXPECT_EQ(dialog.config.dataSourceName, "kept");
-  EXPECT_EQ(dialog.config.dbUser, "sa");
-  EXPECT_EQ(dialog.config.dbPassword, "pw");
+  SetScrambled("Item5", std::string(32, 'u'));                  // too long for the member
+  config.dataSourceName = "kept";
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.dataSourceName, "kept");
+  EXPECT_EQ(config.dbUser, "sa");
+  EXPECT_EQ(config.dbPassword, "pw");
+  EXPECT_FALSE(read.values[0].used);
 
   SetScrambled("Item5", std::string(31, 'u'));  // fits exactly
-  EXPECT_EQ(dialog.LoadServerConfig(), 1);
-  EXPECT_EQ(dialog.config.dbUser, std::string(31, 'u'));
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.dbUser, std::string(31, 'u'));
 }
 
-TEST_F(LoadServerConfigTest, ShortScrambledValueIsReadFromAZeroedBuffer) {
+TEST_F(ReadServerConfigTest, ShortScrambledValueIsReadFromAZeroedBuffer) {
   // A value shorter than 128 bytes: the rest of the work buffer reads as zeros.
   std::vector<uint8_t> stored = ScrambleConfigValue("abc", {3, 6, 1});
   stored.resize(10);
   h.WriteConfig("ostra", "pw", "sa");
   h.registry.SetValue(kConfigKeyPath, "Item2", stored);
-  EXPECT_EQ(dialog.LoadServerConfig(), 1);
-  EXPECT_EQ(dialog.config.dbPassword, "abc");
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.dbPassword, "abc");
 }
 
-TEST_F(LoadServerConfigTest, TextsAreTakenFromTheSystemCodePage) {
+TEST_F(ReadServerConfigTest, TextsAreTakenFromTheSystemCodePage) {
   h.WriteConfig("ostra", "pw", "\xb9\xdc\xc0\xed\xd4\xb1");  // "管理员" in GBK
-  EXPECT_EQ(dialog.LoadServerConfig(), 1);
-  EXPECT_EQ(dialog.config.dbUser, "管理员");
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.dbUser, "管理员");
 }
 
-TEST_F(LoadServerConfigTest, MissingKeyIsReported) {
-  EXPECT_EQ(dialog.LoadServerConfig(), 0);
-  ASSERT_EQ(h.window.boxes.size(), 1u);
+TEST_F(ReadServerConfigTest, UpdateHostsMayBeConfigured) {
+  h.WriteConfig("ostra", "pw", "sa");
+  h.registry.SetString(kConfigKeyPath, "UpdateHost", "mirror.example:8080");
+  h.registry.SetString(kConfigKeyPath, "UpdateHost2", "bad host");  // not a host name
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.primaryHost, "mirror.example:8080");
+  EXPECT_EQ(config.secondaryHost, kSecondaryUpdateHost);
+}
+
+TEST_F(ReadServerConfigTest, MissingKeyIsReportedByTheCheck) {
+  EXPECT_EQ(Read(), 0);
+  EXPECT_EQ(read.keyStatus, kRegFileNotFound);
+  h.OpenDialog();
+  ASSERT_EQ(h.window.boxes.size(), 2u);
   EXPECT_EQ(h.window.boxes[0].text, "注册表读取失败！");
   EXPECT_EQ(h.window.boxes[0].caption, text::kAppName);
   EXPECT_EQ(h.window.boxes[0].icon, BoxIcon::kWarning);

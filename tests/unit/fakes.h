@@ -1,10 +1,16 @@
-// In-memory stand-ins for the platform ports, with knobs to make them fail.
+// In-memory stand-ins for the platform's providers, with knobs to make them fail, and
+// a harness that drives the update dialog through its operations only: the check
+// runs against a fake registry and database, downloads run the real HTTP getter
+// against a fake update host, and their messages reach the dialog as a window's
+// queue would hand them over.
 #pragma once
 
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,7 +51,7 @@ class FakeWindow : public WindowPort {
     uintptr_t wParam;
     intptr_t lParam;
   };
-  std::vector<Posted> posted;
+  std::deque<Posted> posted;  // not yet handed to the dialog
   std::vector<ShownBox> boxes;
   std::vector<std::pair<uint32_t, std::string>> menuItems;
   BoxAnswer yesNoAnswer = BoxAnswer::kNo;
@@ -86,18 +92,23 @@ class FakeFiles : public FilePort {
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override { return files.erase(path) > 0; }
   std::string NativePath(const std::string& path) override { return path; }
+  int LastError() override { return lastError; }
 
   std::map<std::string, std::string> files;
   std::vector<std::string> opened;             // every path asked for, in order
   std::vector<std::string> unwritableFolders;  // CreateTruncate fails below these
+  std::set<std::string> unreplaceable;         // Rename onto these fails
   long long diskSpace = -1;                    // bytes a write may still add; -1: no limit
+  bool failClose = false;                      // a written file's close reports failure
+  int lastError = 0;
 };
 
 class FakeSystem : public SystemPort {
  public:
   ThreadHandle StartThread(std::function<void()> body) override {
+    if (refuseThreads) return 0;
     threads.push_back(std::move(body));
-    return threads.size();
+    return ++started;
   }
   void Sleep(uint32_t milliseconds) override { slept += milliseconds; }
   void Beep(uint32_t hertz, uint32_t milliseconds) override {
@@ -109,7 +120,9 @@ class FakeSystem : public SystemPort {
     return std::unique_ptr<uint8_t[]>(new uint8_t[size]);
   }
 
-  std::vector<std::function<void()>> threads;  // started, not run
+  std::deque<std::function<void()>> threads;  // started, not run yet
+  ThreadHandle started = 0;
+  bool refuseThreads = false;
   std::vector<std::pair<uint32_t, uint32_t>> beeps;
   uint64_t slept = 0;
   std::string programFolder = "C:\\OSTRA\\";
@@ -117,21 +130,40 @@ class FakeSystem : public SystemPort {
   int allocations = 0;
 };
 
-class FakeSockets : public SocketPort {
+// An update host in memory: the HTTP getter's sockets reach it, it reads the request
+// and answers with a body (200, with its length), with raw bytes, or with 404.
+class FakeHttpHost : public SocketPort {
  public:
   bool Startup() override { return startupWorks; }
-  SocketHandle CreateTcp() override { return kInvalidSocket; }
-  bool ResolveIpv4(const std::string&, uint32_t*) override { return false; }
-  bool SetSendTimeout(SocketHandle, uint32_t) override { return false; }
-  bool SetReceiveTimeout(SocketHandle, uint32_t) override { return false; }
-  bool SetNonBlocking(SocketHandle, bool) override { return false; }
-  bool Connect(SocketHandle, uint32_t, uint16_t, uint32_t) override { return false; }
-  int64_t Send(SocketHandle, const void*, size_t) override { return -1; }
-  int64_t Receive(SocketHandle, void*, size_t) override { return -1; }
-  int64_t Peek(SocketHandle, void*, size_t) override { return -1; }
-  void Close(SocketHandle) override {}
+  SocketHandle CreateTcp() override;
+  bool ResolveIpv4(const std::string& host, uint32_t* address) override;
+  bool SetSendTimeout(SocketHandle, uint32_t) override { return true; }
+  bool SetReceiveTimeout(SocketHandle, uint32_t) override { return true; }
+  bool SetNonBlocking(SocketHandle, bool) override { return true; }
+  bool Connect(SocketHandle s, uint32_t address, uint16_t port, uint32_t waitMs) override;
+  int64_t Send(SocketHandle s, const void* data, size_t size) override;
+  int64_t Receive(SocketHandle s, void* data, size_t size) override;
+  int64_t Peek(SocketHandle s, void* data, size_t size) override;
+  void Close(SocketHandle s) override { connections_.erase(s); }
 
   bool startupWorks = true;
+  bool refuseConnections = false;              // every connect fails (code 6)
+  std::map<std::string, std::string> bodies;   // by request path
+  std::map<std::string, std::string> answers;  // whole answers by request path
+  std::vector<std::string> requests;           // "host:port path", in order
+  std::string lastRequest;                     // the last request's bytes
+
+ private:
+  struct Connection {
+    std::string host;
+    uint16_t port = 0;
+    std::string request;
+    std::string answer;
+    size_t at = 0;
+  };
+  std::map<SocketHandle, Connection> connections_;
+  std::map<uint32_t, std::string> names_;
+  SocketHandle next_ = 3;
 };
 
 // Services by name; pending states settle after a number of polls.
@@ -168,31 +200,110 @@ class FakeServices : public ServicesPort {
   std::vector<std::string> handles_;
 };
 
-// Every port wired up, and the dialog made on demand.
+// The product database as the check reads it, and a record of every statement.
+class FakeDatabase : public ProductDatabase {
+ public:
+  OpenResult Open(const std::string& dataSource, const std::string& user,
+                  const std::string& password) override;
+  bool connected() const override { return connected_; }
+  void Close() override {
+    if (connected_) ++closes;
+    connected_ = false;
+  }
+  DbOutcome Execute(const std::string& statement) override { return Run(statement); }
+  DbOutcome ExecuteRaw(std::string_view statement) override { return Run(std::string(statement)); }
+  DbText QueryText(const std::string& statement, size_t width) override;
+  DbPairs QueryUnsignedPairs(const std::string& statement) override;
+
+  // What the database holds; an empty optional is no row.
+  std::optional<std::string> productVersion = "3.80";
+  std::vector<std::pair<uint32_t, uint32_t>> updateNumbers = {{0, 10}, {1, 10}, {2, 10},
+                                                              {3, 10}, {4, 10}, {5, 10}};
+  std::optional<std::string> platformFlag = "1";  // dictionary '29'
+  std::optional<std::string> siteId = "site";     // dictionary '45'
+  std::optional<std::string> webRoot = "D:\\wwwroot";
+  std::optional<std::string> velinVersion = "7.0";
+
+  std::string password = "secret";  // a login with another is refused
+  std::optional<ProductDatabase::OpenFailure> openFailure;
+  std::vector<std::string> failing;  // a statement holding one of these fails
+  int handlesLeft = -1;              // statement handles still to be had; -1: no limit
+
+  std::vector<std::string> statements;  // every statement, in order
+  std::vector<std::string> logins;      // "source user password"
+  int closes = 0;
+
+ private:
+  DbOutcome Run(const std::string& statement);
+  bool connected_ = false;
+};
+
+// What the dialog reported to its observer, one line per event.
+class RecordingObserver : public RunObserver {
+ public:
+  void OnConfigRead(const ConfigRead& read, const ServerConfig& config) override;
+  void OnInstallationRead(const InstallationFacts& facts, const ReadOutcome& outcome) override;
+  void OnDownloadDone(const DownloadReport& report) override;
+  void OnPlanBuilt(const Plan& plan, const ServiceTable& table) override;
+  void OnServiceEvent(const ServiceEvent& event) override;
+  void OnFileWritten(const PlanStep& step, ByteSpan content, const WriteReport& report) override;
+  void OnBatchFailed(const BatchFailure& failure) override;
+  void OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) override;
+  void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
+
+  // The lines that start with prefix.
+  std::vector<std::string> With(const std::string& prefix) const;
+
+  std::vector<std::string> lines;
+};
+
+// A manifest as the update host publishes it (LF line ends unless given).
+std::string ManifestText(const std::string& versions, const std::vector<std::string>& rows,
+                         const std::string& tail = "--END--\n");
+
+// A zlib stream of data, as packages are.
+std::string Compress(const std::string& data);
+
+// Every port wired up on a machine laid out as the product's server: the configuration
+// in the registry, the database at 3.80 with every component at update 10 and the web
+// platform in D:\wwwroot, five running services in C:\OSTRA, the two web DLLs.
 struct Harness {
   Harness();
-  UpdateDialog& MakeDialog();  // construction only
-  UpdateDialog& OpenDialog();  // construction and initialisation
 
-  // The state right after a successful check: buffers, rows 0 to 2, the manifest row
-  // current.
-  UpdateDialog& CheckedDialog();
-  // The same state without the two large buffers, for callers that bring their own.
-  UpdateDialog& CheckedDialogWithoutBuffers();
-  // Hands body to the dialog as a finished download.
-  void Deliver(const std::string& body);
+  UpdateDialog& MakeDialog();  // construction only
+  UpdateDialog& OpenDialog();  // construction and initialisation: the check runs
+  // The check to its end on this manifest: the dialog offers a plan, or not.
+  UpdateDialog& Check(const std::string& manifest);
+  // Confirms (or declines) at the start button and runs the update to its end.
+  void Click(bool confirm = true);
+
+  // Runs the downloads that wait and hands their messages to the dialog, until none
+  // is left.
+  void Pump();
+  // Runs the downloads that wait; their messages stay queued.
+  void RunDownloads();
+  // Hands the next queued message to the dialog; false when none is queued.
+  bool DispatchNext();
+
+  // The package at kUpdatePath + name holds content, compressed.
+  void ServePackage(const std::string& name, const std::string& content);
 
   // Stores the configuration as the product's setup does.
   void WriteConfig(const std::string& dsn, const std::string& password, const std::string& user);
 
+  std::string Cell(int row, int column) const { return list.GetItemText(row, column); }
+  Rgb Colour(int row) const;
+
   FakeWindow window;
   MemoryReportList list;
   MemoryControls controls;
-  FakeSockets sockets;
+  FakeHttpHost host;
   FakeRegistry registry;
   FakeFiles files;
   FakeSystem system;
   FakeServices services;
+  FakeDatabase database;
+  RecordingObserver events;
   Platform platform;
   std::unique_ptr<UpdateDialog> dialog;
 };

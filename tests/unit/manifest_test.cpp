@@ -2,63 +2,54 @@
 
 #include "app/texts.h"
 #include "unit/fakes.h"
+#include "update/detail_file.h"
 #include "util/md5.h"
 #include "util/text.h"
 
 namespace ost {
 namespace {
 
+using testing::FakeFiles;
 using testing::Harness;
+using testing::ManifestText;
 
-// A manifest as the update host publishes it (LF line ends unless given).
-std::string Manifest(const std::string& versions, const std::vector<std::string>& rows,
-                     const std::string& tail = "--END--\n") {
-  std::string text = versions + "\n--BEGIN--\n";
-  for (const std::string& row : rows) text += row + "\n";
-  return text + tail;
-}
-
+// Every component installed at update 10, services running in C:\OSTRA: the
+// harness's machine.
 class ManifestTest : public ::testing::Test {
  protected:
-  ManifestTest() : dialog(h.CheckedDialog()) {
-    // Every component installed at update 10, services running in C:\OSTRA.
-    for (auto& entry : dialog.serviceTable) entry.installedVersion = 10;
-    for (const char* name :
-         {"CSOstraServer", "CSOstraAgent", "CSOstraMessage", "CSTuyoMess", "W3SVC"}) {
-      h.services.services[name].binaryPath = std::string("C:\\OSTRA\\") + name + ".exe";
-    }
-  }
-
-  std::string Cell(int row, int column) { return h.list.GetItemText(row, column); }
-  const ServiceEntry& Entry(int i) { return dialog.serviceTable[static_cast<size_t>(i)]; }
+  UpdateDialog& Evaluate(const std::string& manifest) { return h.Check(manifest); }
+  std::string Cell(int row, int column) { return h.Cell(row, column); }
+  const ServiceEntry& Entry(int i) { return h.dialog->serviceTable()[static_cast<size_t>(i)]; }
 
   Harness h;
-  UpdateDialog& dialog;
 };
 
 TEST_F(ManifestTest, NothingNewerOffersTheCloseButton) {
-  h.Deliver(Manifest("3.80 7.0", {"10\tServer\tv10\tsame", "9\tAgent\tv9\tolder"}));
+  UpdateDialog& dialog =
+      Evaluate(ManifestText("3.80 7.0", {"10\tServer\tv10\tsame", "9\tAgent\tv9\tolder"}));
   EXPECT_EQ(Cell(2, 3), "查询岚汐完成");
-  EXPECT_EQ(dialog.progressList.Record(2)->textColor, kDoneGreen);
+  EXPECT_EQ(h.Colour(2), kDoneGreen);
   EXPECT_EQ(Cell(2, 2), "最新版本:3.80");
   ASSERT_EQ(dialog.RowCount(), 4);
   EXPECT_EQ(Cell(3, 0), "--");
   EXPECT_EQ(Cell(3, 1), "检测结果:");
   EXPECT_EQ(Cell(3, 2), "没有新服务程序需要更新!");
-  EXPECT_EQ(dialog.progressList.Record(3)->textColor, kAlertRed);
+  EXPECT_EQ(h.Colour(3), kAlertRed);
   EXPECT_EQ(h.controls.buttonText(), "□□ 点击关闭 □□");
   EXPECT_TRUE(h.controls.buttonEnabled());
-  EXPECT_EQ(dialog.closeOnClick, 1);
+  EXPECT_EQ(dialog.closeOnClick(), 1);
+  EXPECT_EQ(dialog.phase(), RunPhase::kFinished);
   using B = std::vector<std::pair<uint32_t, uint32_t>>;
   EXPECT_EQ(h.system.beeps, (B{{462, 300}, {494, 300}, {530, 300}}));
   EXPECT_EQ(Entry(0).needsUpdate, 0);
   EXPECT_EQ(Entry(0).availableVersion, 10);
   EXPECT_EQ(Entry(1).availableVersion, 9);
-  EXPECT_EQ(dialog.versions.availableVelinVersion, 70);
+  EXPECT_EQ(dialog.availableVelinVersion(), 70);
 }
 
 TEST_F(ManifestTest, NewerRowFillsItsEntryAndOffersAPlan) {
-  h.Deliver(Manifest("3.80 7.0", {"10", Utf8ToGbk("12\tAgent\tv1.2\t新的代理服务")}));
+  UpdateDialog& dialog =
+      Evaluate(ManifestText("3.80 7.0", {"10", Utf8ToGbk("12\tAgent\tv1.2\t新的代理服务")}));
   const ServiceEntry& agent = Entry(1);
   EXPECT_EQ(agent.needsUpdate, 1);
   EXPECT_EQ(agent.kind, 3);
@@ -68,8 +59,8 @@ TEST_F(ManifestTest, NewerRowFillsItsEntryAndOffersAPlan) {
   EXPECT_EQ(agent.versionLabel, "v1.2");
   EXPECT_EQ(agent.description, "新的代理服务");
   EXPECT_EQ(agent.installDir, "C:\\OSTRA");
-  EXPECT_EQ(dialog.updateFound, 1);
-  EXPECT_EQ(dialog.closeOnClick, 0);
+  EXPECT_EQ(dialog.closeOnClick(), 0);
+  EXPECT_EQ(dialog.phase(), RunPhase::kPlanOffered);
   ASSERT_EQ(dialog.RowCount(), 5);
   EXPECT_EQ(Cell(3, 1), "※检测结果※");
   EXPECT_EQ(Cell(4, 0), "4");
@@ -81,32 +72,31 @@ TEST_F(ManifestTest, NewerRowFillsItsEntryAndOffersAPlan) {
 }
 
 TEST_F(ManifestTest, OnlyStrictlyGreaterVersionsAreNewer) {
-  h.Deliver(Manifest("3.80 7.0", {"10\tServer\tv\td", "", "11\tVelin\tv\td"}));
+  UpdateDialog& dialog =
+      Evaluate(ManifestText("3.80 7.0", {"10\tServer\tv\td", "", "11\tVelin\tv\td"}));
   EXPECT_EQ(Entry(0).needsUpdate, 0);
   EXPECT_EQ(Entry(1).availableVersion, 0);  // an empty line uses up its index
   EXPECT_EQ(Entry(2).needsUpdate, 1);
-  EXPECT_EQ(dialog.velinEntry, 2);
   EXPECT_EQ(Entry(2).installDir, "D:\\wwwroot\\cgi-bin");
+  ASSERT_EQ(dialog.plan().steps.size(), 1u);
+  EXPECT_EQ(dialog.plan().steps[0].entry, 2);
 }
 
 TEST_F(ManifestTest, AtMostSixRowsEvenWithoutEnd) {
   std::vector<std::string> rows(6, "10");
   rows.push_back("99\tServer\tv\tseventh");
-  h.Deliver(Manifest("3.80 7.0", rows, ""));
+  Evaluate(ManifestText("3.80 7.0", rows, ""));
   for (int i = 0; i < 6; ++i) EXPECT_EQ(Entry(i).needsUpdate, 0);
   EXPECT_EQ(Cell(3, 2), "没有新服务程序需要更新!");
 
   Harness h2;
-  UpdateDialog& d2 = h2.CheckedDialog();
-  h2.services.services["CSOstraServer"].binaryPath = "C:\\OSTRA\\CSOstraServer.exe";
-  h2.Deliver("3.80 7.0\n--BEGIN--\n5\tServer\tv\tlast line without end");
-  EXPECT_EQ(d2.serviceTable[0].needsUpdate, 1);
-  EXPECT_EQ(d2.serviceTable[0].description, "");  // no line feed after it
+  UpdateDialog& d2 = h2.Check("3.80 7.0\n--BEGIN--\n11\tServer\tv\tlast line without end");
+  EXPECT_EQ(d2.serviceTable()[0].needsUpdate, 1);
+  EXPECT_EQ(d2.serviceTable()[0].description, "");  // no line feed after it
 }
 
 TEST_F(ManifestTest, ABrokenRowEndsTheScan) {
-  h.Deliver(Manifest("3.80 7.0", {"11\tNoSuchKey\tv\td", "12\tAgent\tv\td"}));
-  EXPECT_EQ(dialog.updateFound, 1);
+  Evaluate(ManifestText("3.80 7.0", {"11\tNoSuchKey\tv\td", "12\tAgent\tv\td"}));
   EXPECT_EQ(Entry(0).kind, 0);
   EXPECT_EQ(Entry(0).needsUpdate, 0);  // marked, then dropped by the plan: no service
   EXPECT_EQ(Entry(1).needsUpdate, 0);
@@ -116,18 +106,20 @@ TEST_F(ManifestTest, ABrokenRowEndsTheScan) {
 }
 
 TEST_F(ManifestTest, RowWithoutLabelTabKeepsItsIdentity) {
-  h.Deliver(Manifest("3.80 7.0", {"11\tServer\tlabel-without-third-tab", "12\tAgent\tv\td"}));
+  Evaluate(ManifestText("3.80 7.0", {"11\tServer\tlabel-without-third-tab", "12\tAgent\tv\td"}));
   EXPECT_EQ(Entry(0).needsUpdate, 1);
   EXPECT_EQ(Entry(0).kind, 5);
   EXPECT_EQ(Entry(0).versionLabel, "");
   EXPECT_EQ(Entry(1).needsUpdate, 0);
 
   Harness h2;
-  UpdateDialog& d2 = h2.CheckedDialog();
-  h2.Deliver(Manifest("3.80 7.0", {"11\tServer", "12\tAgent\tv\td"}));
-  EXPECT_EQ(d2.updateFound, 1);
-  EXPECT_EQ(d2.serviceTable[0].kind, 0);  // no second TAB: the key is not read
-  EXPECT_EQ(d2.serviceTable[1].availableVersion, 0);
+  UpdateDialog& d2 = h2.Check(ManifestText("3.80 7.0", {"11\tServer", "12\tAgent\tv\td"}));
+  EXPECT_EQ(d2.serviceTable()[0].kind, 0);         // no second TAB: the key is not read
+  EXPECT_EQ(d2.serviceTable()[0].needsUpdate, 0);  // marked, then dropped by the plan
+  EXPECT_EQ(d2.serviceTable()[1].availableVersion, 0);
+  // Marked as newer: the manifest row says the check is done, the plan has no row.
+  EXPECT_EQ(h2.Cell(3, 0), "※");
+  EXPECT_EQ(h2.Cell(4, 2), "没有新服务程序需要更新!");
 }
 
 TEST_F(ManifestTest, FieldsAreBoundedAndDecoded) {
@@ -135,7 +127,7 @@ TEST_F(ManifestTest, FieldsAreBoundedAndDecoded) {
   std::string gbkDescription;
   for (int i = 0; i < 200; ++i) gbkDescription += "\xd6\xd0";  // 中
   std::string label(40, 'L');
-  h.Deliver(Manifest("3.80 7.0", {"11\tServer\t" + label + "\t" + gbkDescription}));
+  Evaluate(ManifestText("3.80 7.0", {"11\tServer\t" + label + "\t" + gbkDescription}));
   EXPECT_EQ(Entry(0).versionLabel, std::string(31, 'L'));
   std::string expected;
   for (int i = 0; i < 127; ++i) expected += "中";
@@ -143,40 +135,39 @@ TEST_F(ManifestTest, FieldsAreBoundedAndDecoded) {
 }
 
 TEST_F(ManifestTest, NewerDatabaseVersionPlansItsScripts) {
-  h.Deliver(Manifest("3.82 7.0", {"10"}));
+  UpdateDialog& dialog = Evaluate(ManifestText("3.82 7.0", {"10"}));
   EXPECT_EQ(Cell(2, 2), "版本:3.80 -> 3.82 需要升级!");
   ASSERT_EQ(dialog.RowCount(), 6);
   EXPECT_EQ(Cell(4, 1), "Ostra 版本升级");
   EXPECT_EQ(Cell(4, 2), "更新数据库到:3.81版");
   EXPECT_EQ(dialog.GetRowTag(5), 382);
-  EXPECT_EQ(dialog.progressList.Record(5)->textColor, kScriptBlue);
+  EXPECT_EQ(h.Colour(5), kScriptBlue);
 }
 
 TEST_F(ManifestTest, NewerWebVersionAloneStartsNothing) {
-  h.Deliver(Manifest("3.80 7.2", {"10"}));
-  EXPECT_EQ(dialog.versions.availableVelinVersion, 72);
+  UpdateDialog& dialog = Evaluate(ManifestText("3.80 7.2", {"10"}));
+  EXPECT_EQ(dialog.availableVelinVersion(), 72);
   EXPECT_EQ(Cell(3, 2), "没有新服务程序需要更新!");
 }
 
 TEST_F(ManifestTest, FirstNumberInThreeCharactersMisplacesTheSecond) {
   // "3.8 7.2": offset 5 lies inside the second number, which then reads as 2.
-  h.Deliver(Manifest("3.8 7.2", {"10"}));
-  EXPECT_EQ(dialog.versions.availableOstraVersion, 380);
-  EXPECT_EQ(dialog.versions.availableVelinVersion, 20);
+  UpdateDialog& dialog = Evaluate(ManifestText("3.8 7.2", {"10"}));
+  EXPECT_EQ(dialog.availableOstraVersion(), 380);
+  EXPECT_EQ(dialog.availableVelinVersion(), 20);
 }
 
 TEST_F(ManifestTest, WithoutBeginNothingIsWritten) {
-  h.list.SetItemText(2, 3, "开始查询...");
-  dialog.run.updateRunning = 1;
-  h.Deliver("3.80 7.0\nno markers here\n");
+  UpdateDialog& dialog = Evaluate("3.80 7.0\nno markers here\n");
   EXPECT_EQ(Cell(2, 3), "开始查询...");
   EXPECT_EQ(dialog.RowCount(), 3);
-  EXPECT_EQ(dialog.run.updateRunning, 0);
+  EXPECT_EQ(dialog.updateRunning(), 0);
+  EXPECT_EQ(dialog.phase(), RunPhase::kFailed);
   EXPECT_FALSE(h.controls.buttonEnabled());
 
   // Only the first number: the second is searched behind it and the markers are lost.
-  h.Deliver("3.80\n--BEGIN--\n11\tServer\tv\td\n--END--\n");
-  EXPECT_EQ(dialog.RowCount(), 3);
+  Harness h2;
+  EXPECT_EQ(h2.Check("3.80\n--BEGIN--\n11\tServer\tv\td\n--END--\n").RowCount(), 3);
 }
 
 TEST_F(ManifestTest, VersionsBeyondAnyReleaseAreReadAsNoEntries) {
@@ -184,17 +175,15 @@ TEST_F(ManifestTest, VersionsBeyondAnyReleaseAreReadAsNoEntries) {
   // never end.
   for (const char* versions : {"3.80 100.0", "3.80 7000.0", "1e2 7.0", "-1e3 7.0", "nan 7.0"}) {
     Harness h2;
-    UpdateDialog& d2 = h2.CheckedDialog();
-    d2.run.updateRunning = 1;
-    h2.Deliver(Manifest(versions, {"11\tServer\tv\td"}));
+    UpdateDialog& d2 = h2.Check(ManifestText(versions, {"11\tServer\tv\td"}));
     EXPECT_EQ(d2.RowCount(), 3) << versions;
-    EXPECT_EQ(d2.run.updateRunning, 0) << versions;
-    EXPECT_EQ(d2.serviceTable[0].needsUpdate, 0) << versions;
+    EXPECT_EQ(d2.phase(), RunPhase::kFailed) << versions;
+    EXPECT_EQ(d2.serviceTable()[0].needsUpdate, 0) << versions;
   }
   // The largest that still name one.
-  h.Deliver(Manifest("99.9 99.9", {"10"}));
-  EXPECT_EQ(dialog.versions.availableOstraVersion, 9990);
-  EXPECT_EQ(dialog.versions.availableVelinVersion, 999);
+  UpdateDialog& dialog = Evaluate(ManifestText("99.9 99.9", {"10"}));
+  EXPECT_EQ(dialog.availableOstraVersion(), 9990);
+  EXPECT_EQ(dialog.availableVelinVersion(), 999);
   EXPECT_EQ(dialog.RowCount(), 3 + 1 + (9990 - 380) + (999 - 70));
 }
 
@@ -219,51 +208,73 @@ TEST_F(ManifestTest, DetailFilesThatDifferAreQueued) {
       std::string(sameDigest) +
       "\r\n"
       "--FILE DETAIL END--\n";
-  h.Deliver(Manifest("3.80 7.0", {"11\tServer\tv\td"}, tail));
-  EXPECT_EQ(dialog.detailFiles, (std::vector<std::string>{"b.htm"}));
+  UpdateDialog& dialog = Evaluate(ManifestText("3.80 7.0", {"11\tServer\tv\td"}, tail));
+  EXPECT_EQ(dialog.detailFiles(), (std::vector<std::string>{"b.htm"}));
   EXPECT_NE(h.controls.statusText().find("+1个下载"), std::string::npos);
 }
 
 TEST_F(ManifestTest, DetailBlockNeedsItsEndAndStopsAtAShortLine) {
   h.files.files["D:\\wwwroot\\cgi-bin\\b.htm"] = "x";
   const std::string line = "b.htm.zip+1=" + std::string(32, '0') + "\n";
-  h.Deliver(Manifest("3.80 7.0", {"10"}, "--END--\n--FILE DETAIL--\n" + line));
-  EXPECT_TRUE(dialog.detailFiles.empty());
+  EXPECT_TRUE(Evaluate(ManifestText("3.80 7.0", {"10"}, "--END--\n--FILE DETAIL--\n" + line))
+                  .detailFiles()
+                  .empty());
 
   Harness h2;
-  UpdateDialog& d2 = h2.CheckedDialog();
   h2.files.files["D:\\wwwroot\\cgi-bin\\b.htm"] = "x";
-  h2.Deliver(Manifest("3.80 7.0", {"10"},
-                      "--END--\n--FILE DETAIL--\nshort\n" + line + "--FILE DETAIL END--\n"));
-  EXPECT_TRUE(d2.detailFiles.empty());
+  UpdateDialog& d2 = h2.Check(ManifestText(
+      "3.80 7.0", {"10"}, "--END--\n--FILE DETAIL--\nshort\n" + line + "--FILE DETAIL END--\n"));
+  EXPECT_TRUE(d2.detailFiles().empty());
 }
 
-TEST(CompareDetailFile, ResultCodes) {
-  Harness h;
-  UpdateDialog& d = h.CheckedDialog();
+TEST(DetailLine, ResultCodes) {
+  FakeFiles files;
+  const std::string folder = "D:\\wwwroot\\cgi-bin";
   const std::string digest(32, 'a');
-  EXPECT_EQ(d.CompareDetailFile("a.zip+1=x"), -1);
-  EXPECT_EQ(d.CompareDetailFile(std::string(256, 'a')), -1);
-  EXPECT_EQ(d.CompareDetailFile("name.htm.zip=" + digest), -2);
-  EXPECT_EQ(d.CompareDetailFile("name.htm+12=" + digest), -3);
-  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12 " + digest), -4);
-  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12=" + digest), -5);
-  EXPECT_EQ(d.CompareDetailFile("..\\..\\boot.ini.zip+12=" + digest), -6);
-  EXPECT_EQ(d.CompareDetailFile("C:boot.ini.zip+12=" + digest), -6);
-  EXPECT_EQ(d.CompareDetailFile("sub/x.htm.zip+12=" + digest), -6);
+  // The line's code, or the comparison's when the line parses.
+  auto compare = [&](const std::string& line) {
+    DetailLine parsed;
+    int result = ParseDetailLine(line, &parsed);
+    return result != 0 ? result : CompareWithLocalFile(files, folder, parsed);
+  };
+  EXPECT_EQ(compare("a.zip+1=x"), -1);
+  EXPECT_EQ(compare(std::string(256, 'a')), -1);
+  EXPECT_EQ(compare("name.htm.zip=" + digest), -2);
+  EXPECT_EQ(compare("name.htm+12=" + digest), -3);
+  EXPECT_EQ(compare("name.htm.zip+12 " + digest), -4);
+  EXPECT_EQ(compare("name.htm.zip+12=" + digest), -5);
+  EXPECT_EQ(compare("..\\..\\boot.ini.zip+12=" + digest), -6);
+  EXPECT_EQ(compare("C:boot.ini.zip+12=" + digest), -6);
+  EXPECT_EQ(compare("sub/x.htm.zip+12=" + digest), -6);
   for (const char* device : {"CON", "nul.txt", "Com1", "LPT9.htm", "aux "}) {
-    h.files.files[std::string("D:\\wwwroot\\cgi-bin\\") + device] = "";
-    EXPECT_EQ(d.CompareDetailFile(std::string(device) + ".zip+12=" + digest), -6) << device;
+    files.files[folder + "\\" + device] = "";
+    EXPECT_EQ(compare(std::string(device) + ".zip+12=" + digest), -6) << device;
   }
-  EXPECT_EQ(d.CompareDetailFile("trailing..zip+12=" + digest), -6);
-  h.files.files["D:\\wwwroot\\cgi-bin\\COM10"] = "";
-  EXPECT_EQ(d.CompareDetailFile("COM10.zip+12=" + digest), 12);  // not a device
-  d.detailFiles.clear();
-  h.files.files["D:\\wwwroot\\cgi-bin\\name.htm"] = "";
-  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427e"), 0);
-  EXPECT_EQ(d.CompareDetailFile("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427"),
-            12);  // 31 digits
-  EXPECT_EQ(d.detailFiles, (std::vector<std::string>{"name.htm"}));
+  EXPECT_EQ(compare("trailing..zip+12=" + digest), -6);
+  files.files[folder + "\\COM10"] = "";
+  EXPECT_EQ(compare("COM10.zip+12=" + digest), 1);  // not a device: differs
+  files.files[folder + "\\name.htm"] = "";
+  EXPECT_EQ(compare("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427e"), 0);
+  EXPECT_EQ(compare("name.htm.zip+12=D41D8CD98F00B204E9800998ECF8427E"), 0);
+  EXPECT_EQ(compare("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427"), 1);  // 31 digits
+
+  DetailLine parsed;
+  ASSERT_EQ(ParseDetailLine("name.htm.zip+12=" + digest + "\r", &parsed), 0);
+  EXPECT_EQ(parsed.name, "name.htm");
+  EXPECT_EQ(parsed.size, 12);
+  EXPECT_EQ(parsed.digest, digest);
+}
+
+// A queued detail file returns its size; the evaluation ignores what comes back.
+TEST_F(ManifestTest, DetailResultsReachTheObserverNotTheScreen) {
+  h.files.files["D:\\wwwroot\\cgi-bin\\COM10"] = "x";
+  const std::string tail = "--END--\n--FILE DETAIL--\nCOM10.zip+12=" + std::string(32, 'a') +
+                           "\nCON.zip+12=" + std::string(32, 'a') + "\n--FILE DETAIL END--\n";
+  UpdateDialog& dialog = Evaluate(ManifestText("3.80 7.0", {"11\tServer\tv\td"}, tail));
+  EXPECT_EQ(dialog.detailFiles(), (std::vector<std::string>{"COM10"}));
+  EXPECT_EQ(h.events.With("plan"),
+            (std::vector<std::string>{"plan 36s /ostra/update1/COM10.zip@3 "
+                                      "/ostra/update1/CSOstraServer.exe.zip@4"}));
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// The progress reports of a download and what they show.
 #include <gtest/gtest.h>
 
 #include "app/texts.h"
@@ -7,150 +8,121 @@ namespace ost {
 namespace {
 
 using testing::Harness;
+using testing::ManifestText;
 
+// A plan whose one row (4) is the server's package of `size` bytes. Its download has
+// run, so its length is known; what the worker posted is dropped, and each test
+// hands the dialog the reports it wants.
 class ProgressViewTest : public ::testing::Test {
  protected:
-  ProgressViewTest() {
-    dialog.progressList.EnableRowRecords(true);
-    job().targetPath = "D:\\wwwroot\\cgi-bin\\Velin.dll";
+  UpdateDialog& Downloaded(size_t size, const std::string& key = "Server",
+                           const std::string& package = "/ostra/update1/CSOstraServer.exe.zip") {
+    UpdateDialog& dialog = h.Check(ManifestText("3.80 7.0", {"12\t" + key + "\tv\td"}));
+    h.host.bodies[package] = std::string(size, 'p');
+    h.window.yesNoAnswer = BoxAnswer::kYes;
+    dialog.OnStartClicked();
+    h.RunDownloads();
+    h.window.posted.clear();
+    return dialog;
   }
-
-  DownloadJob& job() { return dialog.job; }
-  std::string Status(int row) { return h.list.GetItemText(row, 3); }
-  Rgb TextColour(int row) { return dialog.progressList.Record(row)->textColor; }
-  void AddRows(int n) {
-    for (int i = 0; i < n; ++i) dialog.InsertRow(i, std::to_string(i));
-  }
+  void Report(uintptr_t received) { h.dialog->Dispatch(WM_DOWNLOAD_PROGRESS, received, 1); }
+  std::string Status(int row) { return h.Cell(row, 3); }
 
   Harness h;
-  UpdateDialog& dialog = h.MakeDialog();
 };
 
-TEST_F(ProgressViewTest, StepStatusNeedsAnExistingCurrentRow) {
-  dialog.currentRow = 0;
-  dialog.SetStepStatus("x", true);  // no row yet
-  EXPECT_EQ(dialog.RowCount(), 0);
-
-  AddRows(2);
-  dialog.currentRow = -1;
-  dialog.SetStepStatus("negative", true);
-  dialog.currentRow = 2;
-  dialog.SetStepStatus("past the end", true);
-  EXPECT_EQ(Status(0), "");
-  EXPECT_EQ(Status(1), "");
-
-  dialog.currentRow = 1;
-  dialog.SetStepStatus("running", false);
-  EXPECT_EQ(Status(1), "running");
-  EXPECT_EQ(TextColour(1), kBlack);
-  dialog.SetStepStatus("done", true);
-  EXPECT_EQ(Status(1), "done");
-  EXPECT_EQ(TextColour(1), kDoneGreen);
-  EXPECT_EQ(TextColour(0), kBlack);
-}
-
-TEST_F(ProgressViewTest, CellsOutsideTheListChangeNothing) {
-  AddRows(1);
-  dialog.SetCell(1, 0, "x");
-  dialog.SetCell(0, 4, "x");
-  dialog.SetCell(-1, 0, "x");
-  dialog.SetCell(0, 2, "desc");
-  EXPECT_EQ(dialog.RowCount(), 1);
-  EXPECT_EQ(h.list.GetItemText(0, 2), "desc");
-}
-
 TEST_F(ProgressViewTest, PackageProgressShowsWholePercentsOnly) {
-  AddRows(4);
-  dialog.currentRow = 3;
-  job().expectedLength = 1000000;
-  job().downloadKind = 3;
-
-  dialog.OnDownloadProgress(0, 0);
-  dialog.OnDownloadProgress(512, 1);  // 0.0512 % rounds to 0: nothing shown
+  Downloaded(1000000);
+  const std::string before = h.controls.statusText();
+  h.dialog->Dispatch(WM_DOWNLOAD_PROGRESS, 0, 0);
+  Report(512);  // 0.0512 % rounds to 0: nothing shown
   EXPECT_EQ(h.controls.progressPos(), 0);
-  EXPECT_EQ(h.controls.statusText(), "");
-  EXPECT_EQ(Status(3), "");
+  EXPECT_EQ(h.controls.statusText(), before);
+  EXPECT_EQ(Status(4), "停止服务 ok");
 
-  dialog.OnDownloadProgress(5120, 1);
+  Report(5120);
   EXPECT_EQ(h.controls.progressPos(), 1);
-  EXPECT_EQ(dialog.progressPercent, 1);
   EXPECT_EQ(h.controls.statusText(),
-            "正在下载更新:D:\\wwwroot\\cgi-bin\\Velin.dll ,共: 1000 KB,已下载: 5 KB,1%");
-  EXPECT_EQ(Status(3), "正在下载文件:已下载: 5 KB,1%");
-  EXPECT_EQ(TextColour(3), kAlertRed);
+            "正在下载更新:C:\\OSTRA\\CSOstraServer.exe ,共: 1000 KB,已下载: 5 KB,1%");
+  EXPECT_EQ(Status(4), "正在下载文件:已下载: 5 KB,1%");
+  EXPECT_EQ(h.Colour(4), kAlertRed);
 
   // The same percentage again changes nothing.
-  dialog.SetStatusLine("kept");
-  dialog.OnDownloadProgress(6144, 1);
-  EXPECT_EQ(h.controls.statusText(), "kept");
+  Report(6144);
+  EXPECT_EQ(Status(4), "正在下载文件:已下载: 5 KB,1%");
 
-  dialog.OnDownloadProgress(1000000, 1);
+  Report(1000000);
   EXPECT_EQ(h.controls.progressPos(), 100);
-  EXPECT_EQ(Status(3), "正在下载文件:已下载: 1000 KB,100%");
+  EXPECT_EQ(Status(4), "正在下载文件:已下载: 1000 KB,100%");
 }
 
 TEST_F(ProgressViewTest, PercentRoundsHalfUp) {
-  AddRows(1);
-  job().expectedLength = 1000000;
-  job().downloadKind = 4;
-  dialog.OnDownloadProgress(4999, 1);  // 0.4999 %
-  EXPECT_EQ(dialog.progressPercent, 0);
-  dialog.OnDownloadProgress(5000, 1);  // 0.5 %
-  EXPECT_EQ(dialog.progressPercent, 1);
-  dialog.OnDownloadProgress(994999, 1);  // 99.4999 %
-  EXPECT_EQ(dialog.progressPercent, 99);
+  Downloaded(1000000);
+  Report(4999);  // 0.4999 %
+  EXPECT_EQ(h.controls.progressPos(), 0);
+  Report(5000);  // 0.5 %
+  EXPECT_EQ(h.controls.progressPos(), 1);
+  Report(994999);  // 99.4999 %
+  EXPECT_EQ(h.controls.progressPos(), 99);
 }
 
 TEST_F(ProgressViewTest, FullReceiveBufferDoesNotOverflow) {
-  AddRows(1);
-  job().expectedLength = 24000000;
-  job().downloadKind = 5;
-  dialog.OnDownloadProgress(23999999, 1);
-  EXPECT_EQ(dialog.progressPercent, 100);
-  EXPECT_EQ(Status(0), "正在下载文件:已下载: 23999 KB,100%");
+  Downloaded(24000000);
+  Report(23999999);
+  EXPECT_EQ(h.controls.progressPos(), 100);
+  EXPECT_EQ(Status(4), "正在下载文件:已下载: 23999 KB,100%");
 }
 
 TEST_F(ProgressViewTest, DetailFileLeavesTheRowAlone) {
-  AddRows(2);
-  dialog.currentRow = 1;
-  job().expectedLength = 10000;
-  job().downloadKind = 250;
-  dialog.OnDownloadProgress(5000, 1);
+  h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = "old";
+  UpdateDialog& dialog = h.Check(ManifestText(
+      "3.80 7.0", {"12\tServer\tv\td"},
+      "--END--\n--FILE DETAIL--\na.htm.zip+1=" + std::string(32, '0') + "\n--FILE DETAIL END--\n"));
+  h.host.bodies["/ostra/update1/a.htm.zip"] = std::string(10000, 'd');
+  h.window.yesNoAnswer = BoxAnswer::kYes;
+  dialog.OnStartClicked();
+  h.RunDownloads();
+  h.window.posted.clear();
+  Report(5000);
   EXPECT_EQ(h.controls.progressPos(), 50);
-  EXPECT_NE(h.controls.statusText(), "");
-  EXPECT_EQ(Status(1), "");
-  EXPECT_EQ(TextColour(1), kBlack);
+  EXPECT_EQ(h.controls.statusText(),
+            "正在下载更新:D:\\wwwroot\\cgi-bin\\a.htm ,共: 10 KB,已下载: 5 KB,50%");
+  EXPECT_EQ(Status(4), "停止服务 ok");
+  EXPECT_EQ(h.Colour(4), kStoppedPurple);
 }
 
-TEST_F(ProgressViewTest, ReportsAreDroppedWhenTheyCannotBeShown) {
-  AddRows(1);
-  job().downloadKind = 3;
-
-  job().expectedLength = 0;  // length not known yet
-  dialog.OnDownloadProgress(5000, 1);
-  job().expectedLength = 10000;
-  dialog.failed = 1;
-  dialog.OnDownloadProgress(5000, 1);
-  dialog.failed = 0;
-  dialog.inProgressHandler = 1;
-  dialog.OnDownloadProgress(5000, 1);
-  EXPECT_EQ(dialog.progressPercent, 0);
+TEST_F(ProgressViewTest, ReportsAreDroppedAfterAPackageFailed) {
+  Downloaded(10000);
+  h.dialog->Dispatch(WM_DOWNLOAD_DONE, 0, 0);  // not a zlib stream
+  EXPECT_EQ(h.dialog->failed(), 1);
+  EXPECT_EQ(Status(4), "文件解压错误，异常终止！");
+  Report(5000);
   EXPECT_EQ(h.controls.progressPos(), 0);
+  EXPECT_EQ(Status(4), "文件解压错误，异常终止！");
+}
 
-  dialog.inProgressHandler = 0;
-  dialog.OnDownloadProgress(5000, 1);
-  EXPECT_EQ(dialog.progressPercent, 50);
-  EXPECT_EQ(dialog.inProgressHandler, 0);
+TEST_F(ProgressViewTest, UnknownLengthShowsNothing) {
+  UpdateDialog& dialog = h.Check(ManifestText("3.80 7.0", {"12\tServer\tv\td"}));
+  h.host.answers["/ostra/update1/CSOstraServer.exe.zip"] = "HTTP/1.0 200 OK\r\n\r\nno length";
+  h.window.yesNoAnswer = BoxAnswer::kYes;
+  dialog.OnStartClicked();
+  h.RunDownloads();
+  h.window.posted.clear();
+  Report(5000);
+  EXPECT_EQ(h.controls.progressPos(), 0);
+  EXPECT_EQ(Status(4), "停止服务 ok");
 }
 
 TEST_F(ProgressViewTest, ManifestStartReportShowsNothing) {
-  AddRows(3);
-  dialog.currentRow = 2;
-  job().expectedLength = 4000;
-  job().downloadKind = 0;
-  dialog.Dispatch(WM_DOWNLOAD_PROGRESS, 0, 0);
+  h.host.bodies["/ostra/update1/server.txt"] = ManifestText("3.80 7.0", {"10"});
+  h.OpenDialog();
+  h.RunDownloads();
+  ASSERT_GE(h.window.posted.size(), 2u);
+  EXPECT_EQ(h.window.posted.front().msg, WM_DOWNLOAD_PROGRESS);
+  h.DispatchNext();
   EXPECT_EQ(h.controls.statusText(), "");
   EXPECT_EQ(h.controls.progressPos(), 0);
+  EXPECT_EQ(h.Cell(2, 3), "开始查询...");
 }
 
 }  // namespace

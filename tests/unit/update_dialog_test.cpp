@@ -9,6 +9,7 @@ namespace ost {
 namespace {
 
 using testing::Harness;
+using testing::ManifestText;
 
 const char kRoutePath[] = "C:\\OSTRA\\Ostra.rut";
 
@@ -26,11 +27,10 @@ class RouteFileTest : public ::testing::TestWithParam<RouteCase> {};
 TEST_P(RouteFileTest, ConstructionReadsTheChoice) {
   const RouteCase& c = GetParam();
   Harness h;
-  h.WriteConfig("ostra", "pw", "sa");
   if (c.present) h.files.files[kRoutePath] = c.bytes;
   UpdateDialog& dialog = h.OpenDialog();
   EXPECT_EQ(h.files.opened.front(), kRoutePath);
-  EXPECT_EQ(dialog.routeChoice, c.choice);
+  EXPECT_EQ(dialog.routeChoice(), c.choice);
   EXPECT_EQ(h.controls.ReadRouteRadios(), c.radios);
 }
 
@@ -54,7 +54,7 @@ TEST(UpdateDialogStartUp, WithoutProgramFolderTheRouteFileIsLocal) {
 
 TEST(UpdateDialogStartUp, SocketsFailureEndsBeforeAnyWindow) {
   Harness h;
-  h.sockets.startupWorks = false;
+  h.host.startupWorks = false;
   bool ran = false;
   EXPECT_EQ(RunApplication(h.platform, [&](UpdateDialog&) { ran = true; }), 1);
   EXPECT_FALSE(ran);
@@ -64,9 +64,8 @@ TEST(UpdateDialogStartUp, SocketsFailureEndsBeforeAnyWindow) {
   EXPECT_EQ(h.window.boxes[0].icon, BoxIcon::kWarning);
 }
 
-TEST(UpdateDialogInit, SetsUpControlsStateAndBuffers) {
+TEST(UpdateDialogInit, SetsUpControlsStateAndStartsTheCheck) {
   Harness h;
-  h.WriteConfig("ostra", "pw", "sa");
   UpdateDialog& dialog = h.OpenDialog();
 
   const auto& columns = h.list.columns();
@@ -88,29 +87,28 @@ TEST(UpdateDialogInit, SetsUpControlsStateAndBuffers) {
   EXPECT_EQ(h.controls.buttonText(), "◆ 开始升级服务器...");
   EXPECT_FALSE(h.controls.buttonEnabled());
   EXPECT_EQ(h.controls.progressHigh(), 100);
-  EXPECT_EQ(dialog.closeOnClick, 1);
-  EXPECT_EQ(dialog.failed, 0);
-  EXPECT_EQ(dialog.velinEntry, -1);
-  EXPECT_EQ(dialog.ostDataEntry, -1);
-  EXPECT_EQ(dialog.webRow, -1);
-  EXPECT_EQ(dialog.versions.installedVelinVersion, 70);
-  for (const ServiceEntry& entry : dialog.serviceTable) {
+  EXPECT_EQ(dialog.closeOnClick(), 1);
+  EXPECT_EQ(dialog.failed(), 0);
+  EXPECT_EQ(dialog.phase(), RunPhase::kChecking);
+  for (const ServiceEntry& entry : dialog.serviceTable()) {
     EXPECT_EQ(entry.stopResult, 1);
     EXPECT_EQ(entry.needsUpdate, 0);
     EXPECT_EQ(entry.kind, 0);
   }
-  EXPECT_NE(dialog.receiveBuffer, nullptr);
-  EXPECT_NE(dialog.unpackBuffer, nullptr);
-  EXPECT_EQ(dialog.job.receiveBuffer, dialog.receiveBuffer.get());
-  EXPECT_EQ(dialog.job.notifyWindow, &h.window);
-  EXPECT_FALSE(dialog.job.updateHost.empty());
-  EXPECT_EQ(dialog.config.dataSourceName, "ostra");
+  EXPECT_EQ(dialog.config().dataSourceName, "ostra");
+  // The manifest download waits on its worker, from the primary host.
+  ASSERT_EQ(h.system.threads.size(), 1u);
+  EXPECT_TRUE(dialog.DownloadRunning());
+  h.RunDownloads();
+  EXPECT_FALSE(dialog.DownloadRunning());
+  EXPECT_EQ(h.host.requests,
+            (std::vector<std::string>{"update1.lanxi-ostra.com:80 /ostra/update1/server.txt"}));
+  EXPECT_EQ(h.Cell(2, 3), "开始查询...");  // until the worker's message is handled
 }
 
 TEST(UpdateDialogInit, MissingBufferStopsBeforeTheCheck) {
   for (int failing : {1, 2}) {
     Harness h;
-    h.WriteConfig("ostra", "pw", "sa");
     h.system.failAllocationNumber = failing;
     h.OpenDialog();
     EXPECT_EQ(h.list.ItemCount(), 0) << failing;
@@ -120,66 +118,90 @@ TEST(UpdateDialogInit, MissingBufferStopsBeforeTheCheck) {
   }
 }
 
-TEST(UpdateDialogClose, RefusedWhileUpdating) {
+TEST(UpdateDialogClose, RefusedWhileUpdatingAllowedOnceItStopped) {
   Harness h;
-  UpdateDialog& dialog = h.MakeDialog();
-  dialog.run.updateRunning = 1;
+  UpdateDialog& dialog = h.Check(ManifestText("3.80 7.0", {"12\tServer\tv\td", "12\tAgent\tv\td"}));
+  h.ServePackage("CSOstraServer.exe.zip", "new server");
+  h.window.yesNoAnswer = BoxAnswer::kYes;
+  dialog.OnStartClicked();
+  // The server's package is on its way: the update runs.
+  EXPECT_EQ(dialog.updateRunning(), 1);
   dialog.OnClose();
   EXPECT_EQ(h.window.endDialogs, 0);
-  ASSERT_EQ(h.window.boxes.size(), 1u);
-  EXPECT_EQ(h.window.boxes[0].text, "正在升级系统,不能退出程序!");
-  EXPECT_EQ(h.window.boxes[0].caption, "提示");
-  EXPECT_EQ(h.window.boxes[0].icon, BoxIcon::kStop);
+  ASSERT_EQ(h.window.boxes.size(), 2u);
+  EXPECT_EQ(h.window.boxes[1].text, "正在升级系统,不能退出程序!");
+  EXPECT_EQ(h.window.boxes[1].caption, "提示");
+  EXPECT_EQ(h.window.boxes[1].icon, BoxIcon::kStop);
 
-  dialog.run.updateRunning = 0;
+  // The agent's package is missing: the run stops and the window may close.
+  h.Pump();
+  EXPECT_EQ(dialog.updateRunning(), 0);
+  EXPECT_EQ(dialog.phase(), RunPhase::kFailed);
   dialog.OnClose();
   EXPECT_EQ(h.window.endDialogs, 1);
-  EXPECT_EQ(h.window.boxes.size(), 1u);
+  EXPECT_EQ(h.window.boxes.size(), 2u);
+  EXPECT_EQ(h.database.closes, 1);  // the connection is released
+  EXPECT_EQ(dialog.phase(), RunPhase::kClosed);
 }
 
-TEST(UpdateDialogCommands, AboutAndStartClick) {
+TEST(UpdateDialogCommands, AboutBox) {
   Harness h;
-  h.WriteConfig("ostra", "pw", "sa");
   UpdateDialog& dialog = h.OpenDialog();
   EXPECT_TRUE(dialog.OnSysCommand(0x0010));
   EXPECT_TRUE(dialog.OnSysCommand(0x001F));   // low four bits do not matter
   EXPECT_FALSE(dialog.OnSysCommand(0xF060));  // close goes the default way
   EXPECT_FALSE(dialog.OnSysCommand(0x0020));
   EXPECT_EQ(h.window.aboutBoxes, 2);
-
-  dialog.closeOnClick = 0;
-  dialog.OnStartClicked();
-  EXPECT_EQ(h.window.quitRequests, 0);
-  dialog.closeOnClick = 1;
-  dialog.OnStartClicked();
-  EXPECT_EQ(h.window.quitRequests, 1);
 }
 
-TEST(UpdateDialogButton, StatesCarryTheirCaptions) {
+// The start button through the run's phases: its caption, whether it is enabled and
+// what a click does.
+TEST(UpdateDialogButton, FollowsTheRunsPhases) {
   Harness h;
-  UpdateDialog& dialog = h.MakeDialog();
-  dialog.SetButtonState(ButtonState::kUpdating);
-  EXPECT_EQ(h.controls.buttonText(), "▁▃▅▇ 正在更新 ▇▅▃▁");
+  h.ServePackage("CSOstraServer.exe.zip", "new server");
+  UpdateDialog& dialog = h.OpenDialog();
+  EXPECT_EQ(h.controls.buttonText(), "◆ 开始升级服务器...");
   EXPECT_FALSE(h.controls.buttonEnabled());
-  dialog.SetButtonState(ButtonState::kFinished);
-  EXPECT_EQ(h.controls.buttonText(), "□□ 点击关闭 □□");
-  EXPECT_TRUE(h.controls.buttonEnabled());
-  dialog.SetButtonState(ButtonState::kPlanOffered);
+  h.host.bodies["/ostra/update1/server.txt"] = ManifestText("3.80 7.0", {"12\tServer\tv\td"});
+  h.Pump();
+  EXPECT_EQ(dialog.phase(), RunPhase::kPlanOffered);
   EXPECT_EQ(h.controls.buttonText(), "◆ 开始升级服务器...");
   EXPECT_TRUE(h.controls.buttonEnabled());
+  EXPECT_EQ(dialog.closeOnClick(), 0);
+
+  h.window.yesNoAnswer = BoxAnswer::kYes;
+  dialog.OnStartClicked();  // the package waits on its worker
+  EXPECT_EQ(dialog.phase(), RunPhase::kUpdating);
+  EXPECT_EQ(h.controls.buttonText(), "▁▃▅▇ 正在更新 ▇▅▃▁");
+  EXPECT_FALSE(h.controls.buttonEnabled());
+  EXPECT_EQ(h.window.quitRequests, 0);
+
+  h.Pump();
+  EXPECT_EQ(dialog.phase(), RunPhase::kFinished);
+  EXPECT_EQ(h.controls.buttonText(), "□□ 点击关闭 □□");
+  EXPECT_TRUE(h.controls.buttonEnabled());
+  EXPECT_EQ(dialog.closeOnClick(), 1);
+  dialog.OnStartClicked();
+  EXPECT_EQ(h.window.quitRequests, 1);
+  EXPECT_EQ(h.events.With("phase"),
+            (std::vector<std::string>{"phase checking", "phase plan offered",
+                                      "phase updating: the operator confirmed the plan",
+                                      "phase finished: every step of the plan was done",
+                                      "phase closed: the close button was clicked"}));
 }
 
 TEST(CheckSequence, ConfigurationRowShowsTheUser) {
   Harness h;
   h.WriteConfig("ostra", "secret", "ostadmin");
   UpdateDialog& dialog = h.OpenDialog();
+  EXPECT_EQ(h.database.logins, (std::vector<std::string>{"ostra ostadmin secret"}));
   ASSERT_GE(h.list.ItemCount(), 1);
   EXPECT_EQ(h.list.GetItemText(0, 0), "1");
   EXPECT_EQ(h.list.GetItemText(0, 1), "读取验证配置数据");
   EXPECT_EQ(h.list.GetItemText(0, 2), "ostadmin");
   EXPECT_EQ(h.list.GetItemText(0, 3), "读取验证完成");
-  EXPECT_EQ(dialog.progressList.Record(0)->textColor, kDoneGreen);
-  EXPECT_EQ(dialog.config.dbPassword, "secret");
+  EXPECT_EQ(h.Colour(0), kDoneGreen);
+  EXPECT_EQ(dialog.config().dbPassword, "secret");
   EXPECT_EQ(h.window.quitRequests, 0);
   // The database step comes next, on its own row.
   ASSERT_GE(h.list.ItemCount(), 2);
@@ -188,6 +210,7 @@ TEST(CheckSequence, ConfigurationRowShowsTheUser) {
 
 TEST(CheckSequence, MissingConfigurationEndsTheProgram) {
   Harness h;
+  h.registry.keys.clear();
   h.OpenDialog();
   EXPECT_EQ(h.list.ItemCount(), 1);
   EXPECT_EQ(h.list.GetItemText(0, 3), "开始读取...");
@@ -199,6 +222,7 @@ TEST(CheckSequence, MissingConfigurationEndsTheProgram) {
             "任何问题，请联系岚汐技术服务人员。\r\n点击确定，退出升级程序...");
   EXPECT_EQ(h.window.boxes[1].icon, BoxIcon::kInformation);
   EXPECT_EQ(h.window.quitRequests, 1);
+  EXPECT_TRUE(h.database.logins.empty());
 }
 
 }  // namespace

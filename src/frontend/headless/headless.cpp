@@ -9,8 +9,8 @@
 #include "app/startup.h"
 #include "app/texts.h"
 #include "frontend/headless/snapshot.h"
-#include "frontend/posix_machine.h"
 #include "frontend/posix_queue.h"
+#include "platform/port_wrappers.h"
 #include "ui/memory_view.h"
 
 namespace ost {
@@ -82,7 +82,7 @@ class LinePrinter : public ViewObserver {
 
   void OnRowChanged(int row) override {
     if (!dialog_) return;
-    const RowRecord* record = dialog_->progressList.Record(row);
+    const RowRecord* record = dialog_->progressList().Record(row);
     Rgb colour = record ? record->textColor : kBlack;
     std::printf("row %d | %s | %s | %s | %s | tag %d | (%d,%d,%d)\n", row,
                 list_.GetItemText(row, 0).c_str(), list_.GetItemText(row, 1).c_str(),
@@ -107,11 +107,30 @@ class LinePrinter : public ViewObserver {
   const UpdateDialog* dialog_ = nullptr;
 };
 
+// The machine's system, with the beeps recorded and printed and the time spent
+// waiting (only for services) counted.
+class RecordingSystem : public SystemWrapper {
+ public:
+  RecordingSystem(SystemPort& target, RunRecord& record) : SystemWrapper(target), record_(record) {}
+  void Beep(uint32_t hertz, uint32_t milliseconds) override {
+    record_.beeps.push_back({hertz, milliseconds});
+    std::printf("beep | %u Hz | %u ms\n", hertz, milliseconds);
+    std::fflush(stdout);
+  }
+  void Sleep(uint32_t milliseconds) override {
+    slept_ += milliseconds;
+    target_.Sleep(milliseconds);
+  }
+  uint64_t slept() const { return slept_; }
+
+ private:
+  RunRecord& record_;
+  uint64_t slept_ = 0;  // the UI thread's only
+};
+
 }  // namespace
 
-int RunHeadless(const HeadlessOptions& options) {
-  PosixMachine machine(options.root);
-  PosixSystem& system = machine.system;
+int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
   MemoryReportList list;
   MemoryControls controls;
   MessageQueue queue;
@@ -120,13 +139,13 @@ int RunHeadless(const HeadlessOptions& options) {
   LinePrinter printer(list, controls);
   list.SetObserver(&printer);
   controls.SetObserver(&printer);
-  system.SetBeepSink([&record](uint32_t hertz, uint32_t milliseconds) {
-    record.beeps.push_back({hertz, milliseconds});
-    std::printf("beep | %u Hz | %u ms\n", hertz, milliseconds);
-    std::fflush(stdout);
-  });
+  RecordingSystem system(*machine.system, record);
 
-  Platform platform = machine.With(&window, &list, &controls);
+  Platform platform = machine;
+  platform.window = &window;
+  platform.list = &list;
+  platform.controls = &controls;
+  platform.system = &system;
 
   bool finished = false;
   const auto started = std::chrono::steady_clock::now();
@@ -150,8 +169,8 @@ int RunHeadless(const HeadlessOptions& options) {
       }
       // A worker posts before it ends, so once none is alive the queue holds all
       // that is coming.
-      if (system.LiveThreads() > 0 || !queue.Empty()) continue;
-      if (options.start && !startClicked && controls.buttonEnabled() && !dialog.closeOnClick) {
+      if (dialog.DownloadRunning() || !queue.Empty()) continue;
+      if (options.start && !startClicked && controls.buttonEnabled() && !dialog.closeOnClick()) {
         if (options.route != -2) controls.ClickRoute(options.route);
         startClicked = true;
         std::printf("click | start\n");
@@ -173,8 +192,7 @@ int RunHeadless(const HeadlessOptions& options) {
                        std::chrono::steady_clock::now() - started)
                        .count();
     std::printf("time | %lld ms in all | %llu ms waiting for services\n",
-                static_cast<long long>(elapsed),
-                static_cast<unsigned long long>(system.SleptMilliseconds()));
+                static_cast<long long>(elapsed), static_cast<unsigned long long>(system.slept()));
     std::printf("end | %s\n", record.end.c_str());
     std::fflush(stdout);
     if (!options.snapshotFile.empty()) {
@@ -184,7 +202,7 @@ int RunHeadless(const HeadlessOptions& options) {
           << '\n';
       if (!out) std::fprintf(stderr, "cannot write %s\n", options.snapshotFile.c_str());
     }
-    if (system.LiveThreads() > 0) {
+    if (dialog.DownloadRunning()) {
       // A download still runs into the dialog's buffer. Nobody waits for it: the
       // process ends here, as it does on Windows when the dialog ends.
       std::fflush(nullptr);

@@ -10,8 +10,8 @@ nlohmann::json ColourJson(Rgb colour) {
 }  // namespace
 
 nlohmann::json RowJson(const UpdateDialog& dialog, int row) {
-  const ReportList& list = dialog.progressList.list();
-  const RowRecord* record = dialog.progressList.Record(row);
+  const ReportList& list = dialog.progressList().list();
+  const RowRecord* record = dialog.progressList().Record(row);
   return {
       {"step", list.GetItemText(row, 0)},
       {"item", list.GetItemText(row, 1)},
@@ -41,10 +41,10 @@ nlohmann::json MakeSnapshot(const UpdateDialog& dialog, const MemoryControls& co
       {"status_line", controls.statusText()},
       {"progress", controls.progressPos()},
       {"button", {{"text", controls.buttonText()}, {"enabled", controls.buttonEnabled()}}},
-      {"route_choice", dialog.routeChoice},
-      {"close_on_click", dialog.closeOnClick},
-      {"update_running", dialog.run.updateRunning},
-      {"failed", dialog.failed},
+      {"route_choice", dialog.routeChoice()},
+      {"close_on_click", dialog.closeOnClick()},
+      {"update_running", dialog.updateRunning()},
+      {"failed", dialog.failed()},
       {"message_boxes", boxes},
       {"beeps", beeps},
       {"end", record.end},

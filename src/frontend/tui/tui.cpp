@@ -18,9 +18,9 @@
 
 #include "app/startup.h"
 #include "app/texts.h"
-#include "frontend/posix_machine.h"
 #include "frontend/posix_queue.h"
 #include "frontend/tui/layout.h"
+#include "platform/port_wrappers.h"
 #include "ui/memory_view.h"
 
 // Last: curses' macros would otherwise clash with names in the headers above.
@@ -584,7 +584,7 @@ class TuiWindow : public WindowPort, public ViewObserver {
         Put(y, 0, Repeat(L' ', width), A_NORMAL, blankPair);
         continue;
       }
-      const RowRecord* record = dialog_ ? dialog_->progressList.Record(row) : nullptr;
+      const RowRecord* record = dialog_ ? dialog_->progressList().Record(row) : nullptr;
       const Rgb colour = record ? record->textColor : kBlack;
       Put(y, 0, lineOf([&](int column) { return list_.GetItemText(row, column); }), A_NORMAL,
           curses_.Pair(colour, kListBack));
@@ -659,9 +659,15 @@ class TuiWindow : public WindowPort, public ViewObserver {
 
 }  // namespace
 
-int RunTui(const std::string& root) {
-  PosixMachine machine(root);
-  PosixSystem& system = machine.system;
+// Beeps ring the terminal's bell; they come from handlers on the UI thread, where
+// curses may be used.
+class BellSystem : public SystemWrapper {
+ public:
+  using SystemWrapper::SystemWrapper;
+  void Beep(uint32_t, uint32_t) override { beep(); }
+};
+
+int RunTui(const Platform& machine) {
   MemoryReportList list;
   MemoryControls controls;
   MessageQueue queue;
@@ -671,17 +677,20 @@ int RunTui(const std::string& root) {
   TuiWindow window(curses, queue, list, controls);
   list.SetObserver(&window);
   controls.SetObserver(&window);
-  // Beeps come from handlers on the UI thread, where curses may be used.
-  system.SetBeepSink([](uint32_t, uint32_t) { beep(); });
+  BellSystem system(*machine.system);
 
-  Platform platform = machine.With(&window, &list, &controls);
+  Platform platform = machine;
+  platform.window = &window;
+  platform.list = &list;
+  platform.controls = &controls;
+  platform.system = &system;
 
   bool finished = false;
   const int status = RunApplication(platform, [&](UpdateDialog& dialog) {
     window.RunModal(dialog);
     finished = controls.buttonEnabled() && controls.buttonText() == text::kButtonClose;
     curses.Close();
-    if (system.LiveThreads() > 0) {
+    if (dialog.DownloadRunning()) {
       // A download still runs into the dialog's buffer. Nobody waits for it: the
       // process ends here, as it does on Windows when the dialog ends.
       std::fflush(nullptr);

@@ -2,14 +2,14 @@
 // the Windows window.
 #pragma once
 
-#include <string>
+#include "platform/platform.h"
 
 namespace ost {
 
-// Runs the whole program on the machine root in the terminal on standard input and
+// Runs the whole program on the machine's providers in the terminal on standard input and
 // output, and leaves the terminal as it found it. Exit status: 0 when the run
 // reached the finished state (the enabled close button), 1 otherwise, also when
 // the terminal cannot be used.
-int RunTui(const std::string& root);
+int RunTui(const Platform& machine);
 
 }  // namespace ost

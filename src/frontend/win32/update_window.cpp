@@ -156,7 +156,7 @@ void Win32UpdateWindow::OnInit(HWND hwnd) {
   CentreOnWorkArea(hwnd);
   controls_.Attach(hwnd);
   list_.Attach(GetDlgItem(hwnd, IDC_PROGRESS_LIST));
-  list_.SetColourSource(&dialog_->progressList);
+  list_.SetColourSource(&dialog_->progressList());
   dialog_->OnInitDialog();
 }
 

@@ -2,6 +2,7 @@
 #include <objbase.h>
 
 #include "app/startup.h"
+#include "db/product_database.h"
 #include "dialog_controls.h"
 #include "listview_report_list.h"
 #include "platform/win32/win32_files.h"
@@ -27,6 +28,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
   ost::Win32Services services;
   ost::Win32Files files;
   ost::Win32System system;
+  ost::OdbcDatabase database;
   ost::ListViewReportList list;
   ost::Win32DialogControls controls;
   ost::Win32UpdateWindow window(instance, list, controls);
@@ -40,6 +42,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
   platform.services = &services;
   platform.files = &files;
   platform.system = &system;
+  platform.database = &database;
 
   int status = ost::RunApplication(
       platform, [&window](ost::UpdateDialog& dialog) { window.RunModal(dialog); });

@@ -14,7 +14,22 @@ namespace {
 class PosixFile : public File {
  public:
   explicit PosixFile(int fd) : fd_(fd) {}
-  ~PosixFile() override { ::close(fd_); }
+  ~PosixFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
+
+  bool Close() override {
+    if (fd_ < 0) {
+      errno = EBADF;
+      return false;
+    }
+    int fd = fd_;
+    fd_ = -1;
+    // A close interrupted by a signal has still released the descriptor on Linux.
+    return ::close(fd) == 0 || errno == EINTR;
+  }
 
   int64_t Read(void* data, size_t size) override {
     ssize_t n;
@@ -41,12 +56,16 @@ class PosixFile : public File {
 };
 
 std::unique_ptr<File> Open(const std::string& native, int flags) {
-  if (native.empty()) return nullptr;
+  if (native.empty()) {
+    errno = ENOENT;  // a path that names nothing on this machine
+    return nullptr;
+  }
   int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) return nullptr;
   struct stat info;
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     ::close(fd);
+    errno = EISDIR;
     return nullptr;
   }
   return std::make_unique<PosixFile>(fd);
@@ -84,5 +103,7 @@ bool PosixFiles::Remove(const std::string& path) {
   std::string native = root_.Map(path);
   return !native.empty() && ::unlink(native.c_str()) == 0;
 }
+
+int PosixFiles::LastError() { return errno; }
 
 }  // namespace ost

@@ -16,6 +16,7 @@ class PosixFiles : public FilePort {
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;
   std::string NativePath(const std::string& path) override { return root_.Map(path); }
+  int LastError() override;
 
  private:
   const MachineRoot& root_;

@@ -22,13 +22,12 @@ ThreadHandle PosixSystem::StartThread(std::function<void()> body) {
 }
 
 void PosixSystem::Sleep(uint32_t milliseconds) {
-  slept_ += milliseconds;
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-void PosixSystem::Beep(uint32_t hertz, uint32_t milliseconds) {
-  if (beepSink_) beepSink_(hertz, milliseconds);
-}
+// A machine without a tone generator worth blocking for: the front ends decide what
+// a beep does (record it, ring the terminal's bell).
+void PosixSystem::Beep(uint32_t /*hertz*/, uint32_t /*milliseconds*/) {}
 
 std::unique_ptr<uint8_t[]> PosixSystem::AllocateBuffer(size_t size) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]);

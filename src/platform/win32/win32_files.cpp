@@ -28,7 +28,9 @@ std::wstring Widen(const std::string& utf8) {
 class Win32File : public File {
  public:
   explicit Win32File(HANDLE handle) : handle_(handle) {}
-  ~Win32File() override { CloseHandle(handle_); }
+  ~Win32File() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
 
@@ -63,13 +65,26 @@ class Win32File : public File {
     return static_cast<int64_t>(total);
   }
 
+  bool Close() override {
+    if (handle_ == INVALID_HANDLE_VALUE) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(handle) != 0;
+  }
+
  private:
   HANDLE handle_;
 };
 
 std::unique_ptr<File> Open(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
   std::wstring wide = Widen(path);
-  if (wide.empty()) return nullptr;
+  if (wide.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
   HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
@@ -105,5 +120,7 @@ bool Win32Files::Remove(const std::string& path) {
 }
 
 std::string Win32Files::NativePath(const std::string& path) { return path; }
+
+int Win32Files::LastError() { return static_cast<int>(GetLastError()); }
 
 }  // namespace ost

@@ -16,6 +16,7 @@ class Win32Files : public FilePort {
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;
   std::string NativePath(const std::string& path) override;
+  int LastError() override;
 };
 
 }  // namespace ost

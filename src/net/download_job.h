@@ -1,0 +1,79 @@
+// The download job: one download's request and results, shared by the UI thread and
+// the one worker that runs it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/socket_port.h"
+#include "platform/system_port.h"
+#include "platform/window_port.h"
+#include "util/bytes.h"
+
+namespace ost {
+
+constexpr size_t kReceiveBufferSize = 24000000;
+
+// One answer of the update host within a download: the first one, or one reached by a
+// redirect.
+struct DownloadHop {
+  std::string host;
+  uint16_t port = 80;
+  std::string path;
+  std::string statusLine;      // the head's first line, without its line end
+  std::string location;        // the Location value of a redirect; empty otherwise
+  int64_t contentLength = -1;  // as announced; -1 when the head named none
+};
+
+// The UI thread fills the request before it starts a worker and reads the results only
+// after the worker's WM_DOWNLOAD_DONE, so nothing here needs a lock but the two
+// counters, which the progress handler reads while the body arrives. Workers hold the
+// job themselves: a dialog that goes away never frees what a running download writes.
+struct DownloadJob {
+  explicit DownloadJob(WindowPort* window) : notifyWindow(window) {}
+  DownloadJob(const DownloadJob&) = delete;
+  DownloadJob& operator=(const DownloadJob&) = delete;
+
+  // Takes the receive buffer (kReceiveBufferSize bytes and one for a terminator).
+  void AttachBuffer(std::unique_ptr<uint8_t[]> buffer) {
+    buffer_ = std::move(buffer);
+    receiveBuffer = buffer_.get();
+  }
+  // The body as received.
+  ByteSpan Body() const {
+    int32_t received = receivedLength.load();
+    return {receiveBuffer, received > 0 ? static_cast<size_t>(received) : 0};
+  }
+
+  ThreadHandle downloadThread = 0;
+  WindowPort* notifyWindow;
+  std::string updateHost;   // host name, optionally with ":port"
+  std::string requestPath;  // path of the request line
+  std::string targetPath;   // where the consumer writes the body; shown in progress texts
+  uint8_t* receiveBuffer = nullptr;
+  std::atomic<int32_t> expectedLength{0};  // written by the worker
+  std::atomic<int32_t> receivedLength{0};
+  int32_t downloadKind = 0;  // 0 manifest, 1-2 scripts, 3-8 components, 250 detail file
+
+  // Answers other than 100 and 200 over the whole run; only the running worker
+  // touches it.
+  int32_t redirectCount = 0;
+  // The answers of the current download, in order (worker until WM_DOWNLOAD_DONE).
+  std::vector<DownloadHop> hops;
+  // Workers started and not yet past their last post.
+  std::atomic<int> liveWorkers{0};
+
+ private:
+  std::unique_ptr<uint8_t[]> buffer_;
+};
+
+// Starts a worker thread that holds the job and runs DownloadWorker on it. False when
+// no thread could be started; nothing is posted then.
+bool StartDownloadWorker(SystemPort& system, SocketPort& sockets,
+                         const std::shared_ptr<DownloadJob>& job);
+
+}  // namespace ost

@@ -1,0 +1,141 @@
+// Forwarding wrappers, one per port: each call goes to the wrapped provider. A test
+// (or a front end) derives from one and overrides the calls it wants to change, for
+// example to fail one call of a real provider, and leaves the rest as they are.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace ost {
+
+class FilesWrapper : public FilePort {
+ public:
+  explicit FilesWrapper(FilePort& target) : target_(target) {}
+  std::unique_ptr<File> OpenRead(const std::string& path) override {
+    return target_.OpenRead(path);
+  }
+  std::unique_ptr<File> CreateTruncate(const std::string& path) override {
+    return target_.CreateTruncate(path);
+  }
+  bool Exists(const std::string& path) override { return target_.Exists(path); }
+  bool Rename(const std::string& from, const std::string& to) override {
+    return target_.Rename(from, to);
+  }
+  bool Remove(const std::string& path) override { return target_.Remove(path); }
+  std::string NativePath(const std::string& path) override { return target_.NativePath(path); }
+  int LastError() override { return target_.LastError(); }
+
+ protected:
+  FilePort& target_;
+};
+
+class SocketsWrapper : public SocketPort {
+ public:
+  explicit SocketsWrapper(SocketPort& target) : target_(target) {}
+  bool Startup() override { return target_.Startup(); }
+  SocketHandle CreateTcp() override { return target_.CreateTcp(); }
+  bool ResolveIpv4(const std::string& host, uint32_t* address) override {
+    return target_.ResolveIpv4(host, address);
+  }
+  bool SetSendTimeout(SocketHandle s, uint32_t ms) override {
+    return target_.SetSendTimeout(s, ms);
+  }
+  bool SetReceiveTimeout(SocketHandle s, uint32_t ms) override {
+    return target_.SetReceiveTimeout(s, ms);
+  }
+  bool SetNonBlocking(SocketHandle s, bool on) override { return target_.SetNonBlocking(s, on); }
+  bool Connect(SocketHandle s, uint32_t address, uint16_t port, uint32_t waitMs) override {
+    return target_.Connect(s, address, port, waitMs);
+  }
+  int64_t Send(SocketHandle s, const void* data, size_t size) override {
+    return target_.Send(s, data, size);
+  }
+  int64_t Receive(SocketHandle s, void* data, size_t size) override {
+    return target_.Receive(s, data, size);
+  }
+  int64_t Peek(SocketHandle s, void* data, size_t size) override {
+    return target_.Peek(s, data, size);
+  }
+  void Close(SocketHandle s) override { target_.Close(s); }
+
+ protected:
+  SocketPort& target_;
+};
+
+class RegistryWrapper : public RegistryPort {
+ public:
+  explicit RegistryWrapper(RegistryPort& target) : target_(target) {}
+  long OpenKeyRead(RegistryRoot root, const std::string& path, RegistryKey* key) override {
+    return target_.OpenKeyRead(root, path, key);
+  }
+  long QueryValue(RegistryKey key, const std::string& name, uint8_t* data,
+                  uint32_t* size) override {
+    return target_.QueryValue(key, name, data, size);
+  }
+  long CloseKey(RegistryKey key) override { return target_.CloseKey(key); }
+
+ protected:
+  RegistryPort& target_;
+};
+
+class ServicesWrapper : public ServicesPort {
+ public:
+  explicit ServicesWrapper(ServicesPort& target) : target_(target) {}
+  ServiceHandle OpenManager(ManagerAccess access) override { return target_.OpenManager(access); }
+  ServiceHandle OpenServiceNamed(ServiceHandle manager, const std::string& name,
+                                 ServiceAccess access) override {
+    return target_.OpenServiceNamed(manager, name, access);
+  }
+  bool QueryState(ServiceHandle service, int32_t* state) override {
+    return target_.QueryState(service, state);
+  }
+  bool Start(ServiceHandle service) override { return target_.Start(service); }
+  bool Stop(ServiceHandle service, int32_t* state) override { return target_.Stop(service, state); }
+  bool QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) override {
+    return target_.QueryBinaryPath(service, bufferSize, path);
+  }
+  void Close(ServiceHandle handle) override { target_.Close(handle); }
+
+ protected:
+  ServicesPort& target_;
+};
+
+class SystemWrapper : public SystemPort {
+ public:
+  explicit SystemWrapper(SystemPort& target) : target_(target) {}
+  ThreadHandle StartThread(std::function<void()> body) override {
+    return target_.StartThread(std::move(body));
+  }
+  void Sleep(uint32_t milliseconds) override { target_.Sleep(milliseconds); }
+  void Beep(uint32_t hertz, uint32_t milliseconds) override { target_.Beep(hertz, milliseconds); }
+  std::string ProgramFolder() override { return target_.ProgramFolder(); }
+  std::unique_ptr<uint8_t[]> AllocateBuffer(size_t size) override {
+    return target_.AllocateBuffer(size);
+  }
+
+ protected:
+  SystemPort& target_;
+};
+
+class WindowWrapper : public WindowPort {
+ public:
+  explicit WindowWrapper(WindowPort& target) : target_(target) {}
+  void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+    target_.Post(msg, wParam, lParam);
+  }
+  void PostQuit() override { target_.PostQuit(); }
+  BoxAnswer ShowMessageBox(const std::string& text, const std::string& caption, BoxButtons buttons,
+                           BoxIcon icon) override {
+    return target_.ShowMessageBox(text, caption, buttons, icon);
+  }
+  void ShowAboutBox() override { target_.ShowAboutBox(); }
+  bool AppendSystemMenuItem(uint32_t commandId, const std::string& text) override {
+    return target_.AppendSystemMenuItem(commandId, text);
+  }
+  void SetWindowIcon() override { target_.SetWindowIcon(); }
+  void EndDialog() override { target_.EndDialog(); }
+
+ protected:
+  WindowPort& target_;
+};
+
+}  // namespace ost

@@ -1,0 +1,30 @@
+// Writing a file of a package over the installed one. The ways are tried in order:
+// a temporary file beside the target renamed over it; the target written in place;
+// then the same two at the fixed fallback path, when there is one.
+#pragma once
+
+#include <string>
+
+#include "platform/file_port.h"
+#include "util/bytes.h"
+
+namespace ost {
+
+enum class WriteWay { kNone, kRenamed, kInPlace };
+
+struct WriteReport {
+  bool written = false;
+  WriteWay way = WriteWay::kNone;
+  bool fallback = false;   // at the fallback path
+  std::string path;        // where it was written, or the last path tried
+  std::string failedStep;  // of the last failure: "create", "write", "close", "rename"
+  int error = 0;           // the system's error number of that step
+};
+
+// A failed write of the bytes themselves (a full disk, a quota) ends the tries: the
+// installed file is never overwritten in place by a write that has already failed
+// once beside it.
+WriteReport WritePackageFile(FilePort& files, ByteSpan bytes, const std::string& target,
+                             const std::string& fallback);
+
+}  // namespace ost
