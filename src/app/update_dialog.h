@@ -112,6 +112,7 @@ class UpdateDialog {
   void Beep(uint32_t hertz, uint32_t milliseconds) { platform_.system->Beep(hertz, milliseconds); }
   void FinishedBeeps();
   void DownloadFailedBeeps();
+  void ShowDownloadFailure(const std::string& text);
   void Report(ServiceEvent::Action action, const std::string& service, int32_t result, int row);
 
   Platform platform_;

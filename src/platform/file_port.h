@@ -31,6 +31,10 @@ class FilePort {
   virtual std::unique_ptr<File> OpenRead(const std::string& path) = 0;
   // Creates the file or truncates an existing one; null on failure.
   virtual std::unique_ptr<File> CreateTruncate(const std::string& path) = 0;
+  // Creates a file that must not exist yet, under any name: a file, a folder or a link
+  // already there (planted or not) makes it fail, and nothing is followed. Null on
+  // failure.
+  virtual std::unique_ptr<File> CreateNew(const std::string& path) = 0;
   // True when a file or folder of exactly this path exists.
   virtual bool Exists(const std::string& path) = 0;
   // Replaces `to` by `from` in one step (both in one folder); false on failure.

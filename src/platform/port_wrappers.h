@@ -16,6 +16,9 @@ class FilesWrapper : public FilePort {
   std::unique_ptr<File> CreateTruncate(const std::string& path) override {
     return target_.CreateTruncate(path);
   }
+  std::unique_ptr<File> CreateNew(const std::string& path) override {
+    return target_.CreateNew(path);
+  }
   bool Exists(const std::string& path) override { return target_.Exists(path); }
   bool Rename(const std::string& from, const std::string& to) override {
     return target_.Rename(from, to);

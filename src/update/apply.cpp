@@ -37,7 +37,8 @@ bool UpdateDialog::UnpackPackage(ByteSpan package, size_t* unpacked) {
 bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   ServiceEntry& entry = serviceTable_[static_cast<size_t>(currentEntry_)];
   size_t unpacked = 0;
-  if (!UnpackPackage(package, &unpacked)) {
+  // A component is never empty: writing nothing over it would only destroy it.
+  if (!UnpackPackage(package, &unpacked) || unpacked == 0) {
     SetStepStatus(text::kUnpackFailed, false);
     MarkPackageFailed(step.requestPath + " does not unpack");
     return false;

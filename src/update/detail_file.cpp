@@ -18,20 +18,28 @@ constexpr size_t kReadBlock = 1 << 20;
 bool IsDeviceName(std::string_view name) {
   std::string base = AsciiUpper(name.substr(0, name.find('.')));
   while (!base.empty() && base.back() == ' ') base.pop_back();
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+      base == "CONOUT$") {
+    return true;
+  }
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
          base[3] >= '1' && base[3] <= '9';
 }
 
-// A detail file's name must stay a plain name inside the web folder.
+// A detail file's name, decoded, must stay a plain name inside the web folder.
 bool IsPlainFileName(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
   for (char c : name) {
-    if (c == '\\' || c == '/' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+    // Separators, a drive's colon, the characters Windows refuses in a name (a byte
+    // that did not decode shows as '?'), control characters.
+    if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos ||
+        static_cast<unsigned char>(c) < 0x20) {
+      return false;
+    }
   }
   // A trailing dot or space is dropped by Windows, so the name would be another file.
   if (name.back() == '.' || name.back() == ' ') return false;
-  return name.find("..") == std::string_view::npos && !IsDeviceName(name);
+  return !IsDeviceName(name);
 }
 
 }  // namespace
@@ -47,10 +55,12 @@ int ParseDetailLine(std::string_view line, DetailLine* parsed) {
   std::string_view wanted = line.substr(equals + 1, 32);
   size_t zip = packageName.find(".zip");
   if (zip == std::string_view::npos) return -3;
-  std::string_view localName = packageName.substr(0, zip);
-  // A name that climbs out of the web folder, or names another drive, is never fetched.
-  if (!IsPlainFileName(localName)) return -6;
-  parsed->name = GbkToUtf8(localName);
+  // The name is checked as the characters it stands for: a trail byte of a double-byte
+  // character may look like a backslash. One that climbs out of the web folder, or
+  // names another drive or a device, is never fetched.
+  std::string name = GbkToUtf8(packageName.substr(0, zip));
+  if (!IsPlainFileName(name)) return -6;
+  parsed->name = std::move(name);
   parsed->size = size;
   parsed->digest = std::string(wanted);
   return 0;

@@ -12,6 +12,15 @@ void UpdateDialog::DownloadFailedBeeps() {
   Beep(800, 500);
 }
 
+void UpdateDialog::ShowDownloadFailure(const std::string& text) {
+  // A detail file has no row of its own; the header row shows its path.
+  if (job_->downloadKind == kDetailFileKind) {
+    SetCell(plan_.headerRow, 3, text);
+  } else {
+    SetStepStatus(text, false);
+  }
+}
+
 void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
   DownloadReport report;
   report.step = inFlight_;
@@ -29,14 +38,14 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
     return;
   }
   if (result != 0) {
-    SetStepStatus(Format(text::kCommunicationFailed, static_cast<int>(result)), false);
+    ShowDownloadFailure(Format(text::kCommunicationFailed, static_cast<int>(result)));
     DownloadFailedBeeps();
     SetPhase(RunPhase::kFailed, Format("download of %s failed with code %d",
                                        job_->requestPath.c_str(), static_cast<int>(result)));
     return;
   }
   if (report.expectedLength != report.receivedLength) {
-    SetStepStatus(text::kDownloadDataError, false);
+    ShowDownloadFailure(text::kDownloadDataError);
     DownloadFailedBeeps();
     SetPhase(RunPhase::kFailed,
              Format("download of %s ended after %d of %d bytes", job_->requestPath.c_str(),

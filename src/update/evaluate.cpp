@@ -14,13 +14,12 @@ void UpdateDialog::EvaluateManifest() {
   const int manifestRow = currentRow_;
 
   updateFound_ = 0;
-  if (!manifest.ostraVersionUsable || !manifest.velinVersionUsable) {
-    // Read as a manifest without entries.
-    SetPhase(RunPhase::kFailed, "the manifest announces no usable version");
-    return;
-  }
-  availableOstraVersion_ = manifest.ostraVersion;
-  availableVelinVersion_ = manifest.velinVersion;
+  // A version that names no release offers nothing newer: its script rows are left
+  // out, the rest of the manifest still counts.
+  availableOstraVersion_ =
+      manifest.ostraVersionUsable ? manifest.ostraVersion : facts_.installedOstraVersion;
+  availableVelinVersion_ =
+      manifest.velinVersionUsable ? manifest.velinVersion : facts_.installedVelinVersion;
   if (!manifest.hasEntryBlock) {
     SetPhase(RunPhase::kFailed, "the manifest has no entry block");
     return;
@@ -51,7 +50,10 @@ void UpdateDialog::EvaluateManifest() {
     entry.description = row.description;
   }
 
-  for (const std::string& line : manifest.detailLines) CompareDetailFile(line);
+  // Without the web platform there is no folder to compare detail files in.
+  if (!facts_.cgiBinDir.empty()) {
+    for (const std::string& line : manifest.detailLines) CompareDetailFile(line);
+  }
   observer_->OnManifestEvaluated(bytes, manifest, serviceTable_);
 
   SetStepStatus(text::kManifestDone, true);

@@ -32,12 +32,12 @@ int32_t ReadVersionField(std::string_view field) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
-// A decimal number as text to an integer scaled by 10 or 100, rounded. False beyond
-// +-limit (NaN included).
+// A decimal number as text to an integer scaled by 10 or 100, rounded. False outside
+// 0..limit (NaN included).
 bool ScaledNumber(std::string_view text, int scale, int32_t limit, int32_t* number) {
   std::string copy(text);
   const double value = std::strtod(copy.c_str(), nullptr) * scale;
-  if (!(std::fabs(value) <= limit)) return false;
+  if (!(value > -0.5 && value < limit + 0.5)) return false;
   *number = static_cast<int32_t>(std::lround(value));
   return true;
 }

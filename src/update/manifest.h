@@ -30,13 +30,14 @@ struct ManifestRow {
   std::string description;               // UTF-8, bound to its 255 bytes; kComplete only
 };
 
-// Beyond these (Ostra 99.99, Velin 99.9) a version names no release.
+// Beyond these (Ostra 99.99, Velin 29.9) a version names no release. Velin stops
+// below 30.0 because its script rows would otherwise carry the tags of Ostra scripts.
 constexpr int32_t kMaxOstraVersion = 9999;
-constexpr int32_t kMaxVelinVersion = 999;
+constexpr int32_t kMaxVelinVersion = 299;
 
 struct Manifest {
-  // The header's two numbers, in hundredths and tenths; not usable beyond their
-  // limits (or when not a number).
+  // The header's two numbers, in hundredths and tenths; not usable below 0, beyond
+  // their limits or when not a number.
   bool ostraVersionUsable = false;
   int32_t ostraVersion = 0;
   bool velinVersionUsable = false;

@@ -1,10 +1,25 @@
 // Writing a file of a package over the installed one.
 #include "update/package_writer.h"
 
+#include <cstdio>
+#include <random>
+
 namespace ost {
 namespace {
 
 constexpr char kTempSuffix[] = ".ost-new";
+// A name taken by someone else is tried again under another.
+constexpr int kTempNameTries = 4;
+
+// "<target>.<16 random hex digits>.ost-new": beside the target, so that the rename
+// stays on one volume, and under a name no other process can guess beforehand.
+std::string TemporaryName(const std::string& path) {
+  static std::random_device device;
+  uint64_t bits = (uint64_t{device()} << 32) ^ device();
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(bits));
+  return path + "." + hex + kTempSuffix;
+}
 
 WriteReport Failure(const std::string& path, const char* step, int error) {
   WriteReport report;
@@ -31,8 +46,12 @@ WriteReport WriteAll(FilePort& files, File& file, ByteSpan bytes, const std::str
 // Written beside the file and renamed over it, so that a failure midway never leaves
 // the file cut short.
 WriteReport Replace(FilePort& files, ByteSpan bytes, const std::string& path) {
-  const std::string temp = path + kTempSuffix;
-  std::unique_ptr<File> file = files.CreateTruncate(temp);
+  std::string temp;
+  std::unique_ptr<File> file;
+  for (int tries = 0; !file && tries < kTempNameTries; ++tries) {
+    temp = TemporaryName(path);
+    file = files.CreateNew(temp);
+  }
   if (!file) return Failure(path, "create", files.LastError());
   WriteReport report = WriteAll(files, *file, bytes, path);
   file.reset();

@@ -230,7 +230,8 @@ void UpdateDialog::StopPlannedServices() {
     entry.stopResult =
         StopServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
     Report(ServiceEvent::Action::kStop, entry.serviceName, entry.stopResult, step.row);
-    if (entry.stopResult == kServiceStopped) {
+    // A service that was stopped meanwhile is just as stopped.
+    if (entry.stopResult == kServiceStopped || entry.stopResult == kServiceNothingToDo) {
       SetCell(step.row, 3, text::kServiceStopOk);
       SetRowColors(step.row, kStoppedPurple, kWhite);
     } else {

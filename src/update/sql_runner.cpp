@@ -14,7 +14,8 @@ namespace ost {
 int CutSqlBatches(char* text, size_t length, const std::function<bool(const char*)>& send) {
   static constexpr std::string_view kSeparator = "GO\r\n";
   text[length] = '\0';
-  char* const end = text + length;
+  // The text ends at its first zero byte; nothing after it is sent.
+  char* const end = text + strnlen(text, length);
   int sent = 0;
   char* at = text;
   for (;;) {

@@ -89,7 +89,7 @@ TEST_F(ChainTest, ComponentIsWrittenAndItsServiceStarted) {
   h.ServePackage("CSOstraServer.exe.zip", "new executable");
   h.Click();
   EXPECT_EQ(File("C:\\OSTRA\\CSOstraServer.exe"), "new executable");
-  EXPECT_EQ(h.files.files.count("C:\\OSTRA\\CSOstraServer.exe.ost-new"), 0u);
+  EXPECT_FALSE(h.files.HasTemporaryFiles());
   EXPECT_EQ(Cell(4, 3), "更新完成,服务已启动。");
   EXPECT_EQ(h.Colour(4), kDoneGreen);
   EXPECT_EQ(h.services.calls,
@@ -174,7 +174,7 @@ TEST_F(ChainTest, FullDiskLeavesTheOldFileWhole) {
   h.files.diskSpace = 3;
   h.Click();
   EXPECT_EQ(File("C:\\OSTRA\\CSOstraServer.exe"), "old CSOstraServer");
-  EXPECT_EQ(h.files.files.count("C:\\OSTRA\\CSOstraServer.exe.ost-new"), 0u);
+  EXPECT_FALSE(h.files.HasTemporaryFiles());
   EXPECT_EQ(Cell(4, 3), "写文件错误，异常终止！");
   EXPECT_EQ(dialog.failed(), 1);
   EXPECT_EQ(h.host.requests.size(), 2u);  // no further download
@@ -207,6 +207,27 @@ TEST_F(ChainTest, CorruptOrOversizedPackagesStopTheRun) {
   h2.ServePackage("CSOstraServer.exe.zip", std::string(kUnpackBufferSize + 1, 'z'));
   h2.Click();
   EXPECT_EQ(h2.Cell(4, 3), "文件解压错误，异常终止！");
+}
+
+TEST_F(ChainTest, AnEmptyComponentIsAnUnpackFailure) {
+  UpdateDialog& dialog = h.Check(Manifest("3.80 7.0", {"Server"}));
+  h.ServePackage("CSOstraServer.exe.zip", "");  // a valid stream of nothing
+  h.Click();
+  EXPECT_EQ(Cell(4, 3), "文件解压错误，异常终止！");
+  EXPECT_EQ(dialog.failed(), 1);
+  EXPECT_EQ(File("C:\\OSTRA\\CSOstraServer.exe"), "old CSOstraServer");
+  EXPECT_TRUE(h.events.With("recorded").empty());
+}
+
+TEST_F(ChainTest, AFailedDetailFileIsShownOnTheHeaderRow) {
+  h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = "old";
+  h.Check(Manifest(
+      "3.80 7.0", {"Server"},
+      "--END--\n--FILE DETAIL--\na.htm.zip+3=" + std::string(32, '0') + "\n--FILE DETAIL END--\n"));
+  h.Click();  // a.htm.zip is missing
+  EXPECT_EQ(Cell(3, 3), "与岚汐服务器通讯失败(8)...");
+  EXPECT_EQ(Cell(4, 3), "停止服务 ok");  // the server's row was never touched
+  EXPECT_EQ(h.Colour(4), kStoppedPurple);
 }
 
 TEST_F(ChainTest, DownloadFailuresAreReportedOnTheCurrentRow) {

@@ -112,15 +112,34 @@ std::unique_ptr<File> FakeFiles::OpenRead(const std::string& path) {
 
 std::unique_ptr<File> FakeFiles::CreateTruncate(const std::string& path) {
   opened.push_back(path);
-  for (const std::string& folder : unwritableFolders) {
-    if (path.compare(0, folder.size(), folder) == 0) {
-      lastError = 13;  // EACCES
-      return nullptr;
-    }
+  auto below = [&](const std::vector<std::string>& folders) {
+    return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
+      return path.compare(0, folder.size(), folder) == 0;
+    });
+  };
+  if (below(unwritableFolders) || (below(closedFolders) && files.count(path) == 0)) {
+    lastError = 13;  // EACCES
+    return nullptr;
   }
   std::string& content = files[path];
   content.clear();
   return std::make_unique<MemoryFile>(*this, &content, true);
+}
+
+std::unique_ptr<File> FakeFiles::CreateNew(const std::string& path) {
+  if (files.count(path) > 0) {
+    opened.push_back(path);
+    lastError = 17;  // EEXIST
+    return nullptr;
+  }
+  return CreateTruncate(path);
+}
+
+bool FakeFiles::HasTemporaryFiles() const {
+  return std::any_of(files.begin(), files.end(), [](const auto& file) {
+    const std::string& name = file.first;
+    return name.size() >= 8 && name.compare(name.size() - 8, 8, ".ost-new") == 0;
+  });
 }
 
 bool FakeFiles::Rename(const std::string& from, const std::string& to) {

@@ -88,6 +88,7 @@ class FakeFiles : public FilePort {
  public:
   std::unique_ptr<File> OpenRead(const std::string& path) override;
   std::unique_ptr<File> CreateTruncate(const std::string& path) override;
+  std::unique_ptr<File> CreateNew(const std::string& path) override;
   bool Exists(const std::string& path) override { return files.count(path) > 0; }
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override { return files.erase(path) > 0; }
@@ -96,10 +97,13 @@ class FakeFiles : public FilePort {
 
   std::map<std::string, std::string> files;
   std::vector<std::string> opened;             // every path asked for, in order
-  std::vector<std::string> unwritableFolders;  // CreateTruncate fails below these
+  std::vector<std::string> unwritableFolders;  // nothing can be written below these
+  std::vector<std::string> closedFolders;      // no new file below these; old ones can be
   std::set<std::string> unreplaceable;         // Rename onto these fails
-  long long diskSpace = -1;                    // bytes a write may still add; -1: no limit
-  bool failClose = false;                      // a written file's close reports failure
+  // True when a file of this name ends in ".ost-new" (a temporary file left behind).
+  bool HasTemporaryFiles() const;
+  long long diskSpace = -1;  // bytes a write may still add; -1: no limit
+  bool failClose = false;    // a written file's close reports failure
   int lastError = 0;
 };
 

@@ -170,21 +170,35 @@ TEST_F(ManifestTest, WithoutBeginNothingIsWritten) {
   EXPECT_EQ(h2.Check("3.80\n--BEGIN--\n11\tServer\tv\td\n--END--\n").RowCount(), 3);
 }
 
-TEST_F(ManifestTest, VersionsBeyondAnyReleaseAreReadAsNoEntries) {
-  // Each would plan a script row for every step up to it; the largest numbers would
-  // never end.
-  for (const char* versions : {"3.80 100.0", "3.80 7000.0", "1e2 7.0", "-1e3 7.0", "nan 7.0"}) {
+// A number that names no release would plan a script row for every step up to it (the
+// largest would never end), and a Velin number from 30.0 on would give script rows
+// the tags of Ostra scripts. Such a number drops only the rows that depend on it.
+TEST_F(ManifestTest, VersionsBeyondAnyReleaseDropOnlyTheirScripts) {
+  struct Case {
+    const char* versions;
+    int scriptRows;  // planned script rows
+  };
+  for (const Case& c :
+       {Case{"3.80 30.0", 0}, Case{"3.80 100.0", 0}, Case{"3.80 7000.0", 0}, Case{"1e2 x7.1", 1},
+        Case{"-1e3 7.0", 0}, Case{"-1.00 7.0", 0}, Case{"nan 7.0", 0}, Case{"3.81 400.0", 1}}) {
     Harness h2;
-    UpdateDialog& d2 = h2.Check(ManifestText(versions, {"11\tServer\tv\td"}));
-    EXPECT_EQ(d2.RowCount(), 3) << versions;
-    EXPECT_EQ(d2.phase(), RunPhase::kFailed) << versions;
-    EXPECT_EQ(d2.serviceTable()[0].needsUpdate, 0) << versions;
+    UpdateDialog& d2 = h2.Check(ManifestText(c.versions, {"11\tServer\tv\td"}));
+    EXPECT_EQ(d2.phase(), RunPhase::kPlanOffered) << c.versions;
+    EXPECT_EQ(d2.serviceTable()[0].needsUpdate, 1) << c.versions;
+    EXPECT_EQ(d2.plan().rowCount, c.scriptRows + 1) << c.versions;
+    EXPECT_EQ(h2.Cell(2, 3), "查询岚汐完成") << c.versions;
   }
-  // The largest that still name one.
-  UpdateDialog& dialog = Evaluate(ManifestText("99.9 99.9", {"10"}));
+  Harness h3;
+  h3.Check(ManifestText("1e2 7.0", {"10"}));
+  EXPECT_EQ(h3.Cell(2, 2), "最新版本:3.80");
+  EXPECT_EQ(h3.Cell(3, 2), "没有新服务程序需要更新!");
+
+  // The largest that still name one (the first number has four characters).
+  UpdateDialog& dialog = Evaluate(ManifestText("99.9 29.9", {"10"}));
   EXPECT_EQ(dialog.availableOstraVersion(), 9990);
-  EXPECT_EQ(dialog.availableVelinVersion(), 999);
-  EXPECT_EQ(dialog.RowCount(), 3 + 1 + (9990 - 380) + (999 - 70));
+  EXPECT_EQ(dialog.availableVelinVersion(), 299);
+  EXPECT_EQ(dialog.RowCount(), 3 + 1 + (9990 - 380) + (299 - 70));
+  EXPECT_EQ(dialog.plan().steps.back().requestPath, "/ostra/update1/sql/v299.sql.zip");
 }
 
 TEST_F(ManifestTest, DetailFilesThatDifferAreQueued) {
@@ -258,11 +272,38 @@ TEST(DetailLine, ResultCodes) {
   EXPECT_EQ(compare("name.htm.zip+12=D41D8CD98F00B204E9800998ECF8427E"), 0);
   EXPECT_EQ(compare("name.htm.zip+12=d41d8cd98f00b204e9800998ecf8427"), 1);  // 31 digits
 
+  // Names are checked as the characters they stand for.
+  for (const char* device : {"CONIN$", "conout$.txt"}) {
+    EXPECT_EQ(compare(std::string(device) + ".zip+12=" + digest), -6) << device;
+  }
+  EXPECT_EQ(compare(".zip+12=" + digest), -6);
+  EXPECT_EQ(compare("..zip+12=" + digest), -6);
+  EXPECT_EQ(compare("a?b.htm.zip+12=" + digest), -6);
+  EXPECT_EQ(compare("bad\xff.htm.zip+12=" + digest), -6);  // does not decode
+  files.files[folder + "\\jquery..min.js"] = "";
+  EXPECT_EQ(compare("jquery..min.js.zip+12=" + digest), 1);
+  // 運 is DF 5C in GBK: its trail byte is a backslash's.
+  files.files[folder + "\\運.htm"] = "";
+  EXPECT_EQ(compare("\xdf\x5c.htm.zip+12=" + digest), 1);
+
   DetailLine parsed;
+  ASSERT_EQ(ParseDetailLine("\xdf\x5c.htm.zip+12=" + digest, &parsed), 0);
+  EXPECT_EQ(parsed.name, "運.htm");
   ASSERT_EQ(ParseDetailLine("name.htm.zip+12=" + digest + "\r", &parsed), 0);
   EXPECT_EQ(parsed.name, "name.htm");
   EXPECT_EQ(parsed.size, 12);
   EXPECT_EQ(parsed.digest, digest);
+}
+
+TEST_F(ManifestTest, WithoutTheWebPlatformDetailFilesAreNotLookedAt) {
+  h.database.platformFlag = "0";
+  h.files.files["\\a.htm"] = "old";  // where an empty web folder would point
+  UpdateDialog& dialog = Evaluate(ManifestText(
+      "3.80 7.0", {"11\tServer\tv\td"},
+      "--END--\n--FILE DETAIL--\na.htm.zip+3=" + std::string(32, '0') + "\n--FILE DETAIL END--\n"));
+  EXPECT_TRUE(dialog.detailFiles().empty());
+  EXPECT_EQ(std::count(h.files.opened.begin(), h.files.opened.end(), "\\a.htm"), 0);
+  EXPECT_EQ(h.controls.statusText(), "◎共需进行 1 项更新,预计所需时间 21 秒。");
 }
 
 // A queued detail file returns its size; the evaluation ignores what comes back.

@@ -238,6 +238,17 @@ TEST_F(StartClickTest, ConfirmingStopsTheRunningServicesAndStarts) {
   EXPECT_EQ(h.files.files.count("C:\\OSTRA\\Ostra.rut"), 0u);  // route unchanged
 }
 
+TEST_F(StartClickTest, AServiceStoppedSinceThePlanShowsAsStopped) {
+  UpdateDialog& dialog = Offered();
+  h.services.services["CSOstraServer"].state = 1;  // stopped by someone meanwhile
+  h.window.yesNoAnswer = BoxAnswer::kYes;
+  dialog.OnStartClicked();
+  EXPECT_EQ(Cell(5, 3), "停止服务 ok");
+  EXPECT_EQ(h.Colour(5), kStoppedPurple);
+  EXPECT_EQ(Entry(0).stopResult, 0);
+  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"stop W3SVC"}));
+}
+
 TEST_F(StartClickTest, SecondRouteIsStoredAndUsed) {
   h.registry.SetString("SOFTWARE\\OSTRA", "UpdateHost2", "mirror.example:8080");
   UpdateDialog& dialog = Offered();

@@ -21,6 +21,13 @@ std::vector<std::string> Cut(std::string script, size_t stopAfter = 1000, int* s
   return batches;
 }
 
+TEST(SqlBatches, TheTextEndsAtItsFirstZeroByte) {
+  // What follows a zero byte is not the script's: no batch is cut from it.
+  EXPECT_EQ(Cut(std::string("INSERT a\r\nGO\r\nINSERT b\0\r\nGO\r\nINSERT c\r\nGO\r\n", 38)),
+            (std::vector<std::string>{"INSERT a\r\n"}));
+  EXPECT_TRUE(Cut(std::string("\0GO\r\n", 5)).empty());
+}
+
 TEST(SqlBatches, EachBatchEndsAtItsSeparatorLine) {
   EXPECT_EQ(Cut("INSERT a\r\nGO\r\nINSERT b\r\nGO\r\n"),
             (std::vector<std::string>{"INSERT a\r\n", "INSERT b\r\n"}));

@@ -87,6 +87,11 @@ std::unique_ptr<File> PosixFiles::CreateTruncate(const std::string& path) {
   return Open(root_.Map(path), O_WRONLY | O_CREAT | O_TRUNC);
 }
 
+std::unique_ptr<File> PosixFiles::CreateNew(const std::string& path) {
+  // O_EXCL never follows a link at the name; O_NOFOLLOW says so once more.
+  return Open(root_.Map(path), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
+}
+
 bool PosixFiles::Exists(const std::string& path) {
   std::string native = root_.Map(path);
   struct stat info;

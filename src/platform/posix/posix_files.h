@@ -12,6 +12,7 @@ class PosixFiles : public FilePort {
 
   std::unique_ptr<File> OpenRead(const std::string& path) override;
   std::unique_ptr<File> CreateTruncate(const std::string& path) override;
+  std::unique_ptr<File> CreateNew(const std::string& path) override;
   bool Exists(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;

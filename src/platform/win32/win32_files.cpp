@@ -101,6 +101,11 @@ std::unique_ptr<File> Win32Files::CreateTruncate(const std::string& path) {
   return Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
 }
 
+std::unique_ptr<File> Win32Files::CreateNew(const std::string& path) {
+  // CREATE_NEW fails on any name that exists, a link or junction included.
+  return Open(path, GENERIC_WRITE, 0, CREATE_NEW);
+}
+
 bool Win32Files::Exists(const std::string& path) {
   std::wstring wide = Widen(path);
   return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
