@@ -1,5 +1,5 @@
 # Cross-compilation to 64-bit Windows with Debian's MinGW-w64 (posix thread model,
-# so that std::thread is available).
+# so that std::thread is available). Kept compiling beside the 32-bit build that ships.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
