@@ -256,14 +256,11 @@ Windows Registry Editor Version 5.00
 "SimSun"="WenQuanYi Micro Hei"
 REG
 } >"$work/wine.reg"
-# regedit BITS FILE: imports FILE with the regedit of that bitness, into that view of
-# HKLM\Software (the 32-bit one is Wow6432Node on a 64-bit system).
+# regedit BITS FILE: imports FILE into the registry view of programs of that bitness, as
+# a setup of that bitness would (the 32-bit view of HKLM\Software is its Wow6432Node).
 regedit() {
-  if [ "$1" = 32 ]; then
-    w 'C:\windows\syswow64\regedit.exe' /S "$2" 2>>"$work/wine.log"
-  else
-    w64 regedit /S "$2" 2>>"$work/wine.log"
-  fi
+  w64 reg import "Z:${2//\//\\}" "/reg:$1" >>"$work/wine.log" 2>&1 ||
+    die "could not import $2 into the $1-bit registry view"
 }
 regedit 64 "$work/wine.reg"
 # A 32-bit program sees the font substitutes of its own view.
