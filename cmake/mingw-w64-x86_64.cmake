@@ -1,5 +1,5 @@
 # Cross-compilation to 64-bit Windows with Debian's MinGW-w64 (posix thread model,
-# so that std::thread is available).
+# so that std::thread is available). Kept compiling beside the 32-bit build that ships.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -7,6 +7,7 @@ set(MINGW_PREFIX x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
+set(CMAKE_DLLTOOL ${MINGW_PREFIX}-dlltool)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -10,6 +10,8 @@
 //                         window (ID 0: the window itself)
 //   state NAME...         "NAME STATE" per service: its current state number (1 stopped,
 //                         4 running), or 0 when it cannot be queried
+//   load DLL              load DLL by name with the ordinary search order and print the
+//                         path it came from (status 1 when it cannot be loaded)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -86,7 +88,7 @@ BOOL CALLBACK PrintChild(HWND hwnd, LPARAM) {
 int Usage() {
   std::fprintf(stderr,
                "usage: ost-winprobe hold SECONDS | windows | children PREFIX |"
-               " rect PREFIX ID | state NAME...\n");
+               " rect PREFIX ID | state NAME... | load DLL\n");
   return 64;
 }
 
@@ -133,6 +135,14 @@ int wmain(int argc, wchar_t** argv) {
       std::printf("%s %lu\n", Narrow(argv[i]).c_str(), ok ? status.dwCurrentState : 0ul);
     }
     CloseServiceHandle(manager);
+    return 0;
+  }
+  if (command == L"load" && argc == 3) {
+    HMODULE module = LoadLibraryW(argv[2]);
+    if (!module) return 1;
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(module, path, MAX_PATH);
+    std::printf("%s\n", Narrow(path).c_str());
     return 0;
   }
   return Usage();

@@ -13,8 +13,33 @@
 #include "update_window.h"
 #include "win32_headers.h"
 
+namespace {
+
+// The tool runs elevated, often from a folder that ordinary users can write to. From
+// here on a DLL loaded by name comes from the system folder only: ODBC32.dll, a
+// delay import, and whatever the system loads later. Vista and 7 have the call only
+// with update KB2533623 (hence no import of it); without it, the current folder is
+// left out of the search and ODBC32.dll is loaded now by its full system path, so that
+// the delay import finds it loaded.
+void RestrictDllSearch() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  SetDllDirectoryW(L"");
+  wchar_t path[MAX_PATH];
+  UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  const wchar_t kOdbc[] = L"\\ODBC32.dll";
+  if (length == 0 || length + sizeof kOdbc / sizeof kOdbc[0] > MAX_PATH) return;
+  lstrcatW(path, kOdbc);
+  LoadLibraryW(path);
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
                     int /*show*/) {
+  RestrictDllSearch();  // first: before anything could load a DLL by name
   INITCOMMONCONTROLSEX classes{};
   classes.dwSize = sizeof classes;
   classes.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS;
