@@ -10,6 +10,13 @@ int RunApplication(const Platform& platform, const std::function<void(UpdateDial
                                     BoxIcon::kWarning);
     return 1;
   }
+  // One update run per machine: a second would stop the same services and run the
+  // same scripts once more.
+  if (!platform.system->LockMachine()) {
+    platform.window->ShowMessageBox(text::kAlreadyRunning, text::kNotice, BoxButtons::kOk,
+                                    BoxIcon::kStop);
+    return 1;
+  }
   UpdateDialog dialog(platform, platform.system->ProgramFolder());
   runModal(dialog);
   return 0;

@@ -27,6 +27,7 @@ inline constexpr char kColumnStatus[] = "执行状态...";
 inline constexpr char kNetworkInitFailed[] = "初始化网络失败。";
 inline constexpr char kNoMemory[] = "内存不足，无法初始化更新程序！";
 inline constexpr char kCannotExit[] = "正在升级系统,不能退出程序!";
+inline constexpr char kAlreadyRunning[] = "本机已有一个升级程序正在运行,不能同时运行!";
 inline constexpr char kNotice[] = "提示";
 
 // Progress.

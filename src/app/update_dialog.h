@@ -132,6 +132,7 @@ class UpdateDialog {
   int32_t velinEntry_ = -1;
   int32_t ostDataEntry_ = -1;
   int32_t webRow_ = -1;
+  int32_t waitingWebRow_ = -1;  // the row of a web DLL waiting for the other one
   int32_t updateFound_ = 0;
   std::unique_ptr<uint8_t[]> unpackBuffer_;
   int32_t progressPercent_ = 0;

@@ -15,7 +15,7 @@ PosixMachine::PosixMachine(const std::string& rootDir)
       files(Prepared(root)),
       registry(root.RegistryFile()),
       services(root.ServicesFile()),
-      system(root.ProgramDir()) {}
+      system(root.ProgramDir(), root.root()) {}
 
 Platform PosixMachine::Providers() {
   Platform platform;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,15 @@ struct DownloadHop {
   std::string statusLine;      // the head's first line, without its line end
   std::string location;        // the Location value of a redirect; empty otherwise
   int64_t contentLength = -1;  // as announced; -1 when the head named none
+};
+
+// The slowest a download may go once bytes flow. From the first byte of a window on, at
+// least `bytes` bytes (or the rest of the body, when that is less) must arrive within
+// `windowMs`, and a head must be complete within `windowMs` of its first byte;
+// otherwise the download fails. Silence alone is the receive time-out's business.
+struct ProgressFloor {
+  uint32_t windowMs = 60000;
+  int64_t bytes = 60000;  // 1,000 bytes a second: 24 MB in under seven hours
 };
 
 // The UI thread fills the request before it starts a worker and reads the results only
@@ -64,6 +74,10 @@ struct DownloadJob {
   int32_t redirectCount = 0;
   // The answers of the current download, in order (worker until WM_DOWNLOAD_DONE).
   std::vector<DownloadHop> hops;
+  // Milliseconds of a clock that only moves forward, for the floor on progress; none:
+  // no floor.
+  std::function<uint64_t()> clock;
+  ProgressFloor floor;
   // Workers started and not yet past their last post.
   std::atomic<int> liveWorkers{0};
 
@@ -71,8 +85,9 @@ struct DownloadJob {
   std::unique_ptr<uint8_t[]> buffer_;
 };
 
-// Starts a worker thread that holds the job and runs DownloadWorker on it. False when
-// no thread could be started; nothing is posted then.
+// Starts a worker thread that holds the job and runs DownloadWorker on it, with the
+// system's clock for the floor on progress. False when no thread could be started;
+// nothing is posted then.
 bool StartDownloadWorker(SystemPort& system, SocketPort& sockets,
                          const std::shared_ptr<DownloadJob>& job);
 

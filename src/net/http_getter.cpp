@@ -1,6 +1,7 @@
 #include "net/http_getter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,10 +37,46 @@ int64_t ReadInteger(const char* text) {
   return negative ? -value : value;
 }
 
+// Keeps a download to the floor on progress: a window opens at its first byte and
+// must see its goal (the floor's bytes, or what is left to come) within the floor's
+// time.
+class Pace {
+ public:
+  explicit Pace(const DownloadJob& job) : job_(job) {}
+
+  // After n bytes came; `left` is what was still wanted before them (-1 for a head,
+  // whose goal is its own end). False when the window ran out before its goal.
+  bool Received(int64_t n, int64_t left) {
+    if (!job_.clock) return true;
+    const uint64_t now = job_.clock();
+    if (!open_) {
+      open_ = true;
+      start_ = now;
+      got_ = 0;
+      goal_ = left < 0 ? INT64_MAX : std::min(job_.floor.bytes, left);
+    }
+    got_ += n;
+    if (got_ >= goal_) {
+      open_ = false;  // the next window opens at the next byte
+      return true;
+    }
+    return now - start_ < job_.floor.windowMs;
+  }
+  // A new head or the body begins.
+  void Restart() { open_ = false; }
+
+ private:
+  const DownloadJob& job_;
+  bool open_ = false;
+  uint64_t start_ = 0;
+  int64_t got_ = 0;
+  int64_t goal_ = 0;
+};
+
 class Download {
  public:
   Download(DownloadJob& job, SocketPort& sockets, SocketHandle socket)
-      : job_(job), sockets_(sockets), socket_(socket) {}
+      : job_(job), sockets_(sockets), socket_(socket), pace_(job) {}
 
   void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
     job_.notifyWindow->Post(msg, wParam, lParam);
@@ -58,18 +95,20 @@ class Download {
   // LF that lies less than 5 bytes after the previous one (the first counts from
   // byte 0), or where the connection ends; a zero byte marks its end. Bytes are
   // only taken from the socket up to the block's end, so the body stays unread.
-  // False when the block does not fit the header area.
-  bool ReadHeaderBlock() {
+  // kDownloadOk, kHeaderTooLong when the block does not fit the header area, or
+  // kTooSlow when it does not come in time.
+  int32_t ReadHeaderBlock() {
     char* header = reinterpret_cast<char*>(job_.receiveBuffer);
     size_t length = 0;
     size_t lastLineEnd = 0;
+    pace_.Restart();
     for (;;) {
-      if (length >= kHeaderAreaSize - 1) return false;
+      if (length >= kHeaderAreaSize - 1) return kHeaderTooLong;
       size_t want = std::min(kPeekSize, kHeaderAreaSize - 1 - length);
       int64_t seen = sockets_.Peek(socket_, header + length, want);
       if (seen <= 0) {
         header[length] = '\0';
-        return true;
+        return kDownloadOk;
       }
       size_t take = static_cast<size_t>(seen);
       bool complete = false;
@@ -85,13 +124,14 @@ class Download {
       }
       if (!ConsumeExactly(header + length, take)) {
         header[length] = '\0';
-        return true;
+        return kDownloadOk;
       }
       length += take;
       if (complete) {
         header[length - 1] = '\0';  // over the final LF
-        return true;
+        return kDownloadOk;
       }
+      if (!pace_.Received(static_cast<int64_t>(take), -1)) return kTooSlow;
     }
   }
 
@@ -108,10 +148,11 @@ class Download {
 
   // The body, block by block, never past the announced length. Progress messages
   // as a byte-by-byte reader would post them: every multiple of 512 below the
-  // length, and the length itself.
-  void ReadBody(int32_t expected) {
+  // length, and the length itself. False when the bytes come slower than the floor.
+  bool ReadBody(int32_t expected) {
     const bool reportBlocks = job_.downloadKind > 2;
     int32_t received = 0;
+    pace_.Restart();
     while (received < expected) {
       size_t want = std::min<size_t>(kBodyBlock, static_cast<size_t>(expected - received));
       int64_t n = sockets_.Receive(socket_, job_.receiveBuffer + received, want);
@@ -119,13 +160,16 @@ class Download {
       int32_t before = received;
       received += static_cast<int32_t>(n);
       job_.receivedLength.store(received);
-      if (!reportBlocks) continue;
-      for (int32_t mark = (before / kProgressStep + 1) * kProgressStep;
-           mark <= received && mark < expected; mark += kProgressStep) {
-        Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(mark), 1);
+      if (reportBlocks) {
+        for (int32_t mark = (before / kProgressStep + 1) * kProgressStep;
+             mark <= received && mark < expected; mark += kProgressStep) {
+          Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(mark), 1);
+        }
+        if (received == expected) Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(received), 1);
       }
-      if (received == expected) Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(received), 1);
+      if (received < expected && !pace_.Received(n, expected - before)) return false;
     }
+    return true;
   }
 
   SocketHandle socket() const { return socket_; }
@@ -134,6 +178,7 @@ class Download {
   DownloadJob& job_;
   SocketPort& sockets_;
   SocketHandle socket_;
+  Pace pace_;
 };
 
 // The head's first line and, after a redirect, its Location value, for the record of
@@ -170,6 +215,7 @@ void SplitHostPort(const std::string& hostPort, std::string* host, uint16_t* por
 bool StartDownloadWorker(SystemPort& system, SocketPort& sockets,
                          const std::shared_ptr<DownloadJob>& job) {
   job->hops.clear();
+  if (!job->clock) job->clock = [&system] { return system.MonotonicMilliseconds(); };
   ++job->liveWorkers;
   job->downloadThread = system.StartThread([job, &sockets] {
     DownloadWorker(*job, sockets);
@@ -215,11 +261,13 @@ void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
   sockets.Send(socket, buffer + kRequestOffset, static_cast<size_t>(std::max(requestLength, 0)));
 
   int64_t status = 0;
-  for (;;) {
+  for (int interim = 0;; ++interim) {
+    // A host that answers "100 Continue" without end would hold the run for ever.
+    if (interim > kInterimLimit) return download.Fail(kTooManyInterim);
     // Each block over a clean area: a shorter one, or none at all when the peer has
     // closed, must not show the status of the interim answer before it.
     std::memset(buffer, 0, kHeaderAreaSize);
-    if (!download.ReadHeaderBlock()) return download.Fail(kHeaderTooLong);
+    if (int32_t result = download.ReadHeaderBlock()) return download.Fail(result);
     status = ReadInteger(buffer + 9);
     if (status != 100) break;
   }
@@ -275,7 +323,10 @@ void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
 
   job.notifyWindow->Post(WM_DOWNLOAD_PROGRESS, 0, 0);
   job.receivedLength = 0;
-  download.ReadBody(static_cast<int32_t>(length));
+  if (!download.ReadBody(static_cast<int32_t>(length))) {
+    // What came stays counted; the code says why the rest will not.
+    return download.Fail(kTooSlow);
+  }
   download.CloseSocket();
   // The body reads as a zero-filled buffer would show it: zeros where nothing came,
   // and a terminator after the announced length. Bytes past it are never read, so

@@ -24,7 +24,10 @@ enum DownloadResult : int32_t {
   kBadStatus = 8,
   kNoContentLength = 9,
   kBadContentLength = 10,
-  kHeaderTooLong = 11,  // the response head does not fit the header area
+  kHeaderTooLong = 11,     // the response head does not fit the header area
+  kWorkerNotStarted = 12,  // no thread could be started for the download
+  kTooManyInterim = 13,    // the host answered "100 Continue" without end
+  kTooSlow = 14,           // the bytes came slower than the floor on progress
 };
 
 constexpr size_t kHeaderAreaSize = 8000;
@@ -33,6 +36,8 @@ constexpr uint32_t kSendTimeoutMs = 300000;
 constexpr uint32_t kReceiveTimeoutMs = 900000;
 constexpr uint32_t kConnectWaitMs = 60000;
 constexpr int32_t kRedirectLimit = 20;
+// Interim answers ("100 Continue") taken in one download before it fails.
+constexpr int kInterimLimit = 16;
 constexpr int32_t kProgressStep = 512;
 
 // Thread body: fetches job.requestPath from job.updateHost ("name" or "name:port",

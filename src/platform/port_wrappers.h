@@ -114,6 +114,8 @@ class SystemWrapper : public SystemPort {
   std::unique_ptr<uint8_t[]> AllocateBuffer(size_t size) override {
     return target_.AllocateBuffer(size);
   }
+  bool LockMachine() override { return target_.LockMachine(); }
+  uint64_t MonotonicMilliseconds() override { return target_.MonotonicMilliseconds(); }
 
  protected:
   SystemPort& target_;

@@ -28,6 +28,13 @@ class SystemPort {
 
   // One large buffer for the whole run; null when the memory cannot be had.
   virtual std::unique_ptr<uint8_t[]> AllocateBuffer(size_t size) = 0;
+
+  // Takes this machine's update lock, held until the process ends; false when another
+  // process holds it (another run of the tool on this machine). UI thread.
+  virtual bool LockMachine() = 0;
+
+  // Milliseconds of a clock that only moves forward (not the time of day). Any thread.
+  virtual uint64_t MonotonicMilliseconds() = 0;
 };
 
 }  // namespace ost

@@ -66,32 +66,38 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   SetStepStatus(text::kUpdatedStarting, false);
   SetRowColors(currentRow_, kWrittenOlive, kWhite);
 
-  // The web server waits for the data interface when both are in this run.
-  if (!(webRow_ == currentRow_ && facts_.ostDataPending)) {
-    bool shared = false;
-    if (entry.serviceName.empty()) {
-      entry.serviceName = kWebServerService;
-      shared = true;
-    }
+  // The two web DLLs share the web server, which starts once, after the later of
+  // them: the earlier one's row waits in olive and takes the outcome with the later.
+  const bool webDll = entry.kind == kVelinKind || entry.kind == kOstDataKind;
+  const int32_t otherDll = entry.kind == kVelinKind     ? ostDataEntry_
+                           : entry.kind == kOstDataKind ? velinEntry_
+                                                        : -1;
+  const bool otherStillToCome =
+      otherDll > currentEntry_ && serviceTable_[static_cast<size_t>(otherDll)].needsUpdate;
+  if (webDll && otherStillToCome) {
+    waitingWebRow_ = currentRow_;
+  } else {
+    if (entry.serviceName.empty()) entry.serviceName = kWebServerService;
+    const int waiting = webDll ? waitingWebRow_ : -1;
     if (entry.stateBefore != kServiceRunning) {
       SetStepStatus(text::kUpdatedStaysStopped, true);
-      if (shared) SetCell(webRow_, 3, text::kUpdatedStaysStopped);
+      if (waiting >= 0) SetCell(waiting, 3, text::kUpdatedStaysStopped);
     } else {
       int32_t started =
           StartServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
       Report(ServiceEvent::Action::kStart, entry.serviceName, started, currentRow_);
       if (started == kServiceRunning) {
         SetStepStatus(text::kUpdatedStarted, true);
-        if (shared) {
-          SetRowColors(webRow_, kDoneGreen, kWhite);
-          SetCell(webRow_, 3, text::kUpdatedStarted);
+        if (waiting >= 0) {
+          SetRowColors(waiting, kDoneGreen, kWhite);
+          SetCell(waiting, 3, text::kUpdatedStarted);
         }
       } else {
         SetStepStatus(text::kUpdatedStartFailed, false);
         SetRowColors(currentRow_, kAlertRed, kWhite);
-        if (shared) {
-          SetCell(webRow_, 3, text::kUpdatedStartFailed);
-          SetRowColors(webRow_, kAlertRed, kWhite);
+        if (waiting >= 0) {
+          SetCell(waiting, 3, text::kUpdatedStartFailed);
+          SetRowColors(waiting, kAlertRed, kWhite);
         }
       }
     }

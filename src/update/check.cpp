@@ -1,6 +1,7 @@
 // The check that runs when the dialog opens: configuration, database, manifest.
 #include "app/texts.h"
 #include "app/update_dialog.h"
+#include "net/http_getter.h"
 #include "update/catalogue.h"
 #include "util/text.h"
 
@@ -138,9 +139,10 @@ int UpdateDialog::RequestManifest() {
 }
 
 void UpdateDialog::StartDownloadWorker() {
-  if (!ost::StartDownloadWorker(*platform_.system, *platform_.sockets, job_)) {
-    // No message will come for this download.
-  }
+  if (ost::StartDownloadWorker(*platform_.system, *platform_.sockets, job_)) return;
+  // No worker, so no message would ever come: the download fails like any other, with
+  // a code of its own, and the run stops where the window can be closed.
+  platform_.window->Post(WM_DOWNLOAD_DONE, kWorkerNotStarted, 0);
 }
 
 }  // namespace ost

@@ -12,6 +12,7 @@ namespace ost {
 namespace {
 
 constexpr size_t kServicePathCapacity = 255;
+constexpr char kWebServerService[] = "W3SVC";
 
 // The folder of a configured executable path: up to its last backslash, without it.
 std::string FolderOf(const std::string& path) {
@@ -105,12 +106,19 @@ void UpdateDialog::BuildPlan() {
       entry.needsUpdate = 0;
       continue;
     }
-    if (entry.kind == kOstDataKind &&
-        (!facts_.ostDataPending || velinEntry_ == -1 ||
-         !serviceTable_[static_cast<size_t>(velinEntry_)].needsUpdate)) {
-      entry.needsUpdate = 0;
-      facts_.ostDataPending = 0;
-      continue;
+    // The data interface goes with a newer web DLL. Behind a web DLL that is current,
+    // it goes alone and stops and starts the web server itself: otherwise a run that
+    // ended between the two DLLs would leave it behind for good.
+    const bool webDllNewer =
+        velinEntry_ != -1 && serviceTable_[static_cast<size_t>(velinEntry_)].needsUpdate;
+    if (entry.kind == kOstDataKind) {
+      const bool webDllCurrent = velinEntry_ == -1;
+      if (!facts_.ostDataPending || !(webDllNewer || webDllCurrent)) {
+        entry.needsUpdate = 0;
+        facts_.ostDataPending = 0;
+        continue;
+      }
+      if (!webDllNewer) entry.serviceName = kWebServerService;
     }
     entry.stateBefore = QueryServiceState(services, entry.serviceName);
     Report(ServiceEvent::Action::kQuery, entry.serviceName, entry.stateBefore, -1);
@@ -118,7 +126,7 @@ void UpdateDialog::BuildPlan() {
       entry.needsUpdate = 0;
       continue;
     }
-    if (entry.kind == kOstDataKind) {
+    if (entry.kind == kOstDataKind && webDllNewer) {
       // The data interface carries the web server's state. When its entry stands
       // before the web DLL's, that state is not read yet: read it now, or the web
       // server stopped for the DLL would never be started again.

@@ -6,6 +6,8 @@ on the command line, where it misbehaves on purpose:
   --stall PATH      sends half the body, stays silent for a while, then closes
   --loop PATH       answers 302 with a Location pointing at itself, for ever
   --huge PATH       announces a Content-Length of 24,000,001 bytes
+  --interim PATH    answers "100 Continue" without end
+  --trickle PATH    sends the body one byte a second
 """
 import argparse
 import http.server
@@ -18,7 +20,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--directory", required=True)
-    for fault in ("short", "stall", "loop", "huge"):
+    for fault in ("short", "stall", "loop", "huge", "interim", "trickle"):
         parser.add_argument("--" + fault, action="append", default=[])
     args = parser.parse_args()
 
@@ -31,6 +33,12 @@ def main():
         def do_GET(self):
             path = self.path
             local = os.path.join(args.directory, path.lstrip("/"))
+            if path in args.interim:
+                try:
+                    while True:
+                        self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+                except OSError:
+                    return
             if path in args.loop:
                 self.send_response(302)
                 self.send_header("Location", f"http://127.0.0.1:{args.port}{path}")
@@ -49,6 +57,15 @@ def main():
             extra = 1000 if path in args.short else 0
             self.send_header("Content-Length", str(len(body) + extra))
             self.end_headers()
+            if path in args.trickle:
+                try:
+                    for i in range(len(body)):
+                        self.wfile.write(body[i : i + 1])
+                        self.wfile.flush()
+                        time.sleep(1.0)
+                except OSError:
+                    pass
+                return
             if path in args.stall:
                 self.wfile.write(body[: len(body) // 2])
                 self.wfile.flush()

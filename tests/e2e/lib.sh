@@ -67,16 +67,20 @@ json.dump(doc, open(path, "w"), indent=2)
 PY
 }
 
-# run NAME ARGS...: the tool, headless, on $root; status in $status, snapshot in $work/NAME.json.
+# run NAME ARGS...: the tool, headless, on $root; status in $status, snapshot in
+# $work/NAME.json. tool_env=(VAR=value ...) is the tool's environment on top; with
+# nogolden set the end is not compared with a golden file.
+tool_env=()
 run() {
   local name=$1
   shift
   set +e
-  timeout 120 "$tool" --root "$root" --headless --snapshot "$work/$name.json" "$@" >"$work/$name.out" 2>&1
+  env "${tool_env[@]}" timeout 120 "$tool" --root "$root" --headless --snapshot "$work/$name.json" \
+    "$@" >"$work/$name.out" 2>&1
   status=$?
   set -e
   snapshot="$work/$name.json"
-  golden "$name"
+  [ -n "${nogolden:-}" ] || golden "$name"
 }
 
 # golden NAME: the end of run NAME (snapshot, printed lines, machine root) against its

@@ -348,6 +348,102 @@ TEST(HttpGetterStream, CloseAfterAnInterimAnswerEndsTheDownload) {
   }
 }
 
+// An answer handed over a few bytes per receive, on a clock that moves a fixed step
+// at every look at it: a host that trickles, without waiting for it.
+class TrickleTest : public ::testing::Test {
+ protected:
+  class TrickleSockets : public SocketPort {
+   public:
+    TrickleSockets(std::string stream, size_t chunk) : stream_(std::move(stream)), chunk_(chunk) {}
+    bool Startup() override { return true; }
+    SocketHandle CreateTcp() override { return 3; }
+    bool ResolveIpv4(const std::string&, uint32_t* address) override {
+      *address = 0x0100007F;
+      return true;
+    }
+    bool SetSendTimeout(SocketHandle, uint32_t) override { return true; }
+    bool SetReceiveTimeout(SocketHandle, uint32_t) override { return true; }
+    bool SetNonBlocking(SocketHandle, bool) override { return true; }
+    bool Connect(SocketHandle, uint32_t, uint16_t, uint32_t) override { return true; }
+    int64_t Send(SocketHandle, const void*, size_t size) override {
+      return static_cast<int64_t>(size);
+    }
+    int64_t Receive(SocketHandle s, void* data, size_t size) override {
+      int64_t n = Peek(s, data, size);
+      at_ += static_cast<size_t>(n);
+      ++receives;
+      return n;
+    }
+    int64_t Peek(SocketHandle, void* data, size_t size) override {
+      size_t n = std::min({size, chunk_, stream_.size() - at_});
+      std::memcpy(data, stream_.data() + at_, n);
+      return static_cast<int64_t>(n);
+    }
+    void Close(SocketHandle) override {}
+    int receives = 0;
+
+   private:
+    std::string stream_;
+    size_t chunk_;
+    size_t at_ = 0;
+  };
+
+  TrickleTest() {
+    job.AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[kReceiveBufferSize + 1]));
+    job.updateHost = "update.example";
+    job.requestPath = "/ostra/update1/CSOstraServer.exe.zip";
+    job.downloadKind = 5;
+  }
+  // The download's result, the clock moving `stepMs` at every look.
+  int Fetch(const std::string& stream, size_t chunk, uint64_t stepMs) {
+    window.posted.clear();
+    TrickleSockets sockets(stream, chunk);
+    uint64_t now = 0;
+    job.clock = [&now, stepMs] { return now += stepMs; };
+    DownloadWorker(job, sockets);
+    receives = sockets.receives;
+    return static_cast<int>(window.posted.back().wParam);
+  }
+
+  testing::FakeWindow window;
+  DownloadJob job{&window};
+  int receives = 0;
+};
+
+TEST_F(TrickleTest, ABodyTrickledAtAByteASecondFailsAfterAMinute) {
+  EXPECT_EQ(Fetch(Ok(std::string(1000, 'x')), 1, 1000), kTooSlow);
+  EXPECT_LT(job.receivedLength.load(), 70);
+  EXPECT_LT(receives, 200);  // head and a minute of body
+}
+
+TEST_F(TrickleTest, ASlowButMovingLinkFinishes) {
+  // 2,000 bytes a second, for 100 seconds.
+  EXPECT_EQ(Fetch(Ok(std::string(200000, 'x')), 2000, 1000), kDownloadOk);
+  EXPECT_EQ(job.receivedLength.load(), 200000);
+  // The end of a body needs only what is left of it within the minute.
+  EXPECT_EQ(Fetch(Ok(std::string(59, 'x')), 1, 1000), kDownloadOk);
+}
+
+TEST_F(TrickleTest, AHeadMustBeCompleteWithinAMinuteOfItsFirstByte) {
+  std::string head = "HTTP/1.1 200 OK\r\nServer: " + std::string(80, 's') + "\r\n";
+  EXPECT_EQ(Fetch(head + "Content-Length: 2\r\n\r\nok", 1, 1000), kTooSlow);
+  EXPECT_EQ(Fetch(head + "Content-Length: 2\r\n\r\nok", 1, 400), kDownloadOk);  // 52 s
+  // Without a clock there is no floor.
+  window.posted.clear();
+  job.clock = nullptr;
+  TrickleSockets sockets(head + "Content-Length: 2\r\n\r\nok", 1);
+  DownloadWorker(job, sockets);
+  EXPECT_EQ(window.posted.back().wParam, static_cast<uintptr_t>(kDownloadOk));
+}
+
+TEST_F(TrickleTest, InterimAnswersWithoutEndAreRefused) {
+  std::string interim;
+  for (int i = 0; i < kInterimLimit; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
+  EXPECT_EQ(Fetch(interim + Ok("done"), 4096, 1), kDownloadOk);
+  EXPECT_EQ(Fetch(interim + "HTTP/1.1 100 Continue\r\n\r\n" + Ok("done"), 4096, 1),
+            kTooManyInterim);
+}
+
 TEST(FindNoCase, ComparesLettersAsCapitals) {
   const char text[] = "x: content-LENGTH: 5";
   EXPECT_EQ(FindNoCase(text, sizeof text - 1, "Content-Length:"), text + 3);

@@ -139,6 +139,52 @@ TEST_F(ChainTest, WebServerWaitsForTheDataInterface) {
   EXPECT_EQ(h.dialog->serviceTable()[4].serviceName, "W3SVC");
 }
 
+// With the data interface first, the web server still starts only after the later
+// DLL, so neither is written while the web server has it loaded.
+TEST_F(ChainTest, WebServerStartsAfterTheLaterWebDll) {
+  h.Check(ManifestText("3.80 7.0", {"10", "10", "12\tOstData\tv\td", "10", "12\tVelin\tv\td"}));
+  h.ServePackage("Velin.dll.zip", "velin");
+  h.ServePackage("OstData.dll.zip", "data");
+  h.window.yesNoAnswer = BoxAnswer::kYes;
+  h.dialog->OnStartClicked();
+  h.RunDownloads();
+  while (h.host.requests.size() < 3 && h.DispatchNext()) h.RunDownloads();
+  // The data interface is written; the web server waits for the web DLL.
+  EXPECT_EQ(Cell(4, 3), "更新完成,启动服务...");
+  EXPECT_EQ(h.Colour(4), kWrittenOlive);
+  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"stop W3SVC"}));
+  h.Pump();
+  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"stop W3SVC", "start W3SVC"}));
+  for (int row : {4, 5}) {
+    EXPECT_EQ(Cell(row, 3), "更新完成,服务已启动。") << row;
+    EXPECT_EQ(h.Colour(row), kDoneGreen) << row;
+  }
+
+  // The web server did not run: it stays stopped; the waiting row keeps its colour.
+  Harness h2;
+  h2.services.services["W3SVC"].state = 1;
+  h2.Check(ManifestText("3.80 7.0", {"10", "10", "12\tOstData\tv\td", "10", "12\tVelin\tv\td"}));
+  h2.ServePackage("Velin.dll.zip", "velin");
+  h2.ServePackage("OstData.dll.zip", "data");
+  h2.Click();
+  EXPECT_TRUE(h2.services.calls.empty());
+  EXPECT_EQ(h2.Cell(4, 3), "更新完成,服务保持停止状态。");
+  EXPECT_EQ(h2.Colour(4), kWrittenOlive);
+  EXPECT_EQ(h2.Cell(5, 3), "更新完成,服务保持停止状态。");
+  EXPECT_EQ(h2.Colour(5), kDoneGreen);
+}
+
+TEST_F(ChainTest, DataInterfaceAloneStopsAndStartsTheWebServer) {
+  h.Check(Manifest("3.80 7.0", {"OstData"}));
+  h.ServePackage("OstData.dll.zip", "data");
+  h.Click();
+  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"stop W3SVC", "start W3SVC"}));
+  EXPECT_EQ(Cell(4, 3), "更新完成,服务已启动。");
+  EXPECT_EQ(File("D:\\wwwroot\\cgi-bin\\OstData.dll"), "data");
+  EXPECT_EQ(h.database.statements.back(),
+            "{CALL ostra.dbo.cp_sys_server_update_set(4,12,'OstData 数据接口','OstData 12')}");
+}
+
 TEST_F(ChainTest, WebDllFallsBackToTheFixedFolder) {
   h.database.webRoot = "E:\\site";
   h.files.unwritableFolders = {"E:\\site"};

@@ -123,6 +123,8 @@ class FakeSystem : public SystemPort {
     if (failAllocationNumber > 0 && ++allocations == failAllocationNumber) return nullptr;
     return std::unique_ptr<uint8_t[]>(new uint8_t[size]);
   }
+  bool LockMachine() override { return !lockedElsewhere; }
+  uint64_t MonotonicMilliseconds() override { return now; }
 
   std::deque<std::function<void()>> threads;  // started, not run yet
   ThreadHandle started = 0;
@@ -132,6 +134,8 @@ class FakeSystem : public SystemPort {
   std::string programFolder = "C:\\OSTRA\\";
   int failAllocationNumber = 0;  // fail the Nth allocation (1-based); 0: never
   int allocations = 0;
+  bool lockedElsewhere = false;  // another run holds the machine
+  uint64_t now = 0;              // the monotonic clock
 };
 
 // An update host in memory: the HTTP getter's sockets reach it, it reads the request

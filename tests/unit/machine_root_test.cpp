@@ -28,9 +28,22 @@ TEST(MachineRoot, RefusesPathsThatLeaveTheirDrive) {
   EXPECT_EQ(root.Map("D:\\a\\..\\..\\b"), "");
   EXPECT_EQ(root.Map("\\\\server\\share\\x"), "");
   EXPECT_EQ(root.Map("\\rooted"), "");
-  // Native and relative paths keep their place.
+  // The tool's own folder lies inside the root and stays there.
   EXPECT_EQ(root.Map("/srv/m/program/Ostra.rut"), "/srv/m/program/Ostra.rut");
-  EXPECT_EQ(root.Map("sub\\Ostra.rut"), "sub/Ostra.rut");
+  EXPECT_EQ(root.Map("/srv/m/program/../drives/./c/x"), "/srv/m/drives/c/x");
+}
+
+// A service or a web root configured with a path that is no drive path must not
+// reach files of the host.
+TEST(MachineRoot, PathsOutsideTheRootNameNothing) {
+  MachineRoot root("/srv/m");
+  EXPECT_EQ(root.Map("/etc/passwd"), "");
+  EXPECT_EQ(root.Map("/srv/mx/file"), "");  // a sibling that shares the prefix
+  EXPECT_EQ(root.Map("/srv/m/../outside"), "");
+  EXPECT_EQ(root.Map("/srv/m"), "");
+  EXPECT_EQ(root.Map("sub\\Ostra.rut"), "");
+  EXPECT_EQ(root.Map("CSOstraServer.exe"), "");
+  EXPECT_EQ(root.Map("..\\x"), "");
 }
 
 TEST(MachineRoot, RelativeRootBecomesAbsolute) {

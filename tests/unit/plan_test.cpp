@@ -117,8 +117,24 @@ TEST_F(PlanTest, WebScriptsOnlyWithTheWebPlatform) {
   EXPECT_EQ(d2.serviceTable()[2].needsUpdate, 0);
 }
 
-TEST_F(PlanTest, DataInterfaceOnlyWithTheWebDll) {
+// Behind a web DLL that is current, the data interface is planned alone, with the
+// web server to stop and start: a run that stopped between the two DLLs is mended.
+TEST_F(PlanTest, DataInterfaceBehindACurrentWebDllGoesAlone) {
+  h.services.services["W3SVC"].state = 1;
   UpdateDialog& dialog = Plan("3.80 7.0", {{0, "Server"}, {4, "OstData"}});
+  ASSERT_EQ(dialog.RowCount(), 6);
+  EXPECT_EQ(Cell(5, 1), "OstData 数据接口");
+  EXPECT_EQ(Entry(4).serviceName, "W3SVC");
+  EXPECT_EQ(Entry(4).stateBefore, 1);
+  EXPECT_EQ(Cell(5, 3), "目前为停止状态");
+  EXPECT_EQ(dialog.plan().steps[1].targetPath, "D:\\wwwroot\\cgi-bin\\OstData.dll");
+}
+
+// A web DLL that is newer but cannot be updated takes the data interface with it.
+TEST_F(PlanTest, DataInterfaceLeavesWithAWebDllThatIsDropped) {
+  h.services.services.erase("W3SVC");
+  UpdateDialog& dialog = Plan("3.80 7.0", {{0, "Server"}, {2, "Velin"}, {4, "OstData"}});
+  EXPECT_EQ(Entry(2).needsUpdate, 0);
   EXPECT_EQ(Entry(4).needsUpdate, 0);
   EXPECT_EQ(dialog.facts().ostDataPending, 0);
   EXPECT_EQ(dialog.RowCount(), 5);

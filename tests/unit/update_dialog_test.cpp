@@ -64,6 +64,45 @@ TEST(UpdateDialogStartUp, SocketsFailureEndsBeforeAnyWindow) {
   EXPECT_EQ(h.window.boxes[0].icon, BoxIcon::kWarning);
 }
 
+TEST(UpdateDialogStartUp, AnotherRunOnTheMachineEndsThisOneBeforeAnyWindow) {
+  Harness h;
+  h.system.lockedElsewhere = true;
+  bool ran = false;
+  EXPECT_EQ(RunApplication(h.platform, [&](UpdateDialog&) { ran = true; }), 1);
+  EXPECT_FALSE(ran);
+  ASSERT_EQ(h.window.boxes.size(), 1u);
+  EXPECT_EQ(h.window.boxes[0].text, "本机已有一个升级程序正在运行,不能同时运行!");
+  EXPECT_EQ(h.window.boxes[0].caption, "提示");
+  EXPECT_TRUE(h.database.logins.empty());
+  EXPECT_TRUE(h.files.opened.empty());  // not even the route file
+}
+
+// No thread for a download: it fails as a download does, and the run can be closed.
+TEST(DownloadWorker, AThreadThatCannotStartFailsItsDownload) {
+  Harness h;
+  h.system.refuseThreads = true;
+  UpdateDialog& dialog = h.OpenDialog();
+  h.Pump();
+  EXPECT_EQ(h.Cell(2, 3), "与岚汐服务器通讯失败(12)...");
+  EXPECT_EQ(h.system.beeps, (std::vector<std::pair<uint32_t, uint32_t>>{{500, 500}, {800, 500}}));
+  EXPECT_EQ(dialog.phase(), RunPhase::kFailed);
+  dialog.OnClose();
+  EXPECT_EQ(h.window.endDialogs, 1);
+
+  // The same in the chain: the row of the download shows it, the run stops.
+  Harness h2;
+  UpdateDialog& d2 = h2.Check(ManifestText("3.80 7.0", {"12\tServer\tv\td"}));
+  h2.system.refuseThreads = true;
+  h2.Click();
+  EXPECT_EQ(h2.Cell(4, 3), "与岚汐服务器通讯失败(12)...");
+  EXPECT_EQ(d2.updateRunning(), 0);
+  EXPECT_EQ(d2.phase(), RunPhase::kFailed);
+  EXPECT_EQ(h2.services.services["CSOstraServer"].state,
+            1);  // stopped, as after any failed download
+  d2.OnClose();
+  EXPECT_EQ(h2.window.endDialogs, 1);
+}
+
 TEST(UpdateDialogInit, SetsUpControlsStateAndStartsTheCheck) {
   Harness h;
   UpdateDialog& dialog = h.OpenDialog();

@@ -128,6 +128,21 @@ class RecordingSystem : public SystemWrapper {
   uint64_t slept_ = 0;  // the UI thread's only
 };
 
+// Writes the end state to the snapshot file, when one was asked for; false, with a
+// line on standard error, when it could not be written.
+bool WriteSnapshot(const std::string& file, const UpdateDialog* dialog,
+                   const MemoryControls& controls, const RunRecord& record) {
+  if (file.empty()) return true;
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << MakeSnapshot(dialog, controls, record)
+             .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+      << '\n';
+  out.close();
+  if (out) return true;
+  std::fprintf(stderr, "ost-server-update: cannot write the snapshot %s\n", file.c_str());
+  return false;
+}
+
 }  // namespace
 
 int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
@@ -148,6 +163,7 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
   platform.system = &system;
 
   bool finished = false;
+  bool snapshotWritten = false;
   const auto started = std::chrono::steady_clock::now();
   int status = RunApplication(platform, [&](UpdateDialog& dialog) {
     printer.Attach(&dialog);
@@ -195,13 +211,9 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
                 static_cast<long long>(elapsed), static_cast<unsigned long long>(system.slept()));
     std::printf("end | %s\n", record.end.c_str());
     std::fflush(stdout);
-    if (!options.snapshotFile.empty()) {
-      std::ofstream out(options.snapshotFile, std::ios::binary | std::ios::trunc);
-      out << MakeSnapshot(dialog, controls, record)
-                 .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-          << '\n';
-      if (!out) std::fprintf(stderr, "cannot write %s\n", options.snapshotFile.c_str());
-    }
+    snapshotWritten = WriteSnapshot(options.snapshotFile, &dialog, controls, record);
+    // An end state that cannot be handed over is no clean end.
+    finished = finished && snapshotWritten;
     if (dialog.DownloadRunning()) {
       // A download still runs into the dialog's buffer. Nobody waits for it: the
       // process ends here, as it does on Windows when the dialog ends.
@@ -209,7 +221,14 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
       std::_Exit(finished ? 0 : 1);
     }
   });
-  if (status != 0) return 1;
+  if (status != 0) {
+    // No window came up (the sockets layer, or another run on this machine).
+    record.end = "quit";
+    std::printf("end | %s\n", record.end.c_str());
+    std::fflush(stdout);
+    WriteSnapshot(options.snapshotFile, nullptr, controls, record);
+    return 1;
+  }
   return finished ? 0 : 1;
 }
 

@@ -23,10 +23,11 @@ nlohmann::json RowJson(const UpdateDialog& dialog, int row) {
   };
 }
 
-nlohmann::json MakeSnapshot(const UpdateDialog& dialog, const MemoryControls& controls,
+nlohmann::json MakeSnapshot(const UpdateDialog* dialog, const MemoryControls& controls,
                             const RunRecord& record) {
   nlohmann::json rows = nlohmann::json::array();
-  for (int row = 0; row < dialog.RowCount(); ++row) rows.push_back(RowJson(dialog, row));
+  for (int row = 0; dialog && row < dialog->RowCount(); ++row)
+    rows.push_back(RowJson(*dialog, row));
 
   nlohmann::json boxes = nlohmann::json::array();
   for (const BoxRecord& box : record.messageBoxes) {
@@ -41,10 +42,10 @@ nlohmann::json MakeSnapshot(const UpdateDialog& dialog, const MemoryControls& co
       {"status_line", controls.statusText()},
       {"progress", controls.progressPos()},
       {"button", {{"text", controls.buttonText()}, {"enabled", controls.buttonEnabled()}}},
-      {"route_choice", dialog.routeChoice()},
-      {"close_on_click", dialog.closeOnClick()},
-      {"update_running", dialog.updateRunning()},
-      {"failed", dialog.failed()},
+      {"route_choice", dialog ? dialog->routeChoice() : 0},
+      {"close_on_click", dialog ? dialog->closeOnClick() : 1},
+      {"update_running", dialog ? dialog->updateRunning() : 0},
+      {"failed", dialog ? dialog->failed() : 0},
       {"message_boxes", boxes},
       {"beeps", beeps},
       {"end", record.end},

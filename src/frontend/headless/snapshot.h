@@ -30,7 +30,8 @@ struct RunRecord {
 };
 
 nlohmann::json RowJson(const UpdateDialog& dialog, int row);
-nlohmann::json MakeSnapshot(const UpdateDialog& dialog, const MemoryControls& controls,
+// Without a dialog (none was made) the rows are empty and the flags as at start.
+nlohmann::json MakeSnapshot(const UpdateDialog* dialog, const MemoryControls& controls,
                             const RunRecord& record);
 
 }  // namespace ost

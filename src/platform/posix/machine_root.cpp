@@ -32,41 +32,53 @@ void MachineRoot::UseOdbcConfiguration() const {
   }
 }
 
+namespace {
+
+// The parts of a path after `from`, with "." dropped and ".." taken back; false when a
+// ".." would climb above the start.
+bool Parts(std::string_view path, size_t from, std::vector<std::string_view>* parts) {
+  size_t start = from;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view part = path.substr(start, end - start);
+    if (part == "..") {
+      if (parts->empty()) return false;
+      parts->pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts->push_back(part);
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string Joined(std::string base, const std::vector<std::string_view>& parts) {
+  for (std::string_view part : parts) {
+    base += '/';
+    base += part;
+  }
+  return base;
+}
+
+}  // namespace
+
 std::string MachineRoot::Map(std::string_view path) const {
   auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  std::vector<std::string_view> parts;
   if (path.size() >= 2 && isLetter(path[0]) && path[1] == ':') {
-    char drive = static_cast<char>(path[0] | 0x20);
-    std::vector<std::string_view> parts;
-    size_t start = 2;
-    while (start <= path.size()) {
-      size_t end = path.find_first_of("\\/", start);
-      if (end == std::string_view::npos) end = path.size();
-      std::string_view part = path.substr(start, end - start);
-      if (part == "..") {
-        if (parts.empty()) return {};
-        parts.pop_back();
-      } else if (!part.empty() && part != ".") {
-        parts.push_back(part);
-      }
-      start = end + 1;
-    }
-    std::string mapped = DrivesDir() + "/" + drive;
-    for (std::string_view part : parts) {
-      mapped += '/';
-      mapped += part;
-    }
-    return mapped;
+    if (!Parts(path, 2, &parts)) return {};
+    return Joined(DrivesDir() + "/" + static_cast<char>(path[0] | 0x20), parts);
   }
-  if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && path[0] == path[1]) {
-    return {};  // network paths have no place on this machine
+  // The tool's own folder is a native path inside the root. Any other path (another
+  // host path, a relative one, a network or rooted one) names nothing on this machine:
+  // using it would reach outside the machine root.
+  const std::string_view root = root_;
+  if (path.size() > root.size() && path.substr(0, root.size()) == root &&
+      path[root.size()] == '/' && Parts(path, root.size() + 1, &parts)) {
+    return Joined(root_, parts);
   }
-  if (!path.empty() && path[0] == '/') return std::string(path);
-  if (!path.empty() && path[0] == '\\') return {};  // rooted on an unknown drive
-  std::string mapped(path);
-  for (char& c : mapped) {
-    if (c == '\\') c = '/';
-  }
-  return mapped;
+  return {};
 }
 
 }  // namespace ost

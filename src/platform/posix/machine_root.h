@@ -25,9 +25,10 @@ class MachineRoot {
   // Maps a path as the core names it to a native path:
   //  - "X:\a\b" (or with '/') goes to ROOT/drives/x/a/b; "." parts are dropped and
   //    a ".." that would climb above the drive makes the path unmappable;
-  //  - a native absolute path ("/...") stays as it is;
-  //  - a relative path keeps its place, with '\' read as '/'.
-  // Returns an empty string for a path that cannot be mapped (UNC, climbing out).
+  //  - a native path inside the root (the tool's own folder) stays there;
+  //  - anything else (another host path, a relative, rooted or network path) names
+  //    nothing on this machine.
+  // Returns an empty string for a path that cannot be mapped.
   std::string Map(std::string_view path) const;
 
   // Points the ODBC driver manager at this machine's configuration (DIR/odbc) when

@@ -1,5 +1,11 @@
 #include "platform/posix/posix_system.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <chrono>
 #include <new>
 #include <system_error>
@@ -31,6 +37,34 @@ void PosixSystem::Beep(uint32_t /*hertz*/, uint32_t /*milliseconds*/) {}
 
 std::unique_ptr<uint8_t[]> PosixSystem::AllocateBuffer(size_t size) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]);
+}
+
+PosixSystem::~PosixSystem() {
+  if (lock_ >= 0) ::close(lock_);
+}
+
+bool PosixSystem::LockMachine() {
+  if (lock_ >= 0) return true;
+  // The machine root's folder itself is locked: nothing is added to the machine, and
+  // the lock goes with the process however it ends.
+  int fd = ::open(machineFolder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;  // no machine to share; the run fails on its own later
+  int result;
+  do {
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    ::close(fd);
+    return false;
+  }
+  lock_ = fd;
+  return true;
+}
+
+uint64_t PosixSystem::MonotonicMilliseconds() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
 }
 
 }  // namespace ost

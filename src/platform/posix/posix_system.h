@@ -10,19 +10,28 @@ namespace ost {
 
 class PosixSystem : public SystemPort {
  public:
-  explicit PosixSystem(std::string programFolder) : programFolder_(std::move(programFolder)) {}
+  // The machine root's folder carries the update lock.
+  PosixSystem(std::string programFolder, std::string machineFolder)
+      : programFolder_(std::move(programFolder)), machineFolder_(std::move(machineFolder)) {}
+  ~PosixSystem() override;
+  PosixSystem(const PosixSystem&) = delete;
+  PosixSystem& operator=(const PosixSystem&) = delete;
 
   ThreadHandle StartThread(std::function<void()> body) override;
   void Sleep(uint32_t milliseconds) override;
   void Beep(uint32_t hertz, uint32_t milliseconds) override;
   std::string ProgramFolder() override { return programFolder_; }
   std::unique_ptr<uint8_t[]> AllocateBuffer(size_t size) override;
+  bool LockMachine() override;
+  uint64_t MonotonicMilliseconds() override;
 
   // Threads started here whose body has not returned yet.
   int LiveThreads() const { return liveThreads_.load(); }
 
  private:
   std::string programFolder_;
+  std::string machineFolder_;
+  int lock_ = -1;
   std::atomic<int> liveThreads_{0};
   std::atomic<ThreadHandle> nextHandle_{1};
 };

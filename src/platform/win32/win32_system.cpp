@@ -45,6 +45,19 @@ ThreadHandle Win32System::StartThread(std::function<void()> body) {
 
 void Win32System::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+bool Win32System::LockMachine() {
+  // One name for every session of the machine. The handle stays open until the process
+  // ends, which releases it however the process ends.
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\OstServerUpdate.Run");
+  DWORD error = GetLastError();
+  if (mutex && error != ERROR_ALREADY_EXISTS) return true;
+  if (mutex) CloseHandle(mutex);
+  // Refused access to it: it exists, made by a run in another session.
+  return error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED;
+}
+
+uint64_t Win32System::MonotonicMilliseconds() { return GetTickCount64(); }
+
 void Win32System::Beep(uint32_t hertz, uint32_t milliseconds) { ::Beep(hertz, milliseconds); }
 
 std::string Win32System::ProgramFolder() {

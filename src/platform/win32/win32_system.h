@@ -19,6 +19,8 @@ class Win32System : public SystemPort {
   void Beep(uint32_t hertz, uint32_t milliseconds) override;
   std::string ProgramFolder() override;
   std::unique_ptr<uint8_t[]> AllocateBuffer(size_t size) override;
+  bool LockMachine() override;
+  uint64_t MonotonicMilliseconds() override;
 
  private:
   std::atomic<ThreadHandle> lastThread_{0};
