@@ -500,6 +500,35 @@ TEST(SandboxDb, ValuesThatOdbcIniCannotHoldAreRefused) {
   EXPECT_NE(error, "");
 }
 
+// The Database line WriteOdbcConfig writes for a database folder.
+std::string DatabaseLine(const std::string& odbcDir, const std::string& dbDir) {
+  std::string error;
+  EXPECT_TRUE(WriteOdbcConfig(odbcDir, "/x.so", dbDir, "ostra", "sa", "pw", &error)) << error;
+  const std::string ini = ReadWhole(odbcDir + "/odbc.ini");
+  const size_t start = ini.find("Database = ");
+  if (start == std::string::npos) return "";
+  return ini.substr(start, ini.find('\n', start) - start);
+}
+
+TEST(SandboxDb, ADatabaseFolderInTheMachineRootIsWrittenRelative) {
+  char pattern[] = "/tmp/ost-odbc-ini-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  EXPECT_EQ(DatabaseLine(root + "/odbc", root + "/db"), "Database = ../db");
+  EXPECT_EQ(DatabaseLine(root + "/odbc/", root + "/./x/../db/"), "Database = ../db");
+  EXPECT_EQ(DatabaseLine(root + "/odbc", root + "/data/db"), "Database = ../data/db");
+  EXPECT_EQ(DatabaseLine(root + "/odbc", root), "Database = ..");
+  // A folder outside the root stays absolute, also one whose name only starts like it.
+  EXPECT_EQ(DatabaseLine(root + "/odbc", "/srv/db"), "Database = /srv/db");
+  EXPECT_EQ(DatabaseLine(root + "/odbc", root + "x/db"), "Database = " + root + "x/db");
+  {
+    // Relative arguments are taken from the working directory first.
+    WorkingDirectory cwd(root);
+    EXPECT_EQ(DatabaseLine("odbc", "db"), "Database = ../db");
+  }
+  ASSERT_EQ(system(("rm -rf " + root).c_str()), 0);
+}
+
 }  // namespace
 }  // namespace ost
 
