@@ -36,6 +36,41 @@ std::string Absolute(const std::string& path) {
   return std::string(buffer.data()) + "/" + path;
 }
 
+// An absolute path without "." and "name/.." steps and repeated or trailing slashes,
+// worked out on the text alone.
+std::string Normalized(const std::string& absolute) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= absolute.size()) {
+    size_t end = absolute.find('/', start);
+    if (end == std::string::npos) end = absolute.size();
+    const std::string part = absolute.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string path;
+  for (const std::string& part : parts) path += "/" + part;
+  return path.empty() ? "/" : path;
+}
+
+// The database folder as odbc.ini names it: relative to odbcDir when it lies in the
+// folder that holds odbcDir (the machine root), so that a copy of the root uses its own
+// databases; absolute otherwise.
+std::string DatabaseFolderEntry(const std::string& odbcDir, const std::string& dbDir) {
+  const std::string db = Normalized(Absolute(dbDir));
+  const std::string odbc = Normalized(Absolute(odbcDir));
+  const size_t slash = odbc.rfind('/');
+  if (slash == 0 || slash == std::string::npos) return db;
+  const std::string root = odbc.substr(0, slash);
+  if (db == root) return "..";
+  if (db.compare(0, root.size() + 1, root + "/") != 0) return db;
+  return "../" + db.substr(root.size() + 1);
+}
+
 bool RemoveDatabaseFiles(const std::string& path, std::string* error) {
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
     const std::string file = path + suffix;
@@ -192,7 +227,8 @@ bool WriteOdbcConfig(const std::string& odbcDir, const std::string& driverPath,
                                  kSandboxOdbcDriverName +
                                  "\n"
                                  "Database = " +
-                                 Absolute(dbDir) + "\nUID = " + user + "\nPWD = " + password + "\n";
+                                 DatabaseFolderEntry(odbcDir, dbDir) + "\nUID = " + user +
+                                 "\nPWD = " + password + "\n";
   return WriteFile(odbcDir + "/odbcinst.ini", driverText, error) &&
          WriteFile(odbcDir + "/odbc.ini", sourceText, error);
 }

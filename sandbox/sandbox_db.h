@@ -35,7 +35,9 @@ bool RunSandboxSql(const std::string& dbDir, const std::string& database, const 
 
 // Writes odbcDir/odbcinst.ini (the driver at driverPath) and odbcDir/odbc.ini (the data
 // source dsn over dbDir, whose only valid login is user/password). unixODBC reads them
-// when ODBCSYSINI names odbcDir. Relative paths are stored as absolute ones.
+// when ODBCSYSINI names odbcDir. The driver path is stored absolute; the database folder
+// relative to odbcDir when it lies in odbcDir's parent folder (the machine root), so that
+// a copied root uses its own databases, and absolute otherwise.
 bool WriteOdbcConfig(const std::string& odbcDir, const std::string& driverPath,
                      const std::string& dbDir, const std::string& dsn, const std::string& user,
                      const std::string& password, std::string* error);

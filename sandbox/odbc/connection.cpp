@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <odbcinst.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -13,6 +14,13 @@
 
 #include "handles.h"
 #include "sql_dialect.h"
+
+// unixODBC's own answer to which files hold data sources: the user's (ODBCINI, or
+// ~/.odbc.ini) and the system's (odbc.ini in ODBCSYSINI, or its built-in folder).
+// libodbcinst exports them, though its header keeps them for its own use; without
+// the verify flag they only name the file and create nothing.
+extern "C" BOOL _odbcinst_UserINI(char* fileName, BOOL verify);
+extern "C" BOOL _odbcinst_SystemINI(char* fileName, BOOL verify);
 
 namespace ost::driver {
 namespace {
@@ -37,11 +45,50 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string ProfileValue(const std::string& dsn, const char* key) {
+// A value of the data source, as the driver manager sees it: from the user's file or,
+// failing that, the system's. With an absolute file name, from that file alone.
+std::string ProfileValue(const std::string& dsn, const char* key,
+                         const std::string& file = "odbc.ini") {
   char buffer[1024] = {0};
-  int n = SQLGetPrivateProfileString(dsn.c_str(), key, "", buffer, sizeof buffer, "odbc.ini");
+  int n = SQLGetPrivateProfileString(dsn.c_str(), key, "", buffer, sizeof buffer, file.c_str());
   if (n <= 0) return "";
   return buffer;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char buffer[4096];
+  if (!getcwd(buffer, sizeof buffer)) return path;
+  return std::string(buffer) + "/" + path;
+}
+
+// The files a data source may come from, in the order unixODBC reads them; only
+// those that exist (asking about a missing one would make the driver manager create
+// it).
+std::vector<std::string> DataSourceFiles() {
+  std::vector<std::string> files;
+  // Both fill in a folder of up to FILENAME_MAX bytes and a file name after it.
+  std::vector<char> buffer(2 * FILENAME_MAX + 64, '\0');
+  for (auto name : {_odbcinst_UserINI, _odbcinst_SystemINI}) {
+    buffer[0] = '\0';
+    if (!name(buffer.data(), 0) || buffer[0] == '\0') continue;
+    const std::string file = AbsolutePath(buffer.data());
+    if (access(file.c_str(), R_OK) == 0) files.push_back(file);
+  }
+  return files;
+}
+
+// The data source's database folder. A relative one is taken from the folder of the
+// odbc.ini it is written in, so that a machine root copied with its databases uses
+// its own copies; an absolute one is used as it is. Empty when a relative folder
+// cannot be placed.
+std::string DatabaseFolder(const std::string& dsn, const std::string& configured) {
+  if (configured.empty() || configured[0] == '/') return configured;
+  for (const std::string& file : DataSourceFiles()) {
+    if (ProfileValue(dsn, "Database", file) != configured) continue;
+    return file.substr(0, file.rfind('/') + 1) + configured;
+  }
+  return "";
 }
 
 // A file path as a SQLite URI (file:...), so that mode=rw can refuse to create it.
@@ -134,7 +181,7 @@ SQLRETURN Connect(Dbc* dbc, const std::string& dsn, std::string user, std::strin
     dbc->diag.Add("08002", "Connection name in use");
     return SQL_ERROR;
   }
-  const std::string folder = ProfileValue(dsn, "Database");
+  const std::string configuredFolder = ProfileValue(dsn, "Database");
   const std::string loginUser = ProfileValue(dsn, "UID");
   const std::string loginPassword = ProfileValue(dsn, "PWD");
   std::string charsetError;
@@ -153,10 +200,15 @@ SQLRETURN Connect(Dbc* dbc, const std::string& dsn, std::string user, std::strin
     dbc->diag.Add("28000", "Login failed for user '" + user + "'.");
     return SQL_ERROR;
   }
+  const std::string folder = DatabaseFolder(dsn, configuredFolder);
   struct stat info;
   if (folder.empty() || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    std::string where = configuredFolder;
+    if (folder != configuredFolder) {
+      where += folder.empty() ? ", in no odbc.ini file found" : ", here " + folder;
+    }
     dbc->diag.Add("08001", "The data source '" + dsn +
-                               "' names no database folder (Database = " + folder + ").");
+                               "' names no database folder (Database = " + where + ").");
     return SQL_ERROR;
   }
   sqlite3* db = nullptr;

@@ -3,10 +3,12 @@
 #include <sql.h>
 #include <sqlext.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -33,7 +35,7 @@ class OdbcFolder : public ::testing::Environment {
                                 kPassword, &error))
         << error;
     // The same data source for a client whose text is GBK, and one naming a set that
-    // does not exist.
+    // does not exist, both with the absolute folder.
     std::ofstream ini(dir + "/odbc/odbc.ini", std::ios::app);
     for (const char* name : {"ostra_gbk", "ostra_bad"}) {
       ini << "[" << name << "]\nDriver = " << kSandboxOdbcDriverName << "\nDatabase = " << dir
@@ -41,6 +43,9 @@ class OdbcFolder : public ::testing::Environment {
           << "\nClientCharset = " << (std::string(name) == "ostra_gbk" ? "GBK" : "NO-SUCH-SET-17")
           << "\n";
     }
+    // And with a folder relative to this file.
+    ini << "[ostra_rel]\nDriver = " << kSandboxOdbcDriverName
+        << "\nDatabase = ../db\nUID = " << kUser << "\nPWD = " << kPassword << "\n";
     ini.close();
     ASSERT_TRUE(ini.good());
     setenv("ODBCSYSINI", (dir + "/odbc").c_str(), 1);
@@ -411,12 +416,117 @@ TEST_F(Driver, AnUnknownClientCharsetFailsTheConnection) {
   EXPECT_NE(diag.message.find("NO-SUCH-SET-17"), std::string::npos) << diag.message;
 }
 
+// The working directory while it lives.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::string& dir) {
+    char buffer[4096];
+    if (getcwd(buffer, sizeof buffer)) saved_ = buffer;
+    EXPECT_EQ(chdir(dir.c_str()), 0) << dir;
+  }
+  ~WorkingDirectory() { EXPECT_EQ(chdir(saved_.c_str()), 0); }
+
+ private:
+  std::string saved_;
+};
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(Driver, ARelativeDatabaseFolderIsTakenFromTheFolderOfItsOdbcIni) {
+  // A decoy where the folder would be if it were taken from the working directory.
+  const std::string decoy = OdbcFolder::dir + "/decoy";
+  SandboxDbOptions other;
+  other.ostraVersion = "9.99";
+  std::string error;
+  ASSERT_TRUE(CreateSandboxDatabases(decoy + "/db", other, &error)) << error;
+  ASSERT_EQ(mkdir((decoy + "/cwd").c_str(), 0755), 0);
+  WorkingDirectory cwd(decoy + "/cwd");
+
+  ASSERT_EQ(Connect(kUser, kPassword, "ostra_rel"), SQL_SUCCESS)
+      << FirstDiag(SQL_HANDLE_DBC, dbc).message;
+  EXPECT_EQ(Texts("SELECT TOP 1 cversion FROM ostra.dbo.sys_version ORDER BY cversion DESC", 8),
+            std::vector<std::string>{"3.80"});
+  // Written through it, too.
+  EXPECT_EQ(Exec("{CALL ostra.dbo.cp_sys_server_update_set(1, 13, 'Agent', 'rel')}"), SQL_SUCCESS);
+  EXPECT_EQ(UpdateNumbers(), (std::vector<std::string>{"1:13", "3:7"}));
+}
+
+TEST_F(Driver, AUsersDataSourceTakesItsRelativeFolderFromTheUsersFile) {
+  // unixODBC looks in the user's file (ODBCINI) before the system's.
+  const std::string user = OdbcFolder::dir + "/user";
+  SandboxDbOptions other;
+  other.ostraVersion = "4.00";
+  std::string error;
+  ASSERT_TRUE(CreateSandboxDatabases(user + "/databases", other, &error)) << error;
+  {
+    std::ofstream ini(user + "/user.ini");
+    ini << "[ostra_user]\nDriver = " << kSandboxOdbcDriverName
+        << "\nDatabase = databases\nUID = " << kUser << "\nPWD = " << kPassword << "\n";
+  }
+  setenv("ODBCINI", (user + "/user.ini").c_str(), 1);
+  const SQLRETURN rc =
+      SQLConnect(dbc, Text("ostra_user"), SQL_NTS, Text(kUser), SQL_NTS, Text(kPassword), SQL_NTS);
+  unsetenv("ODBCINI");
+  ASSERT_EQ(rc, SQL_SUCCESS) << FirstDiag(SQL_HANDLE_DBC, dbc).message;
+  connected = true;
+  EXPECT_EQ(Texts("SELECT TOP 1 cversion FROM ostra.dbo.sys_version ORDER BY cversion DESC", 8),
+            std::vector<std::string>{"4.00"});
+}
+
+TEST_F(Driver, ARelativeFolderThatIsNotThereFailsWith08001) {
+  const std::string ini = OdbcFolder::dir + "/odbc/odbc.ini";
+  const std::string saved = ReadWhole(ini);
+  {
+    std::ofstream out(ini, std::ios::app);
+    out << "[ostra_gone]\nDriver = " << kSandboxOdbcDriverName
+        << "\nDatabase = ../gone\nUID = " << kUser << "\nPWD = " << kPassword << "\n";
+  }
+  EXPECT_EQ(Connect(kUser, kPassword, "ostra_gone"), SQL_ERROR);
+  const Diag diag = FirstDiag(SQL_HANDLE_DBC, dbc);
+  std::ofstream(ini) << saved;
+  EXPECT_EQ(diag.state, "08001");
+  EXPECT_NE(diag.message.find(OdbcFolder::dir + "/odbc/../gone"), std::string::npos)
+      << diag.message;
+}
+
 TEST(SandboxDb, ValuesThatOdbcIniCannotHoldAreRefused) {
   std::string error;
   EXPECT_FALSE(WriteOdbcConfig("/tmp/unused", "/x.so", "/db", "ostra", "sa", "two\nlines", &error));
   EXPECT_FALSE(WriteOdbcConfig("/tmp/unused", "/x.so", "/db", "ostra", "sa", " padded", &error));
   EXPECT_FALSE(WriteOdbcConfig("/tmp/unused", "/x.so", "/db", "[x]", "sa", "pw", &error));
   EXPECT_NE(error, "");
+}
+
+// The Database line WriteOdbcConfig writes for a database folder.
+std::string DatabaseLine(const std::string& odbcDir, const std::string& dbDir) {
+  std::string error;
+  EXPECT_TRUE(WriteOdbcConfig(odbcDir, "/x.so", dbDir, "ostra", "sa", "pw", &error)) << error;
+  const std::string ini = ReadWhole(odbcDir + "/odbc.ini");
+  const size_t start = ini.find("Database = ");
+  if (start == std::string::npos) return "";
+  return ini.substr(start, ini.find('\n', start) - start);
+}
+
+TEST(SandboxDb, ADatabaseFolderInTheMachineRootIsWrittenRelative) {
+  char pattern[] = "/tmp/ost-odbc-ini-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string root = pattern;
+  EXPECT_EQ(DatabaseLine(root + "/odbc", root + "/db"), "Database = ../db");
+  EXPECT_EQ(DatabaseLine(root + "/odbc/", root + "/./x/../db/"), "Database = ../db");
+  EXPECT_EQ(DatabaseLine(root + "/odbc", root + "/data/db"), "Database = ../data/db");
+  EXPECT_EQ(DatabaseLine(root + "/odbc", root), "Database = ..");
+  // A folder outside the root stays absolute, also one whose name only starts like it.
+  EXPECT_EQ(DatabaseLine(root + "/odbc", "/srv/db"), "Database = /srv/db");
+  EXPECT_EQ(DatabaseLine(root + "/odbc", root + "x/db"), "Database = " + root + "x/db");
+  {
+    // Relative arguments are taken from the working directory first.
+    WorkingDirectory cwd(root);
+    EXPECT_EQ(DatabaseLine("odbc", "db"), "Database = ../db");
+  }
+  ASSERT_EQ(system(("rm -rf " + root).c_str()), 0);
 }
 
 }  // namespace

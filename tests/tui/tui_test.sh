@@ -168,6 +168,35 @@ check "full: the close button ends the program" ended full
 check "full: finished run exits 0" status_is full 0
 check "full: terminal restored" restored full
 
+# --- A box opened mid-update: the update goes on underneath it. ----------------
+# The server's slow start holds the loop while Esc waits; the refusal box then opens
+# with three components still to come, and they come while it is shown.
+port=$(free_port)
+"$sandbox" init "$work/boxed" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" \
+  --service CSOstraServer:startPendingMs=2500 >/dev/null
+"$sandbox" publish "$work/boxed" --component Server=12 --component Velin=15 --component OstData=15 \
+  --component Message=11 >/dev/null
+kill "$server_pid" 2>/dev/null || true
+serve "$work/boxed/host" "$port"
+start boxed --root "$work/boxed"
+check "boxed: plan shown" wait_for boxed "◎共需进行 4 项更新"
+tm send-keys -t boxed BTab Enter
+check "boxed: confirmation" wait_for boxed "确认提示"
+tm send-keys -t boxed Enter
+check "boxed: server starting" wait_for boxed "更新完成,启动服务..." 20
+tm send-keys -t boxed Escape
+check "boxed: refusal box" wait_for boxed "正在升级系统,不能退出程序!"
+check "boxed: finished under the box" wait_for boxed "★ Ostra 服务器系统升级更新完毕!" 20
+check "boxed: box still shown" shows boxed "正在升级系统,不能退出程序!"
+check "boxed: close button under the box" wait_for boxed "[ □□ 点击关闭 □□ ]"
+tm send-keys -t boxed Enter
+check "boxed: Enter closes the box" poll 10 hides boxed "正在升级系统,不能退出程序!"
+check "boxed: the last row done" matches boxed "^7 +OstData 数据接口 +OstData 数据接口 更新 15 +更新完成,服务已启动。"
+tm send-keys -t boxed BTab Enter
+check "boxed: the close button ends the program" ended boxed
+check "boxed: finished run exits 0" status_is boxed 0
+check "boxed: terminal restored" restored boxed
+
 # --- No configuration: two boxes, answered with Enter, and the program ends. ----
 "$sandbox" init "$work/m2" --no-registry >/dev/null
 start m2 --root "$work/m2" --tui

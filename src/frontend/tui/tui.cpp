@@ -306,15 +306,8 @@ class TuiWindow : public WindowPort, public ViewObserver {
     focus_ = controls_.routeChecked(1) ? kFocusRoute1 : kFocusRoute0;
     Repaint();
     for (;;) {
-      PostedMessage message;
-      int handled = 0;
-      while (!closed_ && handled < kMessagesPerTurn &&
-             queue_.Pop(&message, std::chrono::milliseconds(0))) {
-        dialog.Dispatch(message.msg, message.wParam, message.lParam);
-        ++handled;
-      }
-      if (closed_) break;
-      if (queue_.quitRequested() && queue_.Empty()) break;
+      const int handled = DispatchPosted();
+      if (Ending()) break;
       // Wait for a key only when no message is waiting, so a download's stream of
       // reports is never held up by the keyboard.
       wtimeout(stdscr, handled > 0 ? 0 : kKeyWaitMs);
@@ -386,6 +379,24 @@ class TuiWindow : public WindowPort, public ViewObserver {
   };
 
   int ListHeight() const { return tui::LayoutScreen(getmaxy(stdscr)).listHeight; }
+
+  // Hands the waiting posted messages to the dialog, at most one turn's worth; returns
+  // how many. Boxes call it too, so a handler may run while another waits under a box,
+  // as on Windows.
+  int DispatchPosted() {
+    if (dialog_ == nullptr) return 0;
+    PostedMessage message;
+    int handled = 0;
+    while (!closed_ && handled < kMessagesPerTurn &&
+           queue_.Pop(&message, std::chrono::milliseconds(0))) {
+      dialog_->Dispatch(message.msg, message.wParam, message.lParam);
+      ++handled;
+    }
+    return handled;
+  }
+
+  // The window was closed, or a quit was asked for and nothing is left to hand over.
+  bool Ending() const { return closed_ || (queue_.quitRequested() && queue_.Empty()); }
 
   void FollowRow(int row) {
     if (curses_.open()) scroll_.Follow(row, list_.ItemCount(), ListHeight());
@@ -468,7 +479,10 @@ class TuiWindow : public WindowPort, public ViewObserver {
     Repaint();
   }
 
-  // The box's own key loop; posted messages wait in the queue until it returns.
+  // The box's own loop, modal like a Windows message box: keys go to the box, while
+  // the update's posted messages still reach the dialog underneath. When the window
+  // closes or the run is to quit meanwhile, the box ends as its Esc or its last button
+  // would (OK, No).
   int RunBox(Box& box) {
     Box* outer = box_;
     box_ = &box;
@@ -476,7 +490,12 @@ class TuiWindow : public WindowPort, public ViewObserver {
     const int count = static_cast<int>(box.buttons.size());
     int pressed = -1;
     while (pressed < 0) {
-      wtimeout(stdscr, kKeyWaitMs);
+      const int handled = DispatchPosted();
+      if (Ending()) {
+        pressed = box.escapeAnswer >= 0 ? box.escapeAnswer : count - 1;
+        break;
+      }
+      wtimeout(stdscr, handled > 0 ? 0 : kKeyWaitMs);
       wint_t key = 0;
       const int kind = wget_wch(stdscr, &key);
       if (kind == ERR) continue;

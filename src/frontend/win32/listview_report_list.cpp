@@ -60,7 +60,6 @@ void ListViewReportList::Attach(HWND list) {
   Detach();
   if (!list) return;
   list_ = list;
-  Send(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   SetWindowSubclass(list_, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
