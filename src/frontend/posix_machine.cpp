@@ -1,11 +1,21 @@
 #include "frontend/posix_machine.h"
 
+#include <vector>
+
+#include "util/text.h"
+
 namespace ost {
 namespace {
 
 const MachineRoot& Prepared(const MachineRoot& root) {
   root.UseOdbcConfiguration();
   return root;
+}
+
+// The file's name, any case, is one of the web DLLs the web server loads.
+bool IsWebDll(const std::string& native) {
+  const std::string name = AsciiUpper(native.substr(native.rfind('/') + 1));
+  return name == "VELIN.DLL" || name == "OSTDATA.DLL";
 }
 
 }  // namespace
@@ -15,7 +25,20 @@ PosixMachine::PosixMachine(const std::string& rootDir)
       files(Prepared(root)),
       registry(root.RegistryFile()),
       services(root.ServicesFile()),
-      system(root.ProgramDir(), root.root()) {}
+      system(root.ProgramDir(), root.root()) {
+  // The running services' programs and the web server's DLLs are held, as on Windows.
+  files.SetInUseCheck([this](const std::string& native) {
+    std::vector<ServiceRecord> records;
+    std::string error;
+    if (!ReadServicesFile(root.ServicesFile(), &records, &error)) return false;
+    const ProgramsInUse inUse = ProgramsInUseAt(records, WallClockMs());
+    if (inUse.webServerAlive && IsWebDll(native)) return true;
+    for (const std::string& program : inUse.programs) {
+      if (root.Map(program) == native) return true;
+    }
+    return false;
+  });
+}
 
 Platform PosixMachine::Providers() {
   Platform platform;

@@ -45,6 +45,14 @@ run current
 expect_status 0 "nothing to update"
 check "latest version row" 'row(2)["desc"] == "最新版本:3.80" and row(3)["step"] == "--" and row(3)["desc"] == "没有新服务程序需要更新!" and row(3)["text"] == [255, 0, 0]'
 check "close button" 's["button"] == {"text": "□□ 点击关闭 □□", "enabled": True} and s["close_on_click"] == 1'
+# The same finished run, with an end state that cannot be handed over: no clean end.
+set +e
+timeout 60 "$tool" --root "$root" --headless --snapshot "$work/no/such/folder/s.json" >/dev/null 2>"$work/unwritable.err"
+status=$?
+set -e
+expect_status 1 "an unwritable snapshot"
+if grep -q "cannot write the snapshot $work/no/such/folder/s.json" "$work/unwritable.err"; then
+  passes=$((passes + 1)); else echo "FAIL: no word of the unwritable snapshot"; failures=$((failures + 1)); fi
 
 echo "== the update host has no manifest"
 machine nomanifest
@@ -116,6 +124,14 @@ run refuses --start --confirm yes
 expect_status 0 "refused start"
 check "row red, run goes on" 'row(4)["status"] == "更新完成,启动服务...失败！" and row(4)["text"] == [255, 0, 0] and row(5)["status"] == "更新完成,服务已启动。"'
 check "record still written" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(12,)]'
+
+echo "== a service that does not stop keeps its program"
+machine stuck --service CSOstraAgent:refuseStop
+publish --ostra 3.80 --component Agent=12
+run stuck --start --confirm yes
+expect_status 1 "program in use"
+check "the stop failed, then the write" 'row(4)["status"] == "写文件错误，异常终止！" and row(4)["text"] == [255, 0, 0] and s["failed"] == 1'
+check "the running program is untouched" '"update 10" in file("drives/c/OSTRA/CSOstraAgent.exe") and services()["CSOstraAgent"] == 4'
 
 echo "== both web DLLs, the data interface first in the table"
 machine webfirst

@@ -108,5 +108,24 @@ TEST_F(RealFilesTest, AReplaceThatFailsWritesInPlace) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"CSOstraServer.exe"}));  // no temporary file left
 }
 
+// A running program is held as Windows holds it: not written, replaced or deleted,
+// but it may be renamed away.
+TEST_F(RealFilesTest, AHeldFileIsNeitherWrittenReplacedNorDeleted) {
+  const std::string held = Native(kTarget);
+  files->SetInUseCheck([held](const std::string& native) { return native == held; });
+  EXPECT_EQ(files->CreateTruncate(kTarget), nullptr);
+  EXPECT_EQ(files->LastError(), ETXTBSY);
+  EXPECT_FALSE(files->Remove(kTarget));
+  Put(Native("C:\\OSTRA\\new"), "new");
+  EXPECT_FALSE(files->Rename("C:\\OSTRA\\new", kTarget));
+  EXPECT_EQ(Get(held), "old");
+  WriteReport report = WritePackageFile(*files, ByteSpan::Of("newer"), kTarget, "");
+  EXPECT_FALSE(report.written);
+  EXPECT_EQ(report.error, ETXTBSY);
+  EXPECT_EQ(Get(held), "old");
+  EXPECT_TRUE(files->Rename(kTarget, "C:\\OSTRA\\moved"));
+  EXPECT_EQ(Get(Native("C:\\OSTRA\\moved")), "old");
+}
+
 }  // namespace
 }  // namespace ost

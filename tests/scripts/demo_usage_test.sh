@@ -51,5 +51,13 @@ status=$?
 check "two folders: usage error" [ "$status" -eq 64 ]
 check "two folders: none laid out" test ! -e "$work/a" -a ! -e "$work/b"
 
+# A folder that holds something else is never emptied.
+mkdir -p "$work/keep"
+echo "precious" >"$work/keep/file"
+(cd "$work" && timeout 20 "$demo" keep >"$work/out" 2>"$work/err")
+status=$?
+check "a folder that is no machine root: usage error" [ "$status" -eq 64 ]
+check "a folder that is no machine root: kept" grep -q precious "$work/keep/file"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

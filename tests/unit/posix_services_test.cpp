@@ -493,3 +493,37 @@ TEST_F(PosixServicesTest, ServicesFileRoundTripsAndRefusesWhatCannotBeRead) {
 
 }  // namespace
 }  // namespace ost
+
+namespace ost {
+namespace {
+
+// What Windows would keep from being overwritten: the programs of live services.
+TEST(ProgramsInUse, LiveServicesHoldTheirPrograms) {
+  auto service = [](const char* name, int32_t state, const char* program) {
+    ServiceRecord record;
+    record.name = name;
+    record.state = state;
+    record.binaryPath = program;
+    return record;
+  };
+  std::vector<ServiceRecord> services = {
+      service("CSOstraServer", 4, "C:\\OSTRA\\CSOstraServer.exe"),
+      service("CSOstraAgent", 1, "C:\\OSTRA\\CSOstraAgent.exe"),
+      service("CSTuyoMess", 7, "\"C:\\Program Files\\Tuyo\\CSTuyoMess.exe\" -k"),
+      service("CSOstraMessage", 3, "C:\\OSTRA\\CSOstraMessage.exe"),
+      service("w3svc", 2, "C:\\Windows\\system32\\inetsrv\\inetinfo.exe")};
+  services[3].settleAtMs = 1000;  // stops at 1000
+  ProgramsInUse before = ProgramsInUseAt(services, 999);
+  EXPECT_EQ(before.programs,
+            (std::vector<std::string>{
+                "C:\\OSTRA\\CSOstraServer.exe", "C:\\Program Files\\Tuyo\\CSTuyoMess.exe",
+                "C:\\OSTRA\\CSOstraMessage.exe", "C:\\Windows\\system32\\inetsrv\\inetinfo.exe"}));
+  EXPECT_TRUE(before.webServerAlive);
+  ProgramsInUse after = ProgramsInUseAt(services, 1000);
+  EXPECT_EQ(after.programs.size(), 3u);  // the stop has settled
+  services[4].state = 1;
+  EXPECT_FALSE(ProgramsInUseAt(services, 0).webServerAlive);
+}
+
+}  // namespace
+}  // namespace ost

@@ -83,8 +83,16 @@ std::unique_ptr<File> PosixFiles::OpenRead(const std::string& path) {
   return Open(root_.Map(path), O_RDONLY);
 }
 
+bool PosixFiles::Held(const std::string& native) const {
+  if (!inUse_ || native.empty() || !inUse_(native)) return false;
+  errno = ETXTBSY;
+  return true;
+}
+
 std::unique_ptr<File> PosixFiles::CreateTruncate(const std::string& path) {
-  return Open(root_.Map(path), O_WRONLY | O_CREAT | O_TRUNC);
+  const std::string native = root_.Map(path);
+  if (Held(native)) return nullptr;
+  return Open(native, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
 std::unique_ptr<File> PosixFiles::CreateNew(const std::string& path) {
@@ -101,12 +109,23 @@ bool PosixFiles::Exists(const std::string& path) {
 bool PosixFiles::Rename(const std::string& from, const std::string& to) {
   std::string source = root_.Map(from);
   std::string target = root_.Map(to);
-  return !source.empty() && !target.empty() && std::rename(source.c_str(), target.c_str()) == 0;
+  if (source.empty() || target.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  // A held file may move away, but nothing may take its place.
+  if (Held(target)) return false;
+  return std::rename(source.c_str(), target.c_str()) == 0;
 }
 
 bool PosixFiles::Remove(const std::string& path) {
   std::string native = root_.Map(path);
-  return !native.empty() && ::unlink(native.c_str()) == 0;
+  if (native.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  if (Held(native)) return false;
+  return ::unlink(native.c_str()) == 0;
 }
 
 int PosixFiles::LastError() { return errno; }

@@ -1,6 +1,9 @@
 // Files on Linux, under the machine root's drive folders.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "platform/file_port.h"
 #include "platform/posix/machine_root.h"
 
@@ -9,6 +12,13 @@ namespace ost {
 class PosixFiles : public FilePort {
  public:
   explicit PosixFiles(const MachineRoot& root);
+
+  // Tells, for a native path, whether a running program holds the file, as Windows
+  // holds a running service's program and a loaded DLL: it cannot then be written,
+  // replaced or deleted (ETXTBSY), though it can still be renamed away.
+  void SetInUseCheck(std::function<bool(const std::string& native)> inUse) {
+    inUse_ = std::move(inUse);
+  }
 
   std::unique_ptr<File> OpenRead(const std::string& path) override;
   std::unique_ptr<File> CreateTruncate(const std::string& path) override;
@@ -20,7 +30,11 @@ class PosixFiles : public FilePort {
   int LastError() override;
 
  private:
+  // True, with errno set, when the file at this native path is held.
+  bool Held(const std::string& native) const;
+
   const MachineRoot& root_;
+  std::function<bool(const std::string&)> inUse_;
 };
 
 }  // namespace ost

@@ -550,4 +550,24 @@ bool PosixServices::QueryBinaryPath(ServiceHandle service, size_t bufferSize, st
 
 void PosixServices::Close(ServiceHandle handle) { open_.erase(handle); }
 
+ProgramsInUse ProgramsInUseAt(const std::vector<ServiceRecord>& services, int64_t nowMs) {
+  ProgramsInUse inUse;
+  for (const ServiceRecord& record : services) {
+    int32_t state = record.state;
+    if (IsPending(state) && record.settleAtMs && !record.neverSettle &&
+        nowMs >= *record.settleAtMs) {
+      state = SettledState(record);
+    }
+    if (state == kStopped) continue;
+    std::string program = record.binaryPath;
+    if (!program.empty() && program.front() == '"') {
+      size_t close = program.find('"', 1);
+      program = program.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+    }
+    if (!program.empty()) inUse.programs.push_back(program);
+    if (ServiceNamesEqual(record.name, "W3SVC")) inUse.webServerAlive = true;
+  }
+  return inUse;
+}
+
 }  // namespace ost

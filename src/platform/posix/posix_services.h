@@ -90,6 +90,17 @@ size_t ServiceConfigBytes(std::string_view binaryPath);
 // Milliseconds since the Unix epoch from the system clock.
 int64_t WallClockMs();
 
+// What Windows keeps from being overwritten or deleted while it runs: the programs of
+// services whose process is alive (any state but stopped, a pending one that has
+// settled by nowMs counted as settled), as configured paths (the text inside quotes of
+// a quoted path); and whether the web server (W3SVC) is alive, which holds the web
+// DLLs it has loaded.
+struct ProgramsInUse {
+  std::vector<std::string> programs;
+  bool webServerAlive = false;
+};
+ProgramsInUse ProgramsInUseAt(const std::vector<ServiceRecord>& services, int64_t nowMs);
+
 struct ServicesDocument;
 
 // Meant for one thread, like the other providers; it takes no locks. Handles are never
