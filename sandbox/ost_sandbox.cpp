@@ -1,4 +1,5 @@
 // ost-sandbox: lays out machine roots for ost-server-update on Linux.
+#include <iconv.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -49,6 +50,9 @@ const char kUsage[] =
     "  --server-ip ADDR   ServerIP value (default 127.0.0.1); --no-server-ip leaves it out\n"
     "  --sql-port N       SQLPort value (default 1433); --no-sql-port leaves it out\n"
     "  --no-registry      write no registry.reg (a machine without the configuration)\n"
+    "  --code-page NAME   the machine's system code page, an iconv name (default GBK):\n"
+    "                     the registry's texts are written in it and the data source\n"
+    "                     takes its clients' text in it\n"
     "  --update-host H[:P]   UpdateHost value: the primary update host\n"
     "  --update-host2 H[:P]  UpdateHost2 value: the secondary update host\n"
     "  --route N          write the route file Ostra.rut holding N\n"
@@ -111,6 +115,7 @@ const char kUsage[] =
 
 struct Options {
   std::string dsn = "ostra";
+  std::string codePage = "GBK";  // the machine's: its registry values and ODBC clients
   std::string user = "sa";
   std::string password = "ostra-sa";
   std::string serverIp = "127.0.0.1";
@@ -247,9 +252,29 @@ bool MakeDirs(const std::string& path) {
   return true;
 }
 
-bool Scramble(const std::string& utf8, const ost::ScrambleChoice& choice, const char* what,
-              std::vector<uint8_t>* out) {
-  std::string gbk = ost::Utf8ToGbk(utf8);
+// UTF-8 text in the machine's code page; false when a character has no place in it.
+bool Encode(const std::string& utf8, const std::string& codePage, std::string* out) {
+  iconv_t cd = iconv_open(codePage.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out->assign(utf8.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* dst = out->data();
+  size_t outLeft = out->size();
+  const bool ok = iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1);
+  iconv_close(cd);
+  out->resize(out->size() - outLeft);
+  return ok && inLeft == 0;
+}
+
+bool Scramble(const std::string& utf8, const std::string& codePage,
+              const ost::ScrambleChoice& choice, const char* what, std::vector<uint8_t>* out) {
+  std::string gbk;
+  if (!Encode(utf8, codePage, &gbk)) {
+    std::fprintf(stderr, "ost-sandbox: %s has characters that code page %s lacks\n", what,
+                 codePage.c_str());
+    return false;
+  }
   if (gbk.size() > 31) {
     std::fprintf(stderr, "ost-sandbox: %s is longer than 31 bytes\n", what);
     return false;
@@ -283,12 +308,18 @@ int Init(const std::string& dir, const Options& options) {
     ost::ScrambleChoice choice = options.scramble;
     for (const Item& item : items) {
       std::vector<uint8_t> bytes;
-      if (!Scramble(*item.text, choice, item.what, &bytes)) return 1;
+      if (!Scramble(*item.text, options.codePage, choice, item.what, &bytes)) return 1;
       doc.SetBinary(machine, ost::kConfigKeyPath, item.name, bytes);
       ++choice.seed;  // each value gets its own filler
     }
     if (options.writeServerIp) {
-      doc.SetString(machine, ost::kConfigKeyPath, "ServerIP", ost::Utf8ToGbk(options.serverIp));
+      std::string serverIp;
+      if (!Encode(options.serverIp, options.codePage, &serverIp)) {
+        std::fprintf(stderr, "ost-sandbox: --server-ip has characters that code page %s lacks\n",
+                     options.codePage.c_str());
+        return 1;
+      }
+      doc.SetString(machine, ost::kConfigKeyPath, "ServerIP", serverIp);
     }
     if (!options.updateHost.empty()) {
       doc.SetString(machine, ost::kConfigKeyPath, "UpdateHost", options.updateHost);
@@ -321,8 +352,8 @@ int Init(const std::string& dir, const Options& options) {
   if (!MakeDirs(root.DatabaseDir()) || !MakeDirs(root.OdbcDir()) ||
       !ost::CreateSandboxDatabases(root.DatabaseDir(), database, &dbError) ||
       !ost::WriteOdbcConfig(root.OdbcDir(), options.odbcDriver, root.DatabaseDir(), options.dsn,
-                            options.user, options.dsnPassword.value_or(options.password),
-                            &dbError)) {
+                            options.user, options.dsnPassword.value_or(options.password), &dbError,
+                            options.codePage)) {
     std::fprintf(stderr, "ost-sandbox: %s\n",
                  dbError.empty() ? "cannot create the databases" : dbError.c_str());
     return 1;
@@ -480,6 +511,8 @@ int main(int argc, char** argv) {
     long number = 0;
     if (arg == "--dsn" && needValue()) {
       options.dsn = argv[++i];
+    } else if (arg == "--code-page" && needValue()) {
+      options.codePage = argv[++i];
     } else if (arg == "--user" && needValue()) {
       options.user = argv[++i];
     } else if (arg == "--password" && needValue()) {
@@ -553,7 +586,7 @@ int main(int argc, char** argv) {
   }
   if (command == "scramble") {
     std::vector<uint8_t> bytes;
-    if (!Scramble(subject, options.scramble, "TEXT", &bytes)) return 1;
+    if (!Scramble(subject, options.codePage, options.scramble, "TEXT", &bytes)) return 1;
     std::string line = "hex:";
     for (size_t i = 0; i < bytes.size(); ++i) {
       line += ost::Format(i == 0 ? "%02x" : ",%02x", bytes[i]);

@@ -204,8 +204,10 @@ bool RunSandboxSql(const std::string& dbDir, const std::string& database, const 
 
 bool WriteOdbcConfig(const std::string& odbcDir, const std::string& driverPath,
                      const std::string& dbDir, const std::string& dsn, const std::string& user,
-                     const std::string& password, std::string* error) {
-  if (!CheckIniValue("driver path", driverPath, error) ||
+                     const std::string& password, std::string* error,
+                     const std::string& clientCharset) {
+  if (!CheckIniValue("client character set", clientCharset, error) ||
+      !CheckIniValue("driver path", driverPath, error) ||
       !CheckIniValue("database folder", dbDir, error) || !CheckIniValue("user", user, error) ||
       !CheckIniValue("password", password, error) || !CheckIniValue("DSN", dsn, error)) {
     return false;
@@ -220,15 +222,16 @@ bool WriteOdbcConfig(const std::string& odbcDir, const std::string& driverPath,
                                  "Description = SQL Server stand-in over SQLite (ost sandbox)\n"
                                  "Driver = " +
                                  Absolute(driverPath) + "\n";
-  const std::string sourceText = "[" + dsn +
-                                 "]\n"
-                                 "Description = The product's SQL Server (sandbox stand-in)\n"
-                                 "Driver = " +
-                                 kSandboxOdbcDriverName +
-                                 "\n"
-                                 "Database = " +
-                                 DatabaseFolderEntry(odbcDir, dbDir) + "\nUID = " + user +
-                                 "\nPWD = " + password + "\n";
+  const std::string sourceText =
+      "[" + dsn +
+      "]\n"
+      "Description = The product's SQL Server (sandbox stand-in)\n"
+      "Driver = " +
+      kSandboxOdbcDriverName +
+      "\n"
+      "Database = " +
+      DatabaseFolderEntry(odbcDir, dbDir) + "\nUID = " + user + "\nPWD = " + password + "\n" +
+      (clientCharset.empty() ? "" : "ClientCharset = " + clientCharset + "\n");
   return WriteFile(odbcDir + "/odbcinst.ini", driverText, error) &&
          WriteFile(odbcDir + "/odbc.ini", sourceText, error);
 }

@@ -37,9 +37,11 @@ bool RunSandboxSql(const std::string& dbDir, const std::string& database, const 
 // source dsn over dbDir, whose only valid login is user/password). unixODBC reads them
 // when ODBCSYSINI names odbcDir. The driver path is stored absolute; the database folder
 // relative to odbcDir when it lies in odbcDir's parent folder (the machine root), so that
-// a copied root uses its own databases, and absolute otherwise.
+// a copied root uses its own databases, and absolute otherwise. A client character set
+// (an iconv name) makes the data source convert its clients' text from and to it.
 bool WriteOdbcConfig(const std::string& odbcDir, const std::string& driverPath,
                      const std::string& dbDir, const std::string& dsn, const std::string& user,
-                     const std::string& password, std::string* error);
+                     const std::string& password, std::string* error,
+                     const std::string& clientCharset = "");
 
 }  // namespace ost

@@ -113,11 +113,8 @@ ProductDatabase::OpenResult OdbcDatabase::Open(const std::string& dataSource,
   connection_ = connection;
   SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(30), 0);
 
-  std::string dsn = Utf8ToDbText(dataSource);
-  std::string login = Utf8ToDbText(user);
-  std::string secret = Utf8ToDbText(password);
-  if (!Succeeded(
-          SQLConnect(connection, Sql(dsn), SQL_NTS, Sql(login), SQL_NTS, Sql(secret), SQL_NTS))) {
+  if (!Succeeded(SQLConnect(connection, Sql(dataSource), SQL_NTS, Sql(user), SQL_NTS, Sql(password),
+                            SQL_NTS))) {
     result.failure = OpenFailure::kConnect;
     result.diagnostics = Diagnostics(SQL_HANDLE_DBC, connection);
     // Nothing will use these handles again.

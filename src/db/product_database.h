@@ -56,8 +56,8 @@ class ProductDatabase {
   virtual ~ProductDatabase() = default;
 
   // Allocates the environment (ODBC 3) and the connection and connects with a
-  // 30-second login time-out. Texts are UTF-8. After a refused connection nothing is
-  // kept open.
+  // 30-second login time-out. The texts are bytes in the driver's encoding, passed on
+  // unchanged. After a refused connection nothing is kept open.
   virtual OpenResult Open(const std::string& dataSource, const std::string& user,
                           const std::string& password) = 0;
   virtual bool connected() const = 0;

@@ -158,7 +158,7 @@ ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config) {
     // The members hold 31 bytes; a longer text is refused rather than cut, since a
     // cut name or password would only fail later and less clearly.
     if (bytes > kConfigWidth - 1) continue;
-    *value.member = GbkToUtf8(std::string_view(reinterpret_cast<const char*>(buffer), bytes));
+    value.member->assign(reinterpret_cast<const char*>(buffer), bytes);
     entry.used = true;
   }
 

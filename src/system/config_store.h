@@ -21,7 +21,9 @@ constexpr size_t kHostWidth = 64;
 inline constexpr char kPrimaryUpdateHost[] = "update1.lanxi-ostra.com";
 inline constexpr char kSecondaryUpdateHost[] = "update2.lanxi-ostra.com";
 
-// The server configuration; values that cannot be read keep these defaults.
+// The server configuration; values that cannot be read keep these defaults. The three
+// connection values are the bytes the registry holds (the system code page), handed to
+// the database unchanged: a conversion could change a password.
 struct ServerConfig {
   std::string dataSourceName = "ostra";
   std::string dbUser = "sa";

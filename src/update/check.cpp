@@ -44,7 +44,7 @@ int UpdateDialog::RunCheckSequence() {
     platform_.window->PostQuit();
     return 0;
   }
-  SetCell(0, 2, config_.dbUser);
+  SetCell(0, 2, DbTextToUtf8(config_.dbUser));
   SetStepStatus(text::kConfigDone, true);
 
   currentRow_ = 1;

@@ -16,8 +16,8 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
 
-// Text as the ODBC driver passes it: the system code page (GBK) on Windows, UTF-8
-// through unixODBC.
+// Text as the ODBC driver passes it: the system code page (GBK), on Windows and on the
+// Linux stand-in machine alike.
 std::string DbTextToUtf8(std::string_view dbText);
 std::string Utf8ToDbText(std::string_view utf8);
 

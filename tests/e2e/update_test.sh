@@ -179,6 +179,13 @@ expect_status 1 "refused login"
 check "two boxes and the SQLSTATE" '[b["text"] for b in s["message_boxes"]][0] == "28000" and len(s["message_boxes"]) == 2 and row(1)["status"] == "数据库服务器连接失败。28000"'
 check "no manifest row" 'len(s["rows"]) == 2'
 
+echo "== a password with a byte GBK does not know, on a machine of another code page"
+machine westcp --code-page CP1252 --password 'abÿcd'
+publish --ostra 3.80 --component Server=10
+run westcp
+expect_status 0 "CP1252 password"
+check "the login took the registry's bytes as they are" 'row(1)["status"] == "连接查询完成" and s["message_boxes"] == []'
+
 echo "== an installation too old for automatic updates"
 machine old --ostra-version 3.72
 run old

@@ -21,8 +21,9 @@ const std::string& OdbcRoot() {
     char pattern[] = "/tmp/ost-db-XXXXXX";
     std::string dir = mkdtemp(pattern);
     std::string error;
+    // The tool speaks the machine's code page to its data source.
     if (!WriteOdbcConfig(dir + "/odbc", OST_ODBC_DRIVER_PATH, dir + "/db", "ostra", "sa", "secret",
-                         &error)) {
+                         &error, "GBK")) {
       ADD_FAILURE() << error;
     }
     setenv("ODBCSYSINI", (dir + "/odbc").c_str(), 1);

@@ -251,10 +251,27 @@ TEST_F(ReadServerConfigTest, ShortScrambledValueIsReadFromAZeroedBuffer) {
   EXPECT_EQ(config.dbPassword, "abc");
 }
 
-TEST_F(ReadServerConfigTest, TextsAreTakenFromTheSystemCodePage) {
-  h.WriteConfig("ostra", "pw", "\xb9\xdc\xc0\xed\xd4\xb1");  // "管理员" in GBK
+// The connection values stay the bytes the registry holds, all the way to the
+// database; only what is shown is converted.
+TEST_F(ReadServerConfigTest, ConnectionValuesKeepTheirBytes) {
+  h.WriteConfig("ostra",
+                "ab\xff"
+                "cd",
+                "\xb9\xdc\xc0\xed\xd4\xb1");  // "管理员" in GBK
   EXPECT_EQ(Read(), 1);
-  EXPECT_EQ(config.dbUser, "管理员");
+  EXPECT_EQ(config.dbUser, "\xb9\xdc\xc0\xed\xd4\xb1");
+  EXPECT_EQ(config.dbPassword,
+            "ab\xff"
+            "cd");  // no GBK: it would turn into "ab?cd"
+
+  h.database.password =
+      "ab\xff"
+      "cd";
+  h.OpenDialog();
+  EXPECT_EQ(h.database.logins, (std::vector<std::string>{"ostra \xb9\xdc\xc0\xed\xd4\xb1 ab\xff"
+                                                         "cd"}));
+  EXPECT_EQ(h.Cell(0, 2), "管理员");
+  EXPECT_EQ(h.Cell(1, 3), "连接查询完成");
 }
 
 TEST_F(ReadServerConfigTest, UpdateHostsMayBeConfigured) {

@@ -38,9 +38,10 @@ std::string GbkToUtf8(std::string_view gbk) { return Convert(gbk, "UTF-8", "GBK"
 
 std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "GBK", "UTF-8"); }
 
-// unixODBC and its drivers here speak UTF-8 already.
-std::string DbTextToUtf8(std::string_view dbText) { return std::string(dbText); }
+// The stand-in machine speaks to its data source in its system code page, GBK, as the
+// tool on a Chinese Windows server does through the ANSI calls.
+std::string DbTextToUtf8(std::string_view dbText) { return GbkToUtf8(dbText); }
 
-std::string Utf8ToDbText(std::string_view utf8) { return std::string(utf8); }
+std::string Utf8ToDbText(std::string_view utf8) { return Utf8ToGbk(utf8); }
 
 }  // namespace ost
