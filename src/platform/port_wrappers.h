@@ -93,8 +93,8 @@ class ServicesWrapper : public ServicesPort {
   }
   bool Start(ServiceHandle service) override { return target_.Start(service); }
   bool Stop(ServiceHandle service, int32_t* state) override { return target_.Stop(service, state); }
-  bool QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) override {
-    return target_.QueryBinaryPath(service, bufferSize, path);
+  bool QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) override {
+    return target_.QueryBinaryPath(service, bufferChars, path);
   }
   void Close(ServiceHandle handle) override { target_.Close(handle); }
 

@@ -24,9 +24,10 @@ class ServicesPort {
   virtual bool Start(ServiceHandle service) = 0;
   // Sends the stop control; *state receives the state it reports. False on refusal.
   virtual bool Stop(ServiceHandle service, int32_t* state) = 0;
-  // The configured executable path; false when the configuration cannot be read
-  // within bufferSize bytes.
-  virtual bool QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) = 0;
+  // The configured executable path; false when the configuration cannot be read into
+  // a buffer of bufferChars characters of the manager's own width (two bytes each for
+  // the wide calls).
+  virtual bool QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) = 0;
   virtual void Close(ServiceHandle handle) = 0;
 };
 

@@ -1,9 +1,12 @@
 #include "system/service_controller.h"
 
+#include "util/text.h"
+
 namespace ost {
 namespace {
 
-constexpr size_t kConfigBufferSize = 4096;
+// The configuration is read into a buffer of 4,096 characters.
+constexpr size_t kConfigBufferChars = 4096;
 
 // The manager and one service, closed on every way out.
 class OpenService {
@@ -86,8 +89,9 @@ int32_t ReadServiceBinaryPath(ServicesPort& services, const std::string& name,
   OpenService open(services, ManagerAccess::kEnumerate, name, ServiceAccess::kQueryConfig);
   if (int32_t problem = open.Problem()) return problem;
   std::string path;
-  if (!services.QueryBinaryPath(open.handle(), kConfigBufferSize, &path)) return kServiceFailed;
-  if (path.size() > capacity) return kServiceFailed;
+  if (!services.QueryBinaryPath(open.handle(), kConfigBufferChars, &path)) return kServiceFailed;
+  // The field holds `capacity` bytes of the product's code page, not of UTF-8.
+  if (Utf8ToGbk(path).size() > capacity) return kServiceFailed;
   *destination = path;
   return kServiceNothingToDo;
 }

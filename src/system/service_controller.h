@@ -28,7 +28,8 @@ int32_t QueryServiceState(ServicesPort& services, const std::string& name);
 int32_t StartServiceAndWait(ServicesPort& services, SystemPort& system, const std::string& name);
 int32_t StopServiceAndWait(ServicesPort& services, SystemPort& system, const std::string& name);
 // Copies the configured executable path (as configured: quotes and arguments kept)
-// when it has at most `capacity` characters; *destination is unchanged otherwise.
+// when it takes at most `capacity` bytes in the product's code page; *destination is
+// unchanged otherwise.
 int32_t ReadServiceBinaryPath(ServicesPort& services, const std::string& name,
                               std::string* destination, size_t capacity);
 

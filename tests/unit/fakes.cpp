@@ -249,9 +249,9 @@ bool FakeServices::Stop(ServiceHandle service, int32_t* state) {
   return true;
 }
 
-bool FakeServices::QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) {
+bool FakeServices::QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) {
   const Service& s = services[handles_.at(service - 100)];
-  if (s.binaryPath.size() + 64 > bufferSize) return false;
+  if (s.binaryPath.size() + 64 > bufferChars) return false;
   *path = s.binaryPath;
   return true;
 }

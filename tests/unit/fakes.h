@@ -195,7 +195,7 @@ class FakeServices : public ServicesPort {
   bool QueryState(ServiceHandle service, int32_t* state) override;
   bool Start(ServiceHandle service) override;
   bool Stop(ServiceHandle service, int32_t* state) override;
-  bool QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) override;
+  bool QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) override;
   void Close(ServiceHandle) override { ++closed; }
 
   std::map<std::string, Service> services;

@@ -381,7 +381,7 @@ TEST_F(PosixServicesTest, BinaryPathNeedsRoomForTheWholeConfiguration) {
 
   for (const ServiceRecord& record : {plain, wide}) {
     ServiceHandle service = Open(services, record.name, ServiceAccess::kQueryConfig);
-    size_t exact = ServiceConfigBytes(record.binaryPath);
+    size_t exact = ServiceConfigBytes(record.binaryPath) / 2;  // in wide characters
     std::string path = "unchanged";
     EXPECT_FALSE(services.QueryBinaryPath(service, exact - 1, &path)) << record.name;
     EXPECT_EQ(path, "unchanged");
@@ -394,8 +394,8 @@ TEST_F(PosixServicesTest, BinaryPathNeedsRoomForTheWholeConfiguration) {
   EXPECT_EQ(ServiceConfigBytes("服务"), ServiceConfigBytes("ab"));
   EXPECT_EQ(ServiceConfigBytes("\xF0\x9F\x98\x80"), ServiceConfigBytes("ab"));
   EXPECT_EQ(ServiceConfigBytes("abc"), ServiceConfigBytes("ab") + 2);
-  // The controller's 4096 bytes hold a path far longer than its 255-byte field.
-  EXPECT_LT(ServiceConfigBytes(std::string(255, 'x')), 4096u);
+  // The controller's 4096 characters hold a path far longer than its 255-byte field.
+  EXPECT_LT(ServiceConfigBytes(std::string(255, 'x')), 2 * 4096u);
 
   ServiceHandle service = Open(services, "TooLarge", ServiceAccess::kAll);
   std::string path;

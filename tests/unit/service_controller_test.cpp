@@ -93,6 +93,18 @@ TEST_F(ServiceControllerTest, BinaryPathUpToCapacity) {
   EXPECT_EQ(path, std::string(255, 'p'));
   services.services["Svc"].binaryPath = std::string(4090, 'r');  // configuration too large
   EXPECT_EQ(ReadServiceBinaryPath(services, "Svc", &path, 5000), 10);
+
+  // The field's 255 bytes are counted in the product's code page: 86 Chinese characters
+  // take 258 bytes in UTF-8 but 172 in GBK, and fit.
+  std::string folder = "C:\\";
+  for (int i = 0; i < 86; ++i) folder += "服";
+  services.services["Svc"].binaryPath = folder + "\\x.exe";
+  EXPECT_EQ(ReadServiceBinaryPath(services, "Svc", &path, 255), 0);
+  EXPECT_EQ(path, folder + "\\x.exe");
+  folder.clear();
+  for (int i = 0; i < 128; ++i) folder += "服";  // 256 bytes in GBK
+  services.services["Svc"].binaryPath = folder;
+  EXPECT_EQ(ReadServiceBinaryPath(services, "Svc", &path, 255), 10);
 }
 
 }  // namespace

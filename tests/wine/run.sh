@@ -327,15 +327,41 @@ EOF
 "$sandbox" publish "$root" --release "$work/release1.json" >/dev/null
 
 # The update host: a plain static server, except that while the file "hold" exists a
-# request for the held path waits (at most a minute) before its answer, and the file
-# "held" says that it is waiting.
+# request for the held path (the server's package, or the path the file names) waits (at
+# most a minute) before its answer, and the file "held" says that it is waiting. With
+# "trickle PATH" in the file, that path's body comes a byte every 100 ms meanwhile.
 cat >"$work/serve.py" <<'PY'
 import http.server, os, sys, time, functools
 port, root, work = int(sys.argv[1]), sys.argv[2], sys.argv[3]
-HELD = "/ostra/update1/CSOstraServer.exe.zip"
+def hold():
+    try:
+        words = open(os.path.join(work, "hold")).read().split()
+    except OSError:
+        return None, False
+    if not words:
+        return "/ostra/update1/CSOstraServer.exe.zip", False
+    return words[-1], words[0] == "trickle"
 class Handler(http.server.SimpleHTTPRequestHandler):
     def do_GET(self):
-        if self.path == HELD and os.path.exists(os.path.join(work, "hold")):
+        path, trickle = hold()
+        if self.path == path and trickle:
+            body = open(os.path.join(root, self.path.lstrip("/")), "rb").read()
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            open(os.path.join(work, "held"), "w").close()
+            sent, deadline = 0, time.time() + 60
+            try:
+                while hold()[0] and sent < len(body) - 1 and time.time() < deadline:
+                    self.wfile.write(body[sent:sent + 1])
+                    self.wfile.flush()
+                    sent += 1
+                    time.sleep(0.1)
+                self.wfile.write(body[sent:])
+            except OSError:
+                pass
+            return
+        if self.path == path:
             open(os.path.join(work, "held"), "w").close()
             deadline = time.time() + 60
             while os.path.exists(os.path.join(work, "hold")) and time.time() < deadline:
@@ -545,6 +571,39 @@ rm -f "$work/hold"
 py "the update went on: server 13 recorded" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(13,)]'
 py "the update went on: server 13 ran" 'log()[-1] == "CSOstraServer start MZ sandbox component CSOstraServer.exe update 13"'
 check "services back in their former states after the second update" test "$(states)" = "$expected_states"
+
+# --- 3. a close request while the manifest downloads ---------------------------------
+# The close is allowed then; the download goes on in its worker. The process must end
+# at once, without waiting for the host and without touching what the window freed.
+say "== a close request while the manifest downloads"
+rm -f "$work/held"
+echo trickle /ostra/update1/server.txt >"$work/hold"
+(cd "$root/program" && WINEDEBUG=err+all exec timeout 300 "${wine[@]}" 'C:\OstUpdate\OstServerUpdate.exe') \
+  >"$work/tool-early.log" 2>&1 &
+tool_pid=$!
+if wait_for 40 test -e "$work/held" && wait_for 20 controls "$title" >/dev/null; then
+  pass
+  click "$title" 1004 || true
+  xdotool key alt+F4
+  if wait_for 15 tool_ended; then
+    status=0
+    wait "$tool_pid" || status=$?
+    check "early close: the program ends with status 0 ($status)" test "$status" -eq 0
+  else
+    fail "early close: the program did not end while its download waited"
+    kill "$tool_pid" 2>/dev/null || true
+  fi
+else
+  fail "early close: no window while the manifest was held"
+fi
+tool_pid=
+rm -f "$work/hold"
+if grep -qE "Unhandled (page fault|exception)|page fault on" "$work/tool-early.log"; then
+  fail "early close: Wine reports a fault"
+  grep -E "Unhandled|page fault" "$work/tool-early.log" | head -5 | sed 's/^/  /'
+else
+  pass
+fi
 
 if [ -n "${OST_WINE_SHOTS:-}" ]; then
   mkdir -p "$OST_WINE_SHOTS"

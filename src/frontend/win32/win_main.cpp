@@ -69,8 +69,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
   platform.system = &system;
   platform.database = &database;
 
-  int status = ost::RunApplication(
-      platform, [&window](ost::UpdateDialog& dialog) { window.RunModal(dialog); });
+  int status = ost::RunApplication(platform, [&window](ost::UpdateDialog& dialog) {
+    window.RunModal(dialog);
+    // A download may still run: its worker receives into the job and posts to this
+    // window, on sockets this function would shut down. Nobody waits for it (a stalled
+    // host can hold it for a quarter of an hour): the process ends here, before anything
+    // the worker uses is torn down.
+    if (dialog.DownloadRunning()) ExitProcess(0);
+  });
 
   if (SUCCEEDED(com)) CoUninitialize();
   return status;

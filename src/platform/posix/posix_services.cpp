@@ -528,7 +528,8 @@ bool PosixServices::Stop(ServiceHandle service, int32_t* state) {
   return true;
 }
 
-bool PosixServices::QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) {
+bool PosixServices::QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) {
+  const size_t bufferSize = bufferChars * 2;  // as the wide record takes it
   lastError_.clear();
   const OpenHandle* handle =
       ServiceFor(service, ServiceAccess::kQueryConfig, "query its configuration");

@@ -124,8 +124,9 @@ class PosixServices : public ServicesPort {
   bool Start(ServiceHandle service) override;
   // *state is written only on success.
   bool Stop(ServiceHandle service, int32_t* state) override;
-  // Fails when ServiceConfigBytes of the path exceeds bufferSize, and with configTooLarge.
-  bool QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) override;
+  // Fails when ServiceConfigBytes of the path exceeds bufferChars wide characters, and
+  // with configTooLarge.
+  bool QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) override;
   void Close(ServiceHandle handle) override;
 
   // Why the last call failed, empty after a success; a query that succeeded but could

@@ -89,7 +89,9 @@ bool Win32Services::Stop(ServiceHandle service, int32_t* state) {
   return true;
 }
 
-bool Win32Services::QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) {
+bool Win32Services::QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) {
+  // The wide record: as many characters as the narrow one would hold in as many bytes.
+  const size_t bufferSize = bufferChars * sizeof(WCHAR);
   if (bufferSize > MAXDWORD) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;

@@ -23,7 +23,7 @@ class Win32Services : public ServicesPort {
   bool Stop(ServiceHandle service, int32_t* state) override;
   // Queries into a zero-filled buffer of exactly bufferSize bytes; the path comes back
   // as UTF-8.
-  bool QueryBinaryPath(ServiceHandle service, size_t bufferSize, std::string* path) override;
+  bool QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) override;
   void Close(ServiceHandle handle) override;
 };
 
