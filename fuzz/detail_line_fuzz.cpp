@@ -12,8 +12,11 @@
 
 namespace {
 
+// A name that, put after the web folder and a backslash, still names a file in it.
 bool PlainName(const std::string& name) {
-  if (name.empty() || name.find("..") != std::string::npos) return false;
+  if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ') {
+    return false;
+  }
   for (char c : name) {
     if (c == '\\' || c == '/' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
   }

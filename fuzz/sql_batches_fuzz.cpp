@@ -1,6 +1,6 @@
 // Cutting an unpacked database script into its batches, checked against a plain
-// reference: split at every "GO\r\n", drop the leading CR, LF, space and tab bytes,
-// send up to the first zero byte, never send what follows the last separator.
+// reference: the text ends at its first zero byte; split at every "GO\r\n", drop the
+// leading CR, LF, space and tab bytes, never send what follows the last separator.
 // Byte 0 also says after how many batches the sender refuses (0-15; 0: never).
 #include <cstddef>
 #include <cstdint>
@@ -16,13 +16,14 @@
 namespace {
 
 std::vector<std::string> ReferenceBatches(std::string_view text) {
+  text = text.substr(0, text.find('\0'));
   std::vector<std::string> batches;
   size_t at = 0;
   for (size_t found; (found = text.find("GO\r\n", at)) != std::string_view::npos; at = found + 3) {
     size_t start = text.find_first_not_of("\r\n \t", at);
     if (start == std::string_view::npos || start > found) start = found;
     std::string_view batch = text.substr(start, found - start);
-    batches.emplace_back(batch.substr(0, batch.find('\0')));
+    batches.emplace_back(batch);
   }
   return batches;
 }
