@@ -33,7 +33,7 @@ TEST_F(PackageWriterTest, ATemporaryFileIsRenamedOverTheTarget) {
   EXPECT_EQ(files.files[kTarget], "new");
   EXPECT_FALSE(files.HasTemporaryFiles());
   // The temporary file stood beside the target under a name of its own.
-  const std::string& temp = files.opened.front();
+  const std::string temp = files.opened.front();
   EXPECT_EQ(temp.compare(0, kTarget.size() + 1, kTarget + "."), 0);
   EXPECT_EQ(temp.size(), kTarget.size() + 1 + 16 + 8);
 
