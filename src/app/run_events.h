@@ -40,8 +40,9 @@ struct ServiceEvent {
   enum class Action { kQuery, kReadPath, kStop, kStart };
   Action action = Action::kQuery;
   std::string service;
-  int32_t result = 0;  // a state 1-7 or a result number of the service controller
-  int row = -1;        // the plan row, when there is one
+  int32_t result = 0;     // a state 1-7 or a result number of the service controller
+  int row = -1;           // the plan row, when there is one
+  uint64_t waitedMs = 0;  // how long the call took (stops and starts wait for the state)
 };
 
 struct BatchFailure {
@@ -60,6 +61,8 @@ class RunObserver {
   // What the check read; `outcome` tells where it stopped, and why.
   virtual void OnInstallationRead(const InstallationFacts& /*facts*/,
                                   const ReadOutcome& /*outcome*/) {}
+  virtual void OnDownloadStarted(const std::string& /*updateHost*/,
+                                 const std::string& /*requestPath*/) {}
   virtual void OnDownloadDone(const DownloadReport& /*report*/) {}
   virtual void OnManifestEvaluated(ByteSpan /*bytes*/, const Manifest& /*manifest*/,
                                    const ServiceTable& /*table*/) {}
@@ -68,13 +71,98 @@ class RunObserver {
   virtual void OnConfirmation(bool /*confirmed*/, int32_t /*routeChoice*/,
                               const std::string& /*updateHost*/) {}
   virtual void OnServiceEvent(const ServiceEvent& /*event*/) {}
+  // Right before a file of the plan is written over `target` (or, failing that, over
+  // `fallback` when there is one).
+  virtual void OnFileWriting(const PlanStep& /*step*/, const std::string& /*target*/,
+                             const std::string& /*fallback*/) {}
   virtual void OnFileWritten(const PlanStep& /*step*/, ByteSpan /*content*/,
                              const WriteReport& /*report*/) {}
+  // The staged mode kept a package that proved whole.
+  virtual void OnPackageStaged(const PlanStep& /*step*/, ByteSpan /*package*/,
+                               const std::string& /*folder*/) {}
   virtual void OnScriptRun(const PlanStep& /*step*/, int /*batches*/, int /*errors*/) {}
   virtual void OnBatchFailed(const BatchFailure& /*failure*/) {}
   // The record statement of an applied component; the dialog ignores its failure.
   virtual void OnComponentRecorded(const PlanStep& /*step*/, const DbOutcome& /*outcome*/) {}
   virtual void OnPhaseChanged(RunPhase /*phase*/, const std::string& /*reason*/) {}
+};
+
+// Hands every event to two observers, in order.
+class TeeObserver : public RunObserver {
+ public:
+  TeeObserver(RunObserver& first, RunObserver& second) : a_(first), b_(second) {}
+  void OnConfigRead(const ConfigRead& r, const ServerConfig& c) override {
+    a_.OnConfigRead(r, c);
+    b_.OnConfigRead(r, c);
+  }
+  void OnDatabaseOpened(const ProductDatabase::OpenResult& r) override {
+    a_.OnDatabaseOpened(r);
+    b_.OnDatabaseOpened(r);
+  }
+  void OnInstallationRead(const InstallationFacts& f, const ReadOutcome& o) override {
+    a_.OnInstallationRead(f, o);
+    b_.OnInstallationRead(f, o);
+  }
+  void OnDownloadStarted(const std::string& h, const std::string& p) override {
+    a_.OnDownloadStarted(h, p);
+    b_.OnDownloadStarted(h, p);
+  }
+  void OnDownloadDone(const DownloadReport& r) override {
+    a_.OnDownloadDone(r);
+    b_.OnDownloadDone(r);
+  }
+  void OnManifestEvaluated(ByteSpan bytes, const Manifest& m, const ServiceTable& t) override {
+    a_.OnManifestEvaluated(bytes, m, t);
+    b_.OnManifestEvaluated(bytes, m, t);
+  }
+  void OnDetailFileCompared(const std::string& line, int result) override {
+    a_.OnDetailFileCompared(line, result);
+    b_.OnDetailFileCompared(line, result);
+  }
+  void OnPlanBuilt(const Plan& p, const ServiceTable& t) override {
+    a_.OnPlanBuilt(p, t);
+    b_.OnPlanBuilt(p, t);
+  }
+  void OnConfirmation(bool yes, int32_t route, const std::string& host) override {
+    a_.OnConfirmation(yes, route, host);
+    b_.OnConfirmation(yes, route, host);
+  }
+  void OnServiceEvent(const ServiceEvent& e) override {
+    a_.OnServiceEvent(e);
+    b_.OnServiceEvent(e);
+  }
+  void OnFileWriting(const PlanStep& s, const std::string& t, const std::string& f) override {
+    a_.OnFileWriting(s, t, f);
+    b_.OnFileWriting(s, t, f);
+  }
+  void OnFileWritten(const PlanStep& s, ByteSpan c, const WriteReport& r) override {
+    a_.OnFileWritten(s, c, r);
+    b_.OnFileWritten(s, c, r);
+  }
+  void OnPackageStaged(const PlanStep& s, ByteSpan p, const std::string& f) override {
+    a_.OnPackageStaged(s, p, f);
+    b_.OnPackageStaged(s, p, f);
+  }
+  void OnScriptRun(const PlanStep& s, int batches, int errors) override {
+    a_.OnScriptRun(s, batches, errors);
+    b_.OnScriptRun(s, batches, errors);
+  }
+  void OnBatchFailed(const BatchFailure& f) override {
+    a_.OnBatchFailed(f);
+    b_.OnBatchFailed(f);
+  }
+  void OnComponentRecorded(const PlanStep& s, const DbOutcome& o) override {
+    a_.OnComponentRecorded(s, o);
+    b_.OnComponentRecorded(s, o);
+  }
+  void OnPhaseChanged(RunPhase p, const std::string& r) override {
+    a_.OnPhaseChanged(p, r);
+    b_.OnPhaseChanged(p, r);
+  }
+
+ private:
+  RunObserver& a_;
+  RunObserver& b_;
 };
 
 }  // namespace ost

@@ -1,10 +1,19 @@
 #include "app/startup.h"
 
+#include "app/run_id.h"
 #include "app/texts.h"
+#include "journal/journal.h"
+#include "update/backup.h"
 
 namespace ost {
 
-int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal) {
+Sha256Hex Sha256Of(const Platform&) {
+  // Checksums come from the platform's cryptography once it provides one.
+  return {};
+}
+
+int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal,
+                   RunObserver* observer, RunOptions options) {
   if (!platform.sockets->Startup()) {
     platform.window->ShowMessageBox(text::kNetworkInitFailed, text::kAppName, BoxButtons::kOk,
                                     BoxIcon::kWarning);
@@ -17,7 +26,17 @@ int RunApplication(const Platform& platform, const std::function<void(UpdateDial
                                     BoxIcon::kStop);
     return 1;
   }
-  UpdateDialog dialog(platform, platform.system->ProgramFolder());
+  // Every run leaves its journal in the program folder, and a backup of every file it
+  // replaces.
+  const std::string programDir = platform.system->ProgramFolder();
+  if (options.runId.empty()) options.runId = MakeRunId(*platform.system);
+  const Sha256Hex digest = Sha256Of(platform);
+  Journal journal(*platform.files, *platform.system, programDir, digest);
+  BackupKeeper backups(*platform.files, programDir, options.runId, digest);
+  TeeObserver kept(backups, observer ? *observer : backups);
+  TeeObserver all(journal, observer ? static_cast<RunObserver&>(kept) : backups);
+  UpdateDialog dialog(platform, programDir, &all, options);
+  journal.Begin(dialog.runId(), text::kToolVersion, options.journalProblem);
   runModal(dialog);
   return 0;
 }

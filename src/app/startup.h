@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "app/update_dialog.h"
+#include "util/digest.h"
 
 namespace ost {
 
@@ -11,6 +12,11 @@ namespace ost {
 // shown and ends the run before any window), then constructs the dialog for the
 // program folder and hands it to runModal, which runs it until the modal run ends.
 // Returns the process exit code: 0 when the dialog ran, 1 otherwise.
-int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal);
+// The platform's SHA-256, for the records of a run; empty when it has none.
+Sha256Hex Sha256Of(const Platform& platform);
+
+// The observer (none: nobody) hears the run's events; options are the operator's.
+int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal,
+                   RunObserver* observer = nullptr, RunOptions options = {});
 
 }  // namespace ost

@@ -4,6 +4,7 @@
 namespace ost::text {
 
 inline constexpr char kAppName[] = "OstServerUpdate";
+inline constexpr char kToolVersion[] = "OstServerUpdate 5.0";
 inline constexpr char kDialogTitle[] = "Ostra 服务器升级程序(V5.0)--升级时请不要强制终止程序！";
 inline constexpr char kAboutMenuItem[] = "关于 OstServerUpdate(&A)...";
 inline constexpr char kAboutTitle[] = "关于 OstServerUpdate";
@@ -122,6 +123,34 @@ inline constexpr char kUpdatedStaysStopped[] = "更新完成,服务保持停止�
 inline constexpr char kUpdatedStarted[] = "更新完成,服务已启动。";
 inline constexpr char kUpdatedStartFailed[] = "更新完成,启动服务...失败！";
 inline constexpr char kScriptDone[] = "升级完成。B:%d/E:%d";
+
+// The staged mode.
+inline constexpr char kStagedWaiting[] = "已下载,等待更新";
+inline constexpr char kStagedAllHere[] = "更新包已全部下载,开始更新...";
+
+// The rollback command.
+inline constexpr char kRollbackNothing[] = "没有可回滚的更新。";
+inline constexpr char kRollbackUnknownRun[] = "没有更新 %s 的备份。";
+inline constexpr char kRollbackUnreadable[] = "更新 %s 的备份记录不能读取。";
+inline constexpr char kRollbackAlready[] = "更新 %s 已经回滚过,不能再次回滚。";
+inline constexpr char kRollbackStart[] = "回滚更新 %s: %d 个文件";
+inline constexpr char kRollbackRestored[] = "已恢复: %s";
+inline constexpr char kRollbackRemoved[] = "已删除(更新前没有此文件): %s";
+inline constexpr char kRollbackNotRestored[] = "未能恢复: %s (%s)";
+inline constexpr char kRollbackNoCopy[] = "没有备份副本";
+inline constexpr char kRollbackCopyDamaged[] = "备份副本已损坏";
+inline constexpr char kRollbackWriteFailed[] = "写文件错误";
+inline constexpr char kRollbackServiceStopped[] = "停止服务 %s ok";
+inline constexpr char kRollbackServiceStopFailed[] = "停止服务 %s 失败";
+inline constexpr char kRollbackServiceStarted[] = "启动服务 %s ok";
+inline constexpr char kRollbackServiceStartFailed[] = "启动服务 %s 失败";
+inline constexpr char kRollbackNumber[] = "更新编号已恢复: %s -> %d";
+inline constexpr char kRollbackNumberFailed[] = "更新编号未能恢复: %s";
+inline constexpr char kRollbackRecordDescription[] = "回滚到第%d次更新";
+inline constexpr char kRollbackScripts[] =
+    "数据库脚本不能撤销: 本次更新执行过的 %d 个数据库升级脚本仍然有效。";
+inline constexpr char kRollbackDone[] = "回滚完成。";
+inline constexpr char kRollbackIncomplete[] = "回滚未完成: %d 项未能恢复,请检查以上各项。";
 
 // Configuration store.
 inline constexpr char kRegistryReadFailed[] = "注册表读取失败！";

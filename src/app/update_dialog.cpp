@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/route_file.h"
+#include "app/run_id.h"
 #include "app/texts.h"
 
 namespace ost {
@@ -34,10 +35,13 @@ const char* PhaseName(RunPhase phase) {
   return "?";
 }
 
-UpdateDialog::UpdateDialog(const Platform& platform, std::string programDir, RunObserver* observer)
+UpdateDialog::UpdateDialog(const Platform& platform, std::string programDir, RunObserver* observer,
+                           RunOptions options)
     : platform_(platform),
       programDir_(std::move(programDir)),
       observer_(observer ? observer : &Nobody()),
+      options_(options),
+      runId_(options_.runId.empty() ? MakeRunId(*platform.system) : options_.runId),
       job_(std::make_shared<DownloadJob>(platform.window)),
       progressList_(*platform.list) {
   ReadRouteFile(*platform_.files, RouteFilePath(), &routeChoice_);
@@ -152,6 +156,11 @@ void UpdateDialog::SetPhase(RunPhase phase, const std::string& reason) {
     case RunPhase::kClosed:
       break;
   }
+  // Staged packages last only as long as the update.
+  if (staging_ && phase != RunPhase::kUpdating) {
+    staging_->Clear();
+    staging_.reset();
+  }
   observer_->OnPhaseChanged(phase, reason);
 }
 
@@ -183,12 +192,13 @@ void UpdateDialog::SetButtonState(ButtonState state) {
 }
 
 void UpdateDialog::Report(ServiceEvent::Action action, const std::string& service, int32_t result,
-                          int row) {
+                          int row, uint64_t sinceMs) {
   ServiceEvent event;
   event.action = action;
   event.service = service;
   event.result = result;
   event.row = row;
+  if (sinceMs != 0) event.waitedMs = platform_.system->MonotonicMilliseconds() - sinceMs;
   observer_->OnServiceEvent(event);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@
 #include "update/manifest.h"
 #include "update/plan.h"
 #include "update/service_table.h"
+#include "update/staging.h"
 #include "util/bytes.h"
 
 namespace ost {
@@ -28,11 +30,21 @@ constexpr uint32_t kAboutCommand = 0x0010;
 
 enum class ButtonState { kChecking, kPlanOffered, kUpdating, kFinished };
 
+// What the operator chose beyond the documented behaviour (options of the front end).
+struct RunOptions {
+  bool stageFirst = false;  // download and check every package before anything is stopped
+  // Told once when the run's journal cannot be written (the run goes on).
+  std::function<void(const std::string&)> journalProblem;
+  // The run's name; empty: the dialog makes one.
+  std::string runId;
+};
+
 class UpdateDialog {
  public:
   // Construction: defaults, then the route file from programDir. The platform's
   // providers and the observer (none: nobody listens) must outlive the dialog.
-  UpdateDialog(const Platform& platform, std::string programDir, RunObserver* observer = nullptr);
+  UpdateDialog(const Platform& platform, std::string programDir, RunObserver* observer = nullptr,
+               RunOptions options = {});
   ~UpdateDialog();
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
@@ -69,6 +81,11 @@ class UpdateDialog {
   int32_t availableVelinVersion() const { return availableVelinVersion_; }
   const std::vector<std::string>& detailFiles() const { return detailFiles_; }
   std::string RouteFilePath() const;
+  // This run's name: its start, to the second, and four random hex digits.
+  const std::string& runId() const { return runId_; }
+  const std::string& programDir() const { return programDir_; }
+  // The staged mode is on (the option, or StageFirst in the configuration).
+  bool staged() const { return options_.stageFirst || config_.stageFirst; }
 
  private:
   // Check sequence.
@@ -84,6 +101,10 @@ class UpdateDialog {
   std::string ConfirmationText() const;
   void StopPlannedServices();
   void StartNextDownload();
+  // The staged mode: keeps a downloaded package once it proved whole; false when not.
+  bool KeepStaged(const PlanStep& step, ByteSpan package);
+  // Hands the next staged package to the completion, as its download would.
+  void ApplyNextStaged(const PlanStep& step);
   // Starts the worker on the job as it stands.
   void StartDownloadWorker();
 
@@ -113,11 +134,14 @@ class UpdateDialog {
   void FinishedBeeps();
   void DownloadFailedBeeps();
   void ShowDownloadFailure(const std::string& text);
-  void Report(ServiceEvent::Action action, const std::string& service, int32_t result, int row);
+  void Report(ServiceEvent::Action action, const std::string& service, int32_t result, int row,
+              uint64_t sinceMs = 0);
 
   Platform platform_;
   std::string programDir_;
   RunObserver* observer_;
+  RunOptions options_;
+  std::string runId_;
 
   // The download job, shared with the worker that runs it.
   std::shared_ptr<DownloadJob> job_;
@@ -143,6 +167,11 @@ class UpdateDialog {
   Plan plan_;
   size_t nextStep_ = 0;                 // the next step of the plan to download
   const PlanStep* inFlight_ = nullptr;  // the step whose download runs
+  // How the chain goes: straight (download, apply, next), or the staged mode's two
+  // rounds (every download first, then every package from the staging folder).
+  enum class Chain { kDirect, kStaging, kApplyingStaged };
+  Chain chain_ = Chain::kDirect;
+  std::unique_ptr<Staging> staging_;
 
   // The run's phase and the flags that follow from it.
   RunPhase phase_ = RunPhase::kChecking;

@@ -5,8 +5,10 @@
 
 #include <unistd.h>
 
+#include "app/startup.h"
 #include "frontend/headless/headless.h"
 #include "frontend/posix_machine.h"
+#include "update/rollback.h"
 #ifdef OST_HAVE_TUI
 #include "frontend/tui/tui.h"
 #endif
@@ -17,9 +19,10 @@ constexpr int kUsageError = 64;
 
 void PrintUsage(FILE* out) {
   std::fprintf(out,
-               "usage: ost-server-update --root DIR [--tui]\n"
+               "usage: ost-server-update --root DIR [--tui] [--stage]\n"
                "       ost-server-update --root DIR --headless [--route 0|1] [--start]\n"
-               "                         [--confirm yes|no] [--snapshot FILE]\n"
+               "                         [--confirm yes|no] [--snapshot FILE] [--stage]\n"
+               "       ost-server-update --root DIR --rollback [RUN]\n"
                "\n"
                "Runs the server update on the machine root DIR (see ost-sandbox). Without\n"
                "--headless it opens the dialog in the terminal when standard output is one.\n"
@@ -29,7 +32,11 @@ void PrintUsage(FILE* out) {
                "  --route 0|1       check this route radio before the start click\n"
                "  --start           click the start button once a plan is offered\n"
                "  --confirm yes|no  the answer to the confirmation box (default no)\n"
-               "  --snapshot FILE   write the end state as JSON to FILE\n");
+               "  --snapshot FILE   write the end state as JSON to FILE\n"
+               "  --stage           download and check every package before any service\n"
+               "                    is stopped (the staged mode; also StageFirst = 1)\n"
+               "  --rollback [RUN]  put back the files the run RUN replaced (the latest run\n"
+               "                    with a backup when RUN is left out), then end\n");
 }
 
 }  // namespace
@@ -39,6 +46,8 @@ int main(int argc, char** argv) {
   std::string root;
   bool headless = false;
   bool tui = false;
+  bool rollback = false;
+  std::string rollbackRun;
   const char* headlessOption = nullptr;  // an option only the headless run takes
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -83,6 +92,11 @@ int main(int argc, char** argv) {
       const char* v = value("--snapshot");
       if (!v) return kUsageError;
       options.snapshotFile = v;
+    } else if (arg == "--stage") {
+      options.stage = true;
+    } else if (arg == "--rollback") {
+      rollback = true;
+      if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) rollbackRun = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
       PrintUsage(stdout);
       return 0;
@@ -101,14 +115,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ost-server-update: --headless and --tui exclude each other\n");
     return kUsageError;
   }
+  if (rollback && (headless || tui || headlessOption || options.stage)) {
+    std::fprintf(stderr, "ost-server-update: --rollback takes no other option but --root\n");
+    return kUsageError;
+  }
   ost::PosixMachine machine(root);
+  if (rollback) {
+    return ost::RunRollback(machine.Providers(), rollbackRun, ost::Sha256Of(machine.Providers()),
+                            [](const std::string& line) { std::printf("%s\n", line.c_str()); });
+  }
   if (headless) return ost::RunHeadless(options, machine.Providers());
   if (headlessOption) {
     std::fprintf(stderr, "ost-server-update: %s needs --headless\n", headlessOption);
     return kUsageError;
   }
 #ifdef OST_HAVE_TUI
-  if (tui || isatty(STDOUT_FILENO)) return ost::RunTui(machine.Providers());
+  if (tui || isatty(STDOUT_FILENO)) return ost::RunTui(machine.Providers(), options.stage);
   std::fprintf(stderr,
                "ost-server-update: standard output is no terminal: give --headless or --tui\n");
 #else

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ost {
 
@@ -35,8 +36,20 @@ class FilePort {
   // already there (planted or not) makes it fail, and nothing is followed. Null on
   // failure.
   virtual std::unique_ptr<File> CreateNew(const std::string& path) = 0;
+  // Opens a file for writing at its end, creating it when missing; null on failure.
+  virtual std::unique_ptr<File> OpenAppend(const std::string& path) = 0;
   // True when a file or folder of exactly this path exists.
   virtual bool Exists(const std::string& path) = 0;
+  // The size of a file in bytes, or -1 when it cannot be had.
+  virtual int64_t FileSize(const std::string& path) = 0;
+  // Creates the folder and every folder above it that is missing; true when it exists
+  // afterwards.
+  virtual bool MakeFolders(const std::string& path) = 0;
+  // The names of what a folder holds (not "." and ".."), in no particular order;
+  // false when the folder cannot be read.
+  virtual bool ListFolder(const std::string& path, std::vector<std::string>* names) = 0;
+  // Removes an empty folder.
+  virtual bool RemoveFolder(const std::string& path) = 0;
   // Replaces `to` by `from` in one step (both in one folder); false on failure.
   virtual bool Rename(const std::string& from, const std::string& to) = 0;
   virtual bool Remove(const std::string& path) = 0;

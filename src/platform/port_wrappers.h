@@ -19,7 +19,16 @@ class FilesWrapper : public FilePort {
   std::unique_ptr<File> CreateNew(const std::string& path) override {
     return target_.CreateNew(path);
   }
+  std::unique_ptr<File> OpenAppend(const std::string& path) override {
+    return target_.OpenAppend(path);
+  }
   bool Exists(const std::string& path) override { return target_.Exists(path); }
+  int64_t FileSize(const std::string& path) override { return target_.FileSize(path); }
+  bool MakeFolders(const std::string& path) override { return target_.MakeFolders(path); }
+  bool ListFolder(const std::string& path, std::vector<std::string>* names) override {
+    return target_.ListFolder(path, names);
+  }
+  bool RemoveFolder(const std::string& path) override { return target_.RemoveFolder(path); }
   bool Rename(const std::string& from, const std::string& to) override {
     return target_.Rename(from, to);
   }
@@ -116,6 +125,8 @@ class SystemWrapper : public SystemPort {
   }
   bool LockMachine() override { return target_.LockMachine(); }
   uint64_t MonotonicMilliseconds() override { return target_.MonotonicMilliseconds(); }
+  LocalTime Now() override { return target_.Now(); }
+  std::string MachineName() override { return target_.MachineName(); }
 
  protected:
   SystemPort& target_;

@@ -11,6 +11,17 @@ namespace ost {
 
 using ThreadHandle = uintptr_t;  // 0: no thread
 
+// A moment of the local time of day, to the millisecond.
+struct LocalTime {
+  int year = 0;
+  int month = 0;  // 1-12
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
 class SystemPort {
  public:
   virtual ~SystemPort() = default;
@@ -35,6 +46,12 @@ class SystemPort {
 
   // Milliseconds of a clock that only moves forward (not the time of day). Any thread.
   virtual uint64_t MonotonicMilliseconds() = 0;
+
+  // The local time of day, for records a person reads.
+  virtual LocalTime Now() = 0;
+
+  // The machine's name, for records a person reads; empty when it cannot be had.
+  virtual std::string MachineName() = 0;
 };
 
 }  // namespace ost

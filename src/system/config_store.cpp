@@ -184,6 +184,13 @@ ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config) {
     entry.used = entry.status == kRegSuccess && UsableHost(host);
     if (entry.used) *member = host;
   }
+  // Optional: the staged mode.
+  int32_t stage = 0;
+  ConfigValueRead& staged = read.values.emplace_back();
+  staged.name = "StageFirst";
+  staged.status = store.QueryDword("StageFirst", &stage);
+  staged.used = staged.status == kRegSuccess;
+  config->stageFirst = staged.used && stage == 1;
   read.result = 1;
   return read;
 }

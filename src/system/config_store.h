@@ -32,6 +32,7 @@ struct ServerConfig {
   int32_t sqlPort = 1433;
   std::string primaryHost = kPrimaryUpdateHost;
   std::string secondaryHost = kSecondaryUpdateHost;
+  bool stageFirst = false;  // StageFirst = 1: the staged mode
 };
 
 // How one value of the configuration key was read, for the record of the run.

@@ -53,6 +53,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   const char* fallback = Contains(target, kVelinMarker)     ? kVelinFallback
                          : Contains(target, kOstDataMarker) ? kOstDataFallback
                                                             : "";
+  observer_->OnFileWriting(step, target, fallback);
   const WriteReport written =
       WritePackageFile(*platform_.files, Unpacked(unpacked), target, fallback);
   observer_->OnFileWritten(step, Unpacked(unpacked), written);
@@ -83,9 +84,10 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
       SetStepStatus(text::kUpdatedStaysStopped, true);
       if (waiting >= 0) SetCell(waiting, 3, text::kUpdatedStaysStopped);
     } else {
+      const uint64_t begun = platform_.system->MonotonicMilliseconds();
       int32_t started =
           StartServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
-      Report(ServiceEvent::Action::kStart, entry.serviceName, started, currentRow_);
+      Report(ServiceEvent::Action::kStart, entry.serviceName, started, currentRow_, begun);
       if (started == kServiceRunning) {
         SetStepStatus(text::kUpdatedStarted, true);
         if (waiting >= 0) {
@@ -119,6 +121,7 @@ bool UpdateDialog::ApplyDetailFile(const PlanStep& step, ByteSpan package) {
     MarkPackageFailed(step.requestPath + " does not unpack");
     return false;
   }
+  observer_->OnFileWriting(step, step.targetPath, "");
   const WriteReport written =
       WritePackageFile(*platform_.files, Unpacked(unpacked), step.targetPath, "");
   observer_->OnFileWritten(step, Unpacked(unpacked), written);

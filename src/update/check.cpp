@@ -139,6 +139,7 @@ int UpdateDialog::RequestManifest() {
 }
 
 void UpdateDialog::StartDownloadWorker() {
+  observer_->OnDownloadStarted(job_->updateHost, job_->requestPath);
   if (ost::StartDownloadWorker(*platform_.system, *platform_.sockets, job_)) return;
   // No worker, so no message would ever come: the download fails like any other, with
   // a code of its own, and the run stops where the window can be closed.

@@ -2,12 +2,20 @@
 // per plan row, each applied before the next one starts.
 #include "app/texts.h"
 #include "app/update_dialog.h"
+#include "system/service_controller.h"
 #include "update/catalogue.h"
 #include "util/text.h"
 
 namespace ost {
 
 void UpdateDialog::StartNextDownload() {
+  if (nextStep_ >= plan_.steps.size() && chain_ == Chain::kStaging) {
+    // Every package is here and whole: now the documented stop and the packages.
+    SetStatusLine(text::kStagedAllHere);
+    StopPlannedServices();
+    chain_ = Chain::kApplyingStaged;
+    nextStep_ = 0;
+  }
   if (nextStep_ >= plan_.steps.size()) {
     SetPhase(RunPhase::kFinished, "every step of the plan was done");
     SetStatusLine(text::kUpdateComplete);
@@ -28,7 +36,52 @@ void UpdateDialog::StartNextDownload() {
   job_->receivedLength = 0;
   job_->expectedLength = 0;
   progressPercent_ = 0;
+  if (chain_ == Chain::kApplyingStaged) {
+    ApplyNextStaged(step);
+    return;
+  }
   StartDownloadWorker();
+}
+
+bool UpdateDialog::KeepStaged(const PlanStep& step, ByteSpan package) {
+  // Whole means: the stream unpacks within the buffer, and a component to something.
+  size_t unpacked = 0;
+  if (!UnpackPackage(package, &unpacked) || (step.kind == StepKind::kComponent && unpacked == 0)) {
+    ShowDownloadFailure(text::kUnpackFailed);
+    MarkPackageFailed(step.requestPath + " does not unpack");
+    return false;
+  }
+  if (!staging_->Keep(static_cast<size_t>(inFlight_ - plan_.steps.data()), package)) {
+    ShowDownloadFailure(text::kWriteFailed);
+    MarkPackageFailed(step.requestPath + " cannot be kept in " + staging_->folder());
+    return false;
+  }
+  observer_->OnPackageStaged(step, package, staging_->folder());
+  if (step.kind == StepKind::kDetailFile) {
+    SetCell(plan_.headerRow, 3, text::kStagedWaiting);
+    return true;
+  }
+  // Back in the row's colour of the plan: it waits, nothing is under way or wrong.
+  SetStepStatus(text::kStagedWaiting, false);
+  Rgb colour = kScriptBlue;
+  if (step.kind == StepKind::kComponent) {
+    colour = serviceTable_[static_cast<size_t>(step.entry)].stateBefore == kServiceRunning
+                 ? kRunningBlue
+                 : kStoppedPurple;
+  }
+  SetRowColors(step.row, colour, kWhite);
+  return true;
+}
+
+void UpdateDialog::ApplyNextStaged(const PlanStep& step) {
+  const int64_t size = staging_->Load(static_cast<size_t>(&step - plan_.steps.data()),
+                                      job_->receiveBuffer, kReceiveBufferSize);
+  // A package gone from the folder arrives short, as a download that broke off would.
+  job_->expectedLength = static_cast<int32_t>(size < 0 ? 1 : size);
+  job_->receivedLength = static_cast<int32_t>(size < 0 ? 0 : size);
+  if (size >= 0) job_->receiveBuffer[size] = 0;
+  // Through the queue, as a download's end comes: the completion runs as it always does.
+  platform_.window->Post(WM_DOWNLOAD_DONE, 0, 0);
 }
 
 }  // namespace ost

@@ -59,6 +59,10 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
   if (!inFlight_) return;
   const PlanStep& step = *inFlight_;
   const ByteSpan package = job_->Body();
+  if (chain_ == Chain::kStaging) {
+    if (KeepStaged(step, package)) StartNextDownload();
+    return;
+  }
   bool applied = false;
   switch (job_->downloadKind) {
     case kOstraScriptKind:

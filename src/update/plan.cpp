@@ -223,6 +223,19 @@ void UpdateDialog::OnStartClicked() {
   observer_->OnConfirmation(true, routeChoice_, job_->updateHost);
 
   SetPhase(RunPhase::kUpdating, "the operator confirmed the plan");
+  if (staged()) {
+    // Every package first, while the services still run; nothing is stopped or
+    // written before all of them are here and whole.
+    staging_ = std::make_unique<Staging>(*platform_.files, programDir_ + "staging\\" + runId_);
+    if (!staging_->Begin()) {
+      SetCell(plan_.headerRow, 3, text::kWriteFailed);
+      MarkPackageFailed("the staging folder " + staging_->folder() + " cannot be made");
+      return;
+    }
+    chain_ = Chain::kStaging;
+    StartNextDownload();
+    return;
+  }
   StopPlannedServices();
   StartNextDownload();
 }
@@ -235,9 +248,10 @@ void UpdateDialog::StopPlannedServices() {
     if (entry.stateBefore != kServiceRunning) continue;
     SetCell(step.row, 3, text::kStoppingService);
     SetRowColors(step.row, kAlertRed, kWhite);
+    const uint64_t begun = platform_.system->MonotonicMilliseconds();
     entry.stopResult =
         StopServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
-    Report(ServiceEvent::Action::kStop, entry.serviceName, entry.stopResult, step.row);
+    Report(ServiceEvent::Action::kStop, entry.serviceName, entry.stopResult, step.row, begun);
     // A service that was stopped meanwhile is just as stopped.
     if (entry.stopResult == kServiceStopped || entry.stopResult == kServiceNothingToDo) {
       SetCell(step.row, 3, text::kServiceStopOk);

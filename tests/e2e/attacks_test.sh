@@ -10,6 +10,9 @@ set -euo pipefail
 tool=$(realpath "$1")
 sandbox=$(realpath "$2")
 fail_threads=$(realpath "$3")
+# A sanitizer build wants its runtime first among the preloaded libraries.
+asan_runtime=$(ldd "$tool" 2>/dev/null | awk '/libasan/ { print $3 }')
+[ -z "$asan_runtime" ] || fail_threads="$asan_runtime:$fail_threads"
 golden_set=attacks
 . "$(dirname "$0")/lib.sh"
 
@@ -24,26 +27,11 @@ echo "detail file of the host" >"$outside/site/cgi-bin/index.htm"
 
 # Every file of the machine root but the host's folder and log, and the service
 # manager's file, with its checksum; links as links.
-root_files() {
-  (cd "$root" && find . -path ./host -prune -o \( -type f -o -type l \) ! -name http.log \
-     ! -name services.json -print0 | sort -z | xargs -0 -r sha256sum)
-}
 # Everything in the work folder outside the machine roots and their logs.
 host_files() {
   (cd "$work" && find . -path './m-*' -prune -o -path ./second -prune -o -type f ! -name '*.out' \
      ! -name '*.json' ! -name '*.log' -print0 | sort -z | xargs -0 -r sha256sum)
 }
-same() {  # same NAME BEFORE AFTER
-  if [ "$2" = "$3" ]; then passes=$((passes + 1)); else
-    echo "FAIL: $1"; diff <(echo "$2") <(echo "$3") | head -10; failures=$((failures + 1)); fi
-}
-not_finished() {
-  expect_status 1 "$1"
-  check "$1: not reported as finished" \
-    's["status_line"] != "★ Ostra 服务器系统升级更新完毕!" and s["button"]["text"] != "□□ 点击关闭 □□"'
-}
-# The services' states, as the service manager's file holds them.
-states() { python3 -c 'import json,sys; d=json.load(open(sys.argv[1]))["services"]; print(sorted((k, v["state"]) for k, v in d.items()))' "$root/services.json"; }
 
 host_before=$(host_files)
 

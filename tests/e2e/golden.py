@@ -19,7 +19,9 @@ import sys
 
 # Inputs of the run, or files whose content names this run's ports and folders.
 SKIPPED_DIRS = {"host", "odbc"}
-SKIPPED_FILES = {"http.log"}
+SKIPPED_FILES = {"http.log", "services.log"}
+# The run's journal: its lines carry the time of day.
+JOURNAL = re.compile(r"^program/OstServerUpdate\.log(\.\d)?$")
 
 
 # When a row was written: the clock, not the tool.
@@ -44,6 +46,19 @@ def database_rows(path):
         connection.close()
 
 
+# A backup folder is named after its run, which the clock and chance name.
+BACKUP = re.compile(r"^program/backup/([^/]+)/(.+)$")
+
+
+def backup_record(path):
+    with open(path, encoding="utf-8") as f:
+        record = json.load(f)
+    record["run"] = "RUN"
+    if record.get("rolledBack"):
+        record["rolledBack"] = "TIMESTAMP"
+    return record
+
+
 def machine_state(root):
     state = {}
     for folder, dirs, files in os.walk(root):
@@ -59,8 +74,14 @@ def machine_state(root):
                 # Where it points names this run's folders; that it is a link is enough.
                 state[key] = "link"
                 continue
-            if key in SKIPPED_FILES:
+            if key in SKIPPED_FILES or JOURNAL.match(key):
                 continue
+            backup = BACKUP.match(key)
+            if backup:
+                key = "program/backup/RUN/" + backup.group(2)
+                if backup.group(2) == "backup.json":
+                    state[key] = backup_record(path)
+                    continue
             if key.startswith("db/") and name.endswith(".sqlite"):
                 state[key] = database_rows(path)
             elif key == "services.json":

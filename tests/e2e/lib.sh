@@ -122,6 +122,23 @@ expect_status() {
     echo "FAIL: $2: exit status $status, expected $1"; failures=$((failures + 1)); fi
 }
 
+same() {  # same NAME BEFORE AFTER
+  if [ "$2" = "$3" ]; then passes=$((passes + 1)); else
+    echo "FAIL: $1"; diff <(echo "$2") <(echo "$3") | head -10; failures=$((failures + 1)); fi
+}
+not_finished() {
+  expect_status 1 "$1"
+  check "$1: not reported as finished" \
+    's["status_line"] != "★ Ostra 服务器系统升级更新完毕!" and s["button"]["text"] != "□□ 点击关闭 □□"'
+}
+# Every file of the machine root but the host's, the logs and the service manager's.
+root_files() {
+  (cd "$root" && find . -path ./host -prune -o \( -type f -o -type l \) ! -name http.log \
+     ! -name services.json ! -name 'OstServerUpdate.log*' -print0 | sort -z | xargs -0 -r sha256sum)
+}
+# The services' states, as the service manager's file holds them.
+states() { python3 -c 'import json,sys; d=json.load(open(sys.argv[1]))["services"]; print(sorted((k, v["state"]) for k, v in d.items()))' "$root/services.json"; }
+
 finish() {
   echo "$passes passed, $failures failed"
   [ "$failures" -eq 0 ]

@@ -332,3 +332,101 @@ TEST_F(ChainTest, ScriptBatchesRunInOrderAndFailuresAreCountedAndReported) {
 
 }  // namespace
 }  // namespace ost
+
+namespace ost {
+namespace {
+
+using testing::Harness;
+using testing::ManifestText;
+
+// The staged mode: every package downloaded and checked while the services still run.
+// A release of a detail file, a script, the server and the web DLL.
+UpdateDialog& OfferStaged(Harness& h) {
+  h.registry.SetDword("SOFTWARE\\OSTRA", "StageFirst", 1);
+  h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = "old page";
+  UpdateDialog& dialog = h.Check(ManifestText(
+      "3.81 7.0", {"12\tServer\tv\td", "10", "12\tVelin\tv\td"},
+      "--END--\n--FILE DETAIL--\na.htm.zip+3=" + std::string(32, '0') + "\n--FILE DETAIL END--\n"));
+  h.ServePackage("a.htm.zip", "new page");
+  h.ServePackage("sql/update381.sql.zip", "INSERT x\r\nGO\r\n");
+  h.ServePackage("CSOstraServer.exe.zip", "new server");
+  h.ServePackage("Velin.dll.zip", "new velin");
+  return dialog;
+}
+
+// Every file of the machine but the staging folder's.
+std::map<std::string, std::string> MachineFiles(const Harness& h) {
+  std::map<std::string, std::string> files;
+  for (const auto& [path, content] : h.files.files) {
+    if (path.find("\\staging\\") == std::string::npos) files[path] = content;
+  }
+  return files;
+}
+
+bool StagingLeft(const Harness& h) {
+  for (const auto& [path, content] : h.files.files) {
+    if (path.find("\\staging") != std::string::npos) return true;
+  }
+  for (const std::string& folder : h.files.folders) {
+    if (folder.find("\\staging") != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(StagedMode, EveryPackageComesBeforeAnyServiceStops) {
+  Harness h;
+  UpdateDialog& dialog = OfferStaged(h);
+  h.window.yesNoAnswer = BoxAnswer::kYes;
+  dialog.OnStartClicked();
+  EXPECT_TRUE(h.services.calls.empty());  // nothing stopped at the click
+  h.RunDownloads();
+  while (h.DispatchNext()) {
+  }
+  EXPECT_EQ(h.Cell(3, 3), "已下载,等待更新");  // the detail file waits
+  h.Pump();
+  EXPECT_EQ(h.host.requests.size(), 5u);
+  EXPECT_EQ(h.services.calls, (std::vector<std::string>{"stop CSOstraServer", "stop W3SVC",
+                                                        "start CSOstraServer", "start W3SVC"}));
+  // The end is the documented order's.
+  EXPECT_EQ(h.controls.statusText(), "★ Ostra 服务器系统升级更新完毕!");
+  EXPECT_EQ(h.Cell(4, 3), "升级完成。B:1/E:0");
+  EXPECT_EQ(h.Cell(5, 3), "更新完成,服务已启动。");
+  EXPECT_EQ(h.Cell(6, 3), "更新完成,服务已启动。");
+  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "new server");
+  EXPECT_EQ(h.files.files["D:\\wwwroot\\cgi-bin\\Velin.dll"], "new velin");
+  EXPECT_EQ(h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"], "new page");
+  EXPECT_FALSE(StagingLeft(h));
+  EXPECT_EQ(dialog.phase(), RunPhase::kFinished);
+}
+
+// A missing, a corrupt and a cut package: nothing is stopped, nothing written.
+TEST(StagedMode, AFailingPackageLeavesTheMachineAsItWas) {
+  for (const std::string fault : {"missing", "corrupt", "short"}) {
+    Harness h;
+    UpdateDialog& dialog = OfferStaged(h);
+    const std::string velin = "/ostra/update1/Velin.dll.zip";
+    if (fault == "missing") h.host.bodies.erase(velin);
+    if (fault == "corrupt") h.host.bodies[velin] = "no zlib stream";
+    if (fault == "short") {
+      h.host.answers[velin] =
+          "HTTP/1.0 200 OK\r\nContent-Length: 900\r\n\r\n" + std::string(300, 'x');
+    }
+    const auto before = MachineFiles(h);
+    const size_t statements = h.database.statements.size();
+    h.Click();
+    EXPECT_TRUE(h.services.calls.empty()) << fault;
+    EXPECT_EQ(MachineFiles(h), before) << fault;
+    EXPECT_EQ(h.database.statements.size(), statements) << fault;
+    EXPECT_FALSE(StagingLeft(h)) << fault;
+    EXPECT_EQ(dialog.phase(), RunPhase::kFailed) << fault;
+    EXPECT_EQ(h.Cell(5, 3), "已下载,等待更新") << fault;  // the server's package came
+    EXPECT_EQ(h.Colour(5), kRunningBlue) << fault;
+    const char* why = fault == "missing"   ? "与岚汐服务器通讯失败(8)..."
+                      : fault == "corrupt" ? "文件解压错误，异常终止！"
+                                           : "数据下载错误...";
+    EXPECT_EQ(h.Cell(6, 3), why) << fault;
+  }
+}
+
+}  // namespace
+}  // namespace ost

@@ -186,7 +186,7 @@ TEST_F(ReadServerConfigTest, ReadsAllValues) {
   EXPECT_EQ(config.primaryHost, kPrimaryUpdateHost);
   EXPECT_EQ(h.registry.openKeys, 0);
   // What was found, for the record of the run.
-  ASSERT_EQ(read.values.size(), 7u);
+  ASSERT_EQ(read.values.size(), 8u);
   EXPECT_EQ(read.values[0].name, "Item1");
   EXPECT_TRUE(read.values[0].used);
   EXPECT_EQ(read.values[5].name, "UpdateHost");

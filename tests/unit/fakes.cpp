@@ -135,6 +135,46 @@ std::unique_ptr<File> FakeFiles::CreateNew(const std::string& path) {
   return CreateTruncate(path);
 }
 
+std::unique_ptr<File> FakeFiles::OpenAppend(const std::string& path) {
+  opened.push_back(path);
+  for (const std::string& folder : unwritableFolders) {
+    if (path.compare(0, folder.size(), folder) == 0) {
+      lastError = 13;
+      return nullptr;
+    }
+  }
+  return std::make_unique<MemoryFile>(*this, &files[path], true);
+}
+
+bool FakeFiles::MakeFolders(const std::string& path) {
+  for (size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1)) {
+    if (at > 2) folders.insert(path.substr(0, at));
+  }
+  folders.insert(path);
+  return true;
+}
+
+bool FakeFiles::ListFolder(const std::string& path, std::vector<std::string>* names) {
+  if (folders.count(path) == 0) return false;
+  std::set<std::string> found;
+  const std::string prefix = path + "\\";
+  auto add = [&](const std::string& entry) {
+    if (entry.compare(0, prefix.size(), prefix) != 0) return;
+    found.insert(entry.substr(prefix.size(), entry.find('\\', prefix.size()) - prefix.size()));
+  };
+  for (const auto& file : files) add(file.first);
+  for (const std::string& folder : folders) add(folder);
+  names->assign(found.begin(), found.end());
+  return true;
+}
+
+bool FakeFiles::RemoveFolder(const std::string& path) {
+  std::vector<std::string> names;
+  if (!ListFolder(path, &names) || !names.empty()) return false;
+  folders.erase(path);
+  return true;
+}
+
 bool FakeFiles::HasTemporaryFiles() const {
   return std::any_of(files.begin(), files.end(), [](const auto& file) {
     const std::string& name = file.first;

@@ -89,13 +89,24 @@ class FakeFiles : public FilePort {
   std::unique_ptr<File> OpenRead(const std::string& path) override;
   std::unique_ptr<File> CreateTruncate(const std::string& path) override;
   std::unique_ptr<File> CreateNew(const std::string& path) override;
-  bool Exists(const std::string& path) override { return files.count(path) > 0; }
+  std::unique_ptr<File> OpenAppend(const std::string& path) override;
+  bool Exists(const std::string& path) override {
+    return files.count(path) > 0 || folders.count(path) > 0;
+  }
+  int64_t FileSize(const std::string& path) override {
+    auto found = files.find(path);
+    return found == files.end() ? -1 : static_cast<int64_t>(found->second.size());
+  }
+  bool MakeFolders(const std::string& path) override;
+  bool ListFolder(const std::string& path, std::vector<std::string>* names) override;
+  bool RemoveFolder(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override { return files.erase(path) > 0; }
   std::string NativePath(const std::string& path) override { return path; }
   int LastError() override { return lastError; }
 
   std::map<std::string, std::string> files;
+  std::set<std::string> folders;               // made by MakeFolders (a file's folder needs none)
   std::vector<std::string> opened;             // every path asked for, in order
   std::vector<std::string> unwritableFolders;  // nothing can be written below these
   std::vector<std::string> closedFolders;      // no new file below these; old ones can be
@@ -125,6 +136,8 @@ class FakeSystem : public SystemPort {
   }
   bool LockMachine() override { return !lockedElsewhere; }
   uint64_t MonotonicMilliseconds() override { return now; }
+  LocalTime Now() override { return localTime; }
+  std::string MachineName() override { return "OSTRA-SRV"; }
 
   std::deque<std::function<void()>> threads;  // started, not run yet
   ThreadHandle started = 0;
@@ -136,6 +149,7 @@ class FakeSystem : public SystemPort {
   int allocations = 0;
   bool lockedElsewhere = false;  // another run holds the machine
   uint64_t now = 0;              // the monotonic clock
+  LocalTime localTime{2026, 12, 9, 10, 30, 5, 250};
 };
 
 // An update host in memory: the HTTP getter's sockets reach it, it reads the request

@@ -165,62 +165,73 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
   bool finished = false;
   bool snapshotWritten = false;
   const auto started = std::chrono::steady_clock::now();
-  int status = RunApplication(platform, [&](UpdateDialog& dialog) {
-    printer.Attach(&dialog);
-    dialog.OnInitDialog();
-    bool startClicked = false;
-    for (;;) {
-      if (window.closed()) {
-        record.end = "close";
-        break;
-      }
-      PostedMessage message;
-      if (queue.Pop(&message, std::chrono::milliseconds(20))) {
-        dialog.Dispatch(message.msg, message.wParam, message.lParam);
-        continue;
-      }
-      if (queue.quitRequested()) {
-        record.end = "quit";
-        break;
-      }
-      // A worker posts before it ends, so once none is alive the queue holds all
-      // that is coming.
-      if (dialog.DownloadRunning() || !queue.Empty()) continue;
-      if (options.start && !startClicked && controls.buttonEnabled() && !dialog.closeOnClick()) {
-        if (options.route != -2) controls.ClickRoute(options.route);
-        startClicked = true;
-        std::printf("click | start\n");
-        std::fflush(stdout);
-        dialog.OnStartClicked();
-        continue;
-      }
-      std::printf("close | window\n");
-      std::fflush(stdout);
-      dialog.OnClose();
-      if (!window.closed()) {
-        // Refused while an update runs, and nothing is left to move it on.
-        record.end = "close";
-        break;
-      }
-    }
-    finished = controls.buttonEnabled() && controls.buttonText() == text::kButtonClose;
-    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                       std::chrono::steady_clock::now() - started)
-                       .count();
-    std::printf("time | %lld ms in all | %llu ms waiting for services\n",
-                static_cast<long long>(elapsed), static_cast<unsigned long long>(system.slept()));
-    std::printf("end | %s\n", record.end.c_str());
+  RunOptions runOptions;
+  runOptions.stageFirst = options.stage;
+  runOptions.journalProblem = [](const std::string& why) {
+    std::printf("warning | %s; the update goes on without it\n", why.c_str());
     std::fflush(stdout);
-    snapshotWritten = WriteSnapshot(options.snapshotFile, &dialog, controls, record);
-    // An end state that cannot be handed over is no clean end.
-    finished = finished && snapshotWritten;
-    if (dialog.DownloadRunning()) {
-      // A download still runs into the dialog's buffer. Nobody waits for it: the
-      // process ends here, as it does on Windows when the dialog ends.
-      std::fflush(nullptr);
-      std::_Exit(finished ? 0 : 1);
-    }
-  });
+  };
+  int status = RunApplication(
+      platform,
+      [&](UpdateDialog& dialog) {
+        printer.Attach(&dialog);
+        dialog.OnInitDialog();
+        bool startClicked = false;
+        for (;;) {
+          if (window.closed()) {
+            record.end = "close";
+            break;
+          }
+          PostedMessage message;
+          if (queue.Pop(&message, std::chrono::milliseconds(20))) {
+            dialog.Dispatch(message.msg, message.wParam, message.lParam);
+            continue;
+          }
+          if (queue.quitRequested()) {
+            record.end = "quit";
+            break;
+          }
+          // A worker posts before it ends, so once none is alive the queue holds all
+          // that is coming.
+          if (dialog.DownloadRunning() || !queue.Empty()) continue;
+          if (options.start && !startClicked && controls.buttonEnabled() &&
+              !dialog.closeOnClick()) {
+            if (options.route != -2) controls.ClickRoute(options.route);
+            startClicked = true;
+            std::printf("click | start\n");
+            std::fflush(stdout);
+            dialog.OnStartClicked();
+            continue;
+          }
+          std::printf("close | window\n");
+          std::fflush(stdout);
+          dialog.OnClose();
+          if (!window.closed()) {
+            // Refused while an update runs, and nothing is left to move it on.
+            record.end = "close";
+            break;
+          }
+        }
+        finished = controls.buttonEnabled() && controls.buttonText() == text::kButtonClose;
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+        std::printf("time | %lld ms in all | %llu ms waiting for services\n",
+                    static_cast<long long>(elapsed),
+                    static_cast<unsigned long long>(system.slept()));
+        std::printf("end | %s\n", record.end.c_str());
+        std::fflush(stdout);
+        snapshotWritten = WriteSnapshot(options.snapshotFile, &dialog, controls, record);
+        // An end state that cannot be handed over is no clean end.
+        finished = finished && snapshotWritten;
+        if (dialog.DownloadRunning()) {
+          // A download still runs into the dialog's buffer. Nobody waits for it: the
+          // process ends here, as it does on Windows when the dialog ends.
+          std::fflush(nullptr);
+          std::_Exit(finished ? 0 : 1);
+        }
+      },
+      nullptr, runOptions);
   if (status != 0) {
     // No window came up (the sockets layer, or another run on this machine).
     record.end = "quit";

@@ -13,6 +13,7 @@ struct HeadlessOptions {
   bool start = false;        // click the start button once a plan is offered
   bool confirm = false;      // the answer to the confirmation box
   std::string snapshotFile;  // where to write the end state; empty: nowhere
+  bool stage = false;        // the staged mode
 };
 
 // Runs the whole program on the machine's providers (sockets, registry, services,

@@ -686,7 +686,9 @@ class BellSystem : public SystemWrapper {
   void Beep(uint32_t, uint32_t) override { beep(); }
 };
 
-int RunTui(const Platform& machine) {
+int RunTui(const Platform& machine, bool stage) {
+  RunOptions options;
+  options.stageFirst = stage;
   MemoryReportList list;
   MemoryControls controls;
   MessageQueue queue;
@@ -705,17 +707,20 @@ int RunTui(const Platform& machine) {
   platform.system = &system;
 
   bool finished = false;
-  const int status = RunApplication(platform, [&](UpdateDialog& dialog) {
-    window.RunModal(dialog);
-    finished = controls.buttonEnabled() && controls.buttonText() == text::kButtonClose;
-    curses.Close();
-    if (dialog.DownloadRunning()) {
-      // A download still runs into the dialog's buffer. Nobody waits for it: the
-      // process ends here, as it does on Windows when the dialog ends.
-      std::fflush(nullptr);
-      std::_Exit(finished ? 0 : 1);
-    }
-  });
+  const int status = RunApplication(
+      platform,
+      [&](UpdateDialog& dialog) {
+        window.RunModal(dialog);
+        finished = controls.buttonEnabled() && controls.buttonText() == text::kButtonClose;
+        curses.Close();
+        if (dialog.DownloadRunning()) {
+          // A download still runs into the dialog's buffer. Nobody waits for it: the
+          // process ends here, as it does on Windows when the dialog ends.
+          std::fflush(nullptr);
+          std::_Exit(finished ? 0 : 1);
+        }
+      },
+      nullptr, options);
   curses.Close();
   list.SetObserver(nullptr);
   controls.SetObserver(nullptr);

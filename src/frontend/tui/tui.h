@@ -10,6 +10,6 @@ namespace ost {
 // output, and leaves the terminal as it found it. Exit status: 0 when the run
 // reached the finished state (the enabled close button), 1 otherwise, also when
 // the terminal cannot be used.
-int RunTui(const Platform& machine);
+int RunTui(const Platform& machine, bool stage = false);
 
 }  // namespace ost

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,6 +99,52 @@ std::unique_ptr<File> PosixFiles::CreateTruncate(const std::string& path) {
 std::unique_ptr<File> PosixFiles::CreateNew(const std::string& path) {
   // O_EXCL never follows a link at the name; O_NOFOLLOW says so once more.
   return Open(root_.Map(path), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW);
+}
+
+std::unique_ptr<File> PosixFiles::OpenAppend(const std::string& path) {
+  const std::string native = root_.Map(path);
+  if (Held(native)) return nullptr;
+  return Open(native, O_WRONLY | O_CREAT | O_APPEND);
+}
+
+int64_t PosixFiles::FileSize(const std::string& path) {
+  std::string native = root_.Map(path);
+  struct stat info;
+  if (native.empty() || ::stat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<int64_t>(info.st_size);
+}
+
+bool PosixFiles::MakeFolders(const std::string& path) {
+  const std::string native = root_.Map(path);
+  if (native.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  for (size_t slash = 1; slash != std::string::npos;) {
+    slash = native.find('/', slash + 1);
+    const std::string prefix = native.substr(0, slash);
+    if (::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
+  }
+  struct stat info;
+  return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool PosixFiles::ListFolder(const std::string& path, std::vector<std::string>* names) {
+  const std::string native = root_.Map(path);
+  DIR* dir = native.empty() ? nullptr : ::opendir(native.c_str());
+  if (!dir) return false;
+  names->clear();
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  ::closedir(dir);
+  return true;
+}
+
+bool PosixFiles::RemoveFolder(const std::string& path) {
+  const std::string native = root_.Map(path);
+  return !native.empty() && ::rmdir(native.c_str()) == 0;
 }
 
 bool PosixFiles::Exists(const std::string& path) {

@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include <chrono>
+#include <ctime>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -65,6 +67,28 @@ uint64_t PosixSystem::MonotonicMilliseconds() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
+}
+
+LocalTime PosixSystem::Now() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  tm parts{};
+  localtime_r(&now.tv_sec, &parts);
+  LocalTime time;
+  time.year = parts.tm_year + 1900;
+  time.month = parts.tm_mon + 1;
+  time.day = parts.tm_mday;
+  time.hour = parts.tm_hour;
+  time.minute = parts.tm_min;
+  time.second = parts.tm_sec;
+  time.millisecond = static_cast<int>(now.tv_usec / 1000);
+  return time;
+}
+
+std::string PosixSystem::MachineName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
 }
 
 }  // namespace ost

@@ -24,6 +24,8 @@ class PosixSystem : public SystemPort {
   std::unique_ptr<uint8_t[]> AllocateBuffer(size_t size) override;
   bool LockMachine() override;
   uint64_t MonotonicMilliseconds() override;
+  LocalTime Now() override;
+  std::string MachineName() override;
 
   // Threads started here whose body has not returned yet.
   int LiveThreads() const { return liveThreads_.load(); }

@@ -106,6 +106,66 @@ std::unique_ptr<File> Win32Files::CreateNew(const std::string& path) {
   return Open(path, GENERIC_WRITE, 0, CREATE_NEW);
 }
 
+std::unique_ptr<File> Win32Files::OpenAppend(const std::string& path) {
+  // Every write goes to the end, whoever else appended meanwhile.
+  return Open(path, FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS);
+}
+
+int64_t Win32Files::FileSize(const std::string& path) {
+  std::wstring wide = Widen(path);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (wide.empty() || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return -1;
+  }
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool Win32Files::MakeFolders(const std::string& path) {
+  std::wstring wide = Widen(path);
+  if (wide.empty()) return false;
+  // Each folder from the drive down; one that exists already is fine.
+  for (size_t at = wide.find_first_of(L"\\/", 3);; at = wide.find_first_of(L"\\/", at + 1)) {
+    std::wstring prefix = wide.substr(0, at);
+    if (!CreateDirectoryW(prefix.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+    if (at == std::wstring::npos) break;
+  }
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Win32Files::ListFolder(const std::string& path, std::vector<std::string>* names) {
+  std::wstring wide = Widen(path);
+  if (wide.empty()) return false;
+  if (wide.back() != L'\\' && wide.back() != L'/') wide += L'\\';
+  wide += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(wide.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  names->clear();
+  do {
+    std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    int length = WideCharToMultiByte(CP_UTF8, 0, name.c_str(), static_cast<int>(name.size()),
+                                     nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0) {
+      WideCharToMultiByte(CP_UTF8, 0, name.c_str(), static_cast<int>(name.size()), utf8.data(),
+                          length, nullptr, nullptr);
+    }
+    names->push_back(utf8);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return true;
+}
+
+bool Win32Files::RemoveFolder(const std::string& path) {
+  std::wstring wide = Widen(path);
+  return !wide.empty() && RemoveDirectoryW(wide.c_str()) != 0;
+}
+
 bool Win32Files::Exists(const std::string& path) {
   std::wstring wide = Widen(path);
   return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;

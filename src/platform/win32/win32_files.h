@@ -13,7 +13,12 @@ class Win32Files : public FilePort {
   std::unique_ptr<File> OpenRead(const std::string& path) override;
   std::unique_ptr<File> CreateTruncate(const std::string& path) override;
   std::unique_ptr<File> CreateNew(const std::string& path) override;
+  std::unique_ptr<File> OpenAppend(const std::string& path) override;
   bool Exists(const std::string& path) override;
+  int64_t FileSize(const std::string& path) override;
+  bool MakeFolders(const std::string& path) override;
+  bool ListFolder(const std::string& path, std::vector<std::string>* names) override;
+  bool RemoveFolder(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;
   std::string NativePath(const std::string& path) override;

@@ -58,6 +58,34 @@ bool Win32System::LockMachine() {
 
 uint64_t Win32System::MonotonicMilliseconds() { return GetTickCount64(); }
 
+LocalTime Win32System::Now() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  LocalTime time;
+  time.year = now.wYear;
+  time.month = now.wMonth;
+  time.day = now.wDay;
+  time.hour = now.wHour;
+  time.minute = now.wMinute;
+  time.second = now.wSecond;
+  time.millisecond = now.wMilliseconds;
+  return time;
+}
+
+std::string Win32System::MachineName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &length)) return {};
+  int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+  if (bytes > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(length), utf8.data(), bytes, nullptr,
+                        nullptr);
+  }
+  return utf8;
+}
+
 void Win32System::Beep(uint32_t hertz, uint32_t milliseconds) { ::Beep(hertz, milliseconds); }
 
 std::string Win32System::ProgramFolder() {

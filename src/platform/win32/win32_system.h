@@ -21,6 +21,8 @@ class Win32System : public SystemPort {
   std::unique_ptr<uint8_t[]> AllocateBuffer(size_t size) override;
   bool LockMachine() override;
   uint64_t MonotonicMilliseconds() override;
+  LocalTime Now() override;
+  std::string MachineName() override;
 
  private:
   std::atomic<ThreadHandle> lastThread_{0};

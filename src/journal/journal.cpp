@@ -1,0 +1,396 @@
+#include "journal/journal.h"
+
+#include <cstdio>
+
+#include "util/text.h"
+
+namespace ost {
+namespace {
+
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+// One line each: the journal's line ends stay its own.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+std::string Diagnostics(const std::vector<DbDiagnostic>& records) {
+  if (records.empty()) return " (the driver gave no diagnostic record)";
+  std::string text;
+  for (const DbDiagnostic& record : records) {
+    text += Format(" [%s %d] %s", record.state.c_str(), static_cast<int>(record.nativeError),
+                   DbTextToUtf8(record.message).c_str());
+  }
+  return text;
+}
+
+const char* ServiceResult(int32_t result) {
+  switch (result) {
+    case 0:
+      return "nothing to do";
+    case 1:
+      return "stopped";
+    case 2:
+      return "start pending";
+    case 3:
+      return "stop pending";
+    case 4:
+      return "running";
+    case 5:
+      return "continue pending";
+    case 6:
+      return "pause pending";
+    case 7:
+      return "paused";
+    case 8:
+      return "the service manager cannot be opened";
+    case 9:
+      return "the service cannot be opened";
+    default:
+      return "failed";
+  }
+}
+
+const char* StepName(StepKind kind) {
+  switch (kind) {
+    case StepKind::kDetailFile:
+      return "detail file";
+    case StepKind::kOstraScript:
+      return "Ostra script";
+    case StepKind::kVelinScript:
+      return "Velin script";
+    case StepKind::kComponent:
+      return "component";
+  }
+  return "?";
+}
+
+const char* ReadStopName(ReadStop stop) {
+  switch (stop) {
+    case ReadStop::kNone:
+      return "";
+    case ReadStop::kNoStatement:
+      return "no statement handle";
+    case ReadStop::kVersionQuery:
+      return "the product version query";
+    case ReadStop::kTooOld:
+      return "a product older than 3.73";
+    case ReadStop::kNumbersQuery:
+      return "the update numbers query";
+    case ReadStop::kPlatformQuery:
+      return "the web platform query";
+    case ReadStop::kSiteQuery:
+      return "the web site id query";
+    case ReadStop::kWebRootQuery:
+      return "the web root query";
+  }
+  return "?";
+}
+
+}  // namespace
+
+Journal::Journal(FilePort& files, SystemPort& system, std::string programDir, Digest digest)
+    : files_(files),
+      system_(system),
+      programDir_(std::move(programDir)),
+      digest_(std::move(digest)) {}
+
+std::string Journal::Path(int generation) const {
+  std::string path = programDir_ + kFileName;
+  return generation == 0 ? path : path + "." + std::to_string(generation);
+}
+
+void Journal::Rotate() {
+  files_.Remove(Path(kOldFiles));
+  for (int generation = kOldFiles - 1; generation >= 0; --generation) {
+    if (files_.Exists(Path(generation))) files_.Rename(Path(generation), Path(generation + 1));
+  }
+}
+
+bool Journal::Begin(const std::string& runId, const std::string& tool,
+                    std::function<void(const std::string&)> problem) {
+  runId_ = runId;
+  problem_ = std::move(problem);
+  if (files_.FileSize(Path(0)) >= kRotateAt) Rotate();
+  size_ = files_.FileSize(Path(0));
+  file_ = files_.OpenAppend(Path(0));
+  if (!file_) {
+    Fail(Format("the journal %s cannot be opened (system error %d)", Path(0).c_str(),
+                files_.LastError()));
+    return false;
+  }
+  if (size_ <= 0) {
+    size_ = 0;
+    if (file_->Write(kByteOrderMark, 3) != 3) {
+      Fail("the journal cannot be written");
+      return false;
+    }
+    size_ = 3;
+  }
+  Line("RUN", Format("%s on %s, run %s, program folder %s", tool.c_str(),
+                     system_.MachineName().c_str(), runId.c_str(), programDir_.c_str()));
+  return healthy();
+}
+
+void Journal::Fail(const std::string& why) {
+  file_.reset();
+  if (problem_) problem_(why);
+  problem_ = nullptr;  // once
+}
+
+void Journal::Line(const std::string& category, const std::string& text) {
+  if (!file_) return;
+  const LocalTime t = system_.Now();
+  const std::string line =
+      Format("%04d-%02d-%02d %02d:%02d:%02d.%03d %s %-8s ", t.year, t.month, t.day, t.hour,
+             t.minute, t.second, t.millisecond, runId_.c_str(), category.c_str()) +
+      OneLine(text) + "\r\n";
+  if (file_->Write(line.data(), line.size()) != static_cast<int64_t>(line.size())) {
+    Fail(Format("the journal %s cannot be written (system error %d)", Path(0).c_str(),
+                files_.LastError()));
+    return;
+  }
+  size_ += static_cast<int64_t>(line.size());
+  if (size_ >= kRotateAt) {
+    // The rest of the run goes to a fresh file.
+    file_.reset();
+    Rotate();
+    size_ = 0;
+    file_ = files_.OpenAppend(Path(0));
+    if (!file_ || file_->Write(kByteOrderMark, 3) != 3) {
+      Fail("the journal cannot be opened again after its rotation");
+      return;
+    }
+    size_ = 3;
+  }
+}
+
+std::string Journal::Checksum(ByteSpan bytes) const {
+  std::string hex = digest_ ? digest_(bytes) : std::string();
+  return hex.empty() ? "sha256 unavailable" : "sha256 " + hex;
+}
+
+void Journal::OnConfigRead(const ConfigRead& read, const ServerConfig& config) {
+  if (read.keyStatus != kRegSuccess) {
+    Line("CONFIG",
+         Format("the key HKLM\\SOFTWARE\\OSTRA cannot be opened (status %ld)", read.keyStatus));
+    return;
+  }
+  for (const ConfigValueRead& value : read.values) {
+    if (value.status != kRegSuccess) {
+      Line("CONFIG",
+           Format("%s not read (status %ld), default kept", value.name.c_str(), value.status));
+    } else if (!value.used) {
+      Line("CONFIG", value.name + " found but not usable, default kept");
+    } else {
+      Line("CONFIG", value.name + " read from the registry");
+    }
+  }
+  if (!read.result) {
+    Line("CONFIG", "the connection values are incomplete: this is no Ostra server");
+    return;
+  }
+  // The password is never written, only whether there is one.
+  Line("CONFIG",
+       Format("data source '%s', user '%s', password %s, server %s:%d, update hosts %s and %s, "
+              "staged mode %s",
+              DbTextToUtf8(config.dataSourceName).c_str(), DbTextToUtf8(config.dbUser).c_str(),
+              config.dbPassword.empty() ? "empty" : "set", config.serverIp.c_str(),
+              static_cast<int>(config.sqlPort), config.primaryHost.c_str(),
+              config.secondaryHost.c_str(), config.stageFirst ? "on" : "off"));
+}
+
+void Journal::OnDatabaseOpened(const ProductDatabase::OpenResult& result) {
+  switch (result.failure) {
+    case ProductDatabase::OpenFailure::kNone:
+      Line("DB", "connected");
+      return;
+    case ProductDatabase::OpenFailure::kEnvironment:
+      Line("DB", "no ODBC environment handle");
+      return;
+    case ProductDatabase::OpenFailure::kVersion:
+      Line("DB", "the ODBC environment refused version 3");
+      return;
+    case ProductDatabase::OpenFailure::kConnection:
+      Line("DB", "no ODBC connection handle");
+      return;
+    case ProductDatabase::OpenFailure::kConnect:
+      Line("DB", "the connection was refused:" + Diagnostics(result.diagnostics));
+      return;
+  }
+}
+
+void Journal::OnInstallationRead(const InstallationFacts& facts, const ReadOutcome& outcome) {
+  std::string numbers;
+  for (size_t slot = 0; slot < facts.componentNumbers.size(); ++slot) {
+    numbers += Format(" %zu:%d", slot, static_cast<int>(facts.componentNumbers[slot]));
+  }
+  Line("DB", Format("product version '%s' (%d), update numbers%s", facts.versionText.c_str(),
+                    static_cast<int>(facts.installedOstraVersion), numbers.c_str()));
+  Line("DB", Format("web platform %s, site '%s', web folder '%s', libxl.dll %s, OstData.dll %s, "
+                    "web platform version %d",
+                    facts.velinEnabled ? "installed" : "absent", facts.webSiteId.c_str(),
+                    facts.cgiBinDir.c_str(), facts.libxlPresent ? "found" : "absent",
+                    facts.ostDataPending ? "found" : "absent",
+                    static_cast<int>(facts.installedVelinVersion)));
+  if (outcome.stop != ReadStop::kNone) {
+    Line("DB", std::string("the reading stopped at ") + ReadStopName(outcome.stop) +
+                   (outcome.result ? ", the check goes on" : "") +
+                   (outcome.failure.status == DbStatus::kOk
+                        ? ""
+                        : ":" + Diagnostics(outcome.failure.diagnostics)));
+  }
+}
+
+void Journal::OnDownloadStarted(const std::string& updateHost, const std::string& requestPath) {
+  downloadStarted_ = system_.MonotonicMilliseconds();
+  downloadHost_ = updateHost;
+  Line("DOWNLOAD", "http://" + updateHost + requestPath + " started");
+}
+
+void Journal::OnDownloadDone(const DownloadReport& report) {
+  if (report.hops) {
+    for (const DownloadHop& hop : *report.hops) {
+      std::string answer = Format("answer of %s:%u%s: ", hop.host.c_str(),
+                                  static_cast<unsigned>(hop.port), hop.path.c_str()) +
+                           (hop.statusLine.empty() ? "none" : "'" + hop.statusLine + "'");
+      if (hop.contentLength >= 0)
+        answer += Format(", Content-Length %lld", static_cast<long long>(hop.contentLength));
+      if (!hop.location.empty()) answer += ", " + hop.location;
+      Line("DOWNLOAD", answer);
+    }
+  }
+  Line("DOWNLOAD",
+       Format("http://%s%s ended with code %d: %d of %d bytes in %llu ms", downloadHost_.c_str(),
+              report.requestPath.c_str(), static_cast<int>(report.result),
+              static_cast<int>(report.receivedLength), static_cast<int>(report.expectedLength),
+              static_cast<unsigned long long>(system_.MonotonicMilliseconds() - downloadStarted_)));
+}
+
+void Journal::OnManifestEvaluated(ByteSpan bytes, const Manifest& manifest,
+                                  const ServiceTable& table) {
+  auto version = [](bool usable, int32_t value, int scale) {
+    return usable ? Format(scale == 100 ? "%.2f" : "%.1f", value / static_cast<double>(scale))
+                  : std::string("unusable");
+  };
+  Line("MANIFEST", Format("%zu bytes, %s; Ostra %s, Velin %s", bytes.size, Checksum(bytes).c_str(),
+                          version(manifest.ostraVersionUsable, manifest.ostraVersion, 100).c_str(),
+                          version(manifest.velinVersionUsable, manifest.velinVersion, 10).c_str()));
+  for (size_t n = 0; n < manifest.rows.size(); ++n) {
+    const ManifestRow& row = manifest.rows[n];
+    const ServiceEntry& entry = table[n];
+    const char* end = row.end == RowEnd::kNoKey        ? ", no key"
+                      : row.end == RowEnd::kUnknownKey ? ", a key of no component"
+                      : row.end == RowEnd::kNoLabelEnd ? ", no TAB after the label"
+                      : row.end == RowEnd::kNoLineFeed ? ", no line feed after the description"
+                                                       : "";
+    Line("MANIFEST", Format("row %zu: %s offers update %d, installed %d: %s%s", n,
+                            row.component ? row.component->key : "(no component)",
+                            static_cast<int>(row.version), static_cast<int>(entry.installedVersion),
+                            entry.needsUpdate ? "newer" : "not newer", end));
+  }
+}
+
+void Journal::OnDetailFileCompared(const std::string& line, int result) {
+  const char* verdict = result == 0    ? "the local file is current"
+                        : result > 0   ? "the local file differs: fetched"
+                        : result == -5 ? "no local file: not fetched"
+                                       : "refused";
+  Line("DETAIL", Format("'%s': %s (%d)", GbkToUtf8(line).c_str(), verdict, result));
+}
+
+void Journal::OnPlanBuilt(const Plan& plan, const ServiceTable& table) {
+  for (const PlanStep& step : plan.steps) {
+    std::string what =
+        step.kind == StepKind::kDetailFile ? step.name
+        : step.kind == StepKind::kComponent
+            ? Format("%s update %d", table[static_cast<size_t>(step.entry)].displayName.c_str(),
+                     static_cast<int>(step.version))
+            : Format("version %d", static_cast<int>(step.version));
+    Line("PLAN", Format("row %d: %s %s from %s to %s", step.row, StepName(step.kind), what.c_str(),
+                        step.requestPath.c_str(), step.targetPath.c_str()));
+  }
+  Line("PLAN", Format("%d rows, estimate %d s", plan.rowCount, plan.estimateSeconds));
+}
+
+void Journal::OnConfirmation(bool confirmed, int32_t routeChoice, const std::string& updateHost) {
+  Line("CONFIRM", confirmed ? Format("the operator confirmed; route %d, packages from %s",
+                                     static_cast<int>(routeChoice), updateHost.c_str())
+                            : std::string("the operator declined"));
+}
+
+void Journal::OnServiceEvent(const ServiceEvent& event) {
+  static const char* const kActions[] = {"state of", "program of", "stop", "start"};
+  std::string text = Format("%s %s: %s (%d)", kActions[static_cast<int>(event.action)],
+                            event.service.empty() ? "(none)" : event.service.c_str(),
+                            event.action == ServiceEvent::Action::kReadPath
+                                ? (event.result == 0 ? "read" : "cannot be read")
+                                : ServiceResult(event.result),
+                            static_cast<int>(event.result));
+  if (event.action == ServiceEvent::Action::kStop || event.action == ServiceEvent::Action::kStart) {
+    text += Format(" after %llu ms", static_cast<unsigned long long>(event.waitedMs));
+  }
+  Line("SERVICE", text);
+}
+
+void Journal::OnFileWriting(const PlanStep&, const std::string& target, const std::string&) {
+  before_ = "there was no file before";
+  std::unique_ptr<File> file = files_.OpenRead(target);
+  if (!file) return;
+  std::string content;
+  char block[65536];
+  for (int64_t n; (n = file->Read(block, sizeof block)) > 0;) {
+    content.append(block, static_cast<size_t>(n));
+  }
+  before_ = Format("before %zu bytes, %s", content.size(), Checksum(ByteSpan::Of(content)).c_str());
+}
+
+void Journal::OnFileWritten(const PlanStep& step, ByteSpan content, const WriteReport& report) {
+  if (!report.written) {
+    Line("FILE",
+         Format("%s not written: %s failed at %s, system error %d (%s)", step.targetPath.c_str(),
+                report.path.c_str(), report.failedStep.c_str(), report.error, before_.c_str()));
+    return;
+  }
+  const char* way =
+      report.way == WriteWay::kRenamed ? "a temporary file renamed over it" : "in place";
+  Line("FILE", Format("%s written%s%s by %s: %zu bytes, %s; %s", step.targetPath.c_str(),
+                      report.fallback ? " at the fixed path " : "",
+                      report.fallback ? report.path.c_str() : "", way, content.size,
+                      Checksum(content).c_str(), before_.c_str()));
+}
+
+void Journal::OnPackageStaged(const PlanStep& step, ByteSpan package, const std::string& folder) {
+  Line("STAGE", Format("%s kept in %s: %zu bytes, %s", step.requestPath.c_str(), folder.c_str(),
+                       package.size, Checksum(package).c_str()));
+}
+
+void Journal::OnScriptRun(const PlanStep& step, int batches, int errors) {
+  Line("SCRIPT",
+       Format("%s: %d batches sent, %d failed", step.requestPath.c_str(), batches, errors));
+}
+
+void Journal::OnBatchFailed(const BatchFailure& failure) {
+  Line("BATCH", Format("batch %d of row %d failed: '%s':", failure.batch, failure.row,
+                       DbTextToUtf8(failure.firstLine).c_str()) +
+                    Diagnostics(failure.diagnostics));
+}
+
+void Journal::OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) {
+  Line("RECORD", Format("slot %d update %d: ", step.entry, static_cast<int>(step.version)) +
+                     (outcome.status == DbStatus::kOk ? std::string("recorded")
+                      : outcome.status == DbStatus::kNoHandle
+                          ? std::string("not recorded: no statement handle")
+                          : "not recorded:" + Diagnostics(outcome.diagnostics)));
+}
+
+void Journal::OnPhaseChanged(RunPhase phase, const std::string& reason) {
+  const bool end =
+      phase == RunPhase::kFinished || phase == RunPhase::kFailed || phase == RunPhase::kClosed;
+  Line(end ? "END" : "RUN", std::string(PhaseName(phase)) + (reason.empty() ? "" : ": " + reason));
+}
+
+}  // namespace ost
