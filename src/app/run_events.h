@@ -34,6 +34,7 @@ struct DownloadReport {
   int32_t expectedLength = 0;
   int32_t receivedLength = 0;
   const std::vector<DownloadHop>* hops = nullptr;  // each answer, redirects included
+  bool fromStaging = false;  // read back from the staging folder, not downloaded
 };
 
 struct ServiceEvent {

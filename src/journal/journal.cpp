@@ -252,6 +252,12 @@ void Journal::OnDownloadStarted(const std::string& updateHost, const std::string
 }
 
 void Journal::OnDownloadDone(const DownloadReport& report) {
+  if (report.fromStaging) {
+    Line("STAGE",
+         Format("%s read back from the staging folder: %d of %d bytes", report.requestPath.c_str(),
+                static_cast<int>(report.receivedLength), static_cast<int>(report.expectedLength)));
+    return;
+  }
   if (report.hops) {
     for (const DownloadHop& hop : *report.hops) {
       std::string answer = Format("answer of %s:%u%s: ", hop.host.c_str(),

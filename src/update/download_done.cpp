@@ -30,7 +30,8 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
   report.result = result;
   report.expectedLength = job_->expectedLength.load();
   report.receivedLength = job_->receivedLength.load();
-  report.hops = &job_->hops;
+  report.fromStaging = chain_ == Chain::kApplyingStaged;
+  report.hops = report.fromStaging ? nullptr : &job_->hops;
   observer_->OnDownloadDone(report);
 
   if (failed_) {

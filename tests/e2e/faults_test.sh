@@ -10,7 +10,7 @@ golden_set=faults
 # Every file of the machine root outside the product's folders, with its checksum.
 outside() {
   (cd "$root" && find . -type f ! -path './drives/*' ! -path './db/*' ! -path './host/*' \
-     ! -name services.json ! -name http.log ! -path './program/Ostra.rut' \
+     ! -name "services.*" ! -name http.log ! -path './program/Ostra.rut' \
      ! -path './program/OstServerUpdate.log*' ! -path './program/backup/*' -print0 |
      sort -z | xargs -0 -r md5sum)
 }

@@ -8,6 +8,7 @@ on the command line, where it misbehaves on purpose:
   --huge PATH       announces a Content-Length of 24,000,001 bytes
   --interim PATH    answers "100 Continue" without end
   --trickle PATH    sends the body one byte a second
+  --pace RATE       sends every body at RATE bytes a second (a slow link)
 """
 import argparse
 import http.server
@@ -22,6 +23,7 @@ def main():
     parser.add_argument("--directory", required=True)
     for fault in ("short", "stall", "loop", "huge", "interim", "trickle"):
         parser.add_argument("--" + fault, action="append", default=[])
+    parser.add_argument("--pace", type=int, default=0)
     args = parser.parse_args()
 
     class Handler(http.server.BaseHTTPRequestHandler):
@@ -70,6 +72,18 @@ def main():
                 self.wfile.write(body[: len(body) // 2])
                 self.wfile.flush()
                 time.sleep(1.0)
+                return
+            if args.pace:
+                # Twenty slices a second, each sent when the clock says it is due.
+                start = time.monotonic()
+                step = max(1, args.pace // 20)
+                try:
+                    for sent in range(0, len(body), step):
+                        due = start + sent / args.pace
+                        time.sleep(max(0.0, due - time.monotonic()))
+                        self.wfile.write(body[sent : sent + step])
+                except OSError:
+                    pass
                 return
             self.wfile.write(body)
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -167,6 +168,34 @@ TEST_F(PosixServicesTest, StopReportsPendingThenStopped) {
   EXPECT_EQ(State(services, service), kStopped);
   EXPECT_EQ(OnDisk("Slow").state, kStopped);
   EXPECT_EQ(OnDisk("Quick").state, kStopped);
+}
+
+// Every state a service takes is logged at the moment it took it: a pending state that
+// settles is logged at its deadline, however late someone asks.
+TEST_F(PosixServicesTest, StateChangesAreLoggedWhenTheyHappen) {
+  ServiceRecord slow = Record("Slow", kRunning);
+  slow.stopPendingMs = 2000;
+  slow.startPendingMs = 500;
+  Write({slow});
+  PosixServices services = Make();
+  ServiceHandle service = Open(services, "Slow");
+  const int64_t t0 = now_;
+  ASSERT_TRUE(services.Stop(service, nullptr)) << services.LastError();
+  now_ += 5000;  // asked long after it stopped
+  EXPECT_EQ(State(services, service), kStopped);
+  EXPECT_EQ(State(services, service), kStopped);  // no change, no line
+  ASSERT_TRUE(services.Start(service)) << services.LastError();
+  now_ += 700;
+  EXPECT_EQ(State(services, service), kRunning);
+
+  std::ifstream in(dir_ + "/services.log");
+  std::stringstream log;
+  log << in.rdbuf();
+  const std::string name = " Slow ";
+  EXPECT_EQ(log.str(), std::to_string(t0) + name + "3\n" +             // stop pending
+                           std::to_string(t0 + 2000) + name + "1\n" +  // stopped
+                           std::to_string(t0 + 5000) + name + "2\n" +  // start pending
+                           std::to_string(t0 + 5500) + name + "4\n");  // running
 }
 
 TEST_F(PosixServicesTest, ControlsAreRefusedByKnobOrState) {
@@ -429,13 +458,13 @@ TEST_F(PosixServicesTest, WriteBackKeepsTheRestOfTheFile) {
   EXPECT_EQ(records[1].state, kRunning);
   EXPECT_TRUE(records[1].configTooLarge);
 
-  // Nothing but the file is left in its folder.
-  size_t entries = 0;
+  // No temporary file is left in its folder: only the file and the state log.
+  std::vector<std::string> entries;
   for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
-    EXPECT_EQ(entry.path().filename(), "services.json");
-    ++entries;
+    entries.push_back(entry.path().filename().string());
   }
-  EXPECT_EQ(entries, 1u);
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"services.json", "services.log"}));
 }
 
 TEST_F(PosixServicesTest, ServicesFileRoundTripsAndRefusesWhatCannotBeRead) {

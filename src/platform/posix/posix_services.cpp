@@ -1,5 +1,6 @@
 #include "platform/posix/posix_services.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -296,7 +297,20 @@ struct ServicesDocument {
   size_t index = 0;      // the service the call is about
   int64_t nowMs = 0;     // one reading of the clock per call
   bool changed = false;  // its state differs from the file's
+  // Each state the service took in this call, with when it took it.
+  std::vector<std::pair<int64_t, int32_t>> transitions;
 };
+
+namespace {
+
+void SetState(ServicesDocument* doc, int32_t state, int64_t atMs) {
+  ServiceRecord& record = doc->services[doc->index];
+  if (record.state != state) doc->transitions.emplace_back(atMs, state);
+  record.state = state;
+  doc->changed = true;
+}
+
+}  // namespace
 
 bool ServiceNamesEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -429,9 +443,9 @@ bool PosixServices::LoadService(const OpenHandle& handle, ServicesDocument* doc)
   ServiceRecord& record = doc->services[doc->index];
   if (IsPending(record.state) && record.settleAtMs && !record.neverSettle &&
       doc->nowMs >= *record.settleAtMs) {
-    record.state = SettledState(record);
+    // It settled when its pending time ran out, not when someone looked.
+    SetState(doc, SettledState(record), *record.settleAtMs);
     record.settleAtMs.reset();
-    doc->changed = true;
   }
   return true;
 }
@@ -447,7 +461,27 @@ bool PosixServices::WriteBack(ServicesDocument* doc) {
     entry.erase("settleAtMs");
   }
   doc->changed = false;
-  return SaveJson(path_, doc->json, &lastError_);
+  if (!SaveJson(path_, doc->json, &lastError_)) return false;
+  LogTransitions(record.name, doc);
+  return true;
+}
+
+// services.log beside the services file: one line per state taken, "<ms since the
+// epoch> <service> <state>", so that a test can measure how long a service was down.
+void PosixServices::LogTransitions(const std::string& name, ServicesDocument* doc) {
+  if (doc->transitions.empty()) return;
+  const size_t slash = path_.find_last_of('/');
+  const std::string log =
+      (slash == std::string::npos ? std::string() : path_.substr(0, slash + 1)) + "services.log";
+  std::string lines;
+  for (const auto& [atMs, state] : doc->transitions) {
+    lines += std::to_string(atMs) + " " + name + " " + std::to_string(state) + "\n";
+  }
+  doc->transitions.clear();
+  const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;  // a record for tests only; the service manager works without it
+  WriteAll(fd, lines);
+  ::close(fd);
 }
 
 bool PosixServices::QueryState(ServiceHandle service, int32_t* state) {
@@ -480,13 +514,13 @@ bool PosixServices::Start(ServiceHandle service) {
     return false;
   }
   if (record.neverSettle) {
-    record.state = kStartPending;
+    SetState(&doc, kStartPending, doc.nowMs);
     record.settleAtMs.reset();
   } else if (record.startPendingMs > 0) {
-    record.state = kStartPending;
+    SetState(&doc, kStartPending, doc.nowMs);
     record.settleAtMs = AddClamped(doc.nowMs, record.startPendingMs);
   } else {
-    record.state = record.startEndsStopped ? kStopped : kRunning;
+    SetState(&doc, record.startEndsStopped ? kStopped : kRunning, doc.nowMs);
     record.settleAtMs.reset();
   }
   doc.changed = true;
@@ -513,13 +547,13 @@ bool PosixServices::Stop(ServiceHandle service, int32_t* state) {
     return false;
   }
   if (record.neverSettle) {
-    record.state = kStopPending;
+    SetState(&doc, kStopPending, doc.nowMs);
     record.settleAtMs.reset();
   } else if (record.stopPendingMs > 0) {
-    record.state = kStopPending;
+    SetState(&doc, kStopPending, doc.nowMs);
     record.settleAtMs = AddClamped(doc.nowMs, record.stopPendingMs);
   } else {
-    record.state = kStopped;
+    SetState(&doc, kStopped, doc.nowMs);
     record.settleAtMs.reset();
   }
   doc.changed = true;

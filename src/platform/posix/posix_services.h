@@ -147,6 +147,7 @@ class PosixServices : public ServicesPort {
   bool LoadService(const OpenHandle& handle, ServicesDocument* doc);
   // Writes the service's state back; false with lastError_ set when that fails.
   bool WriteBack(ServicesDocument* doc);
+  void LogTransitions(const std::string& name, ServicesDocument* doc);
 
   std::string path_;
   Clock clock_;
