@@ -374,7 +374,10 @@ void RecordingObserver::OnDownloadDone(const DownloadReport& report) {
   std::string line = "download " + report.requestPath + " " + std::to_string(report.result) + " " +
                      std::to_string(report.receivedLength) + "/" +
                      std::to_string(report.expectedLength);
-  for (const DownloadHop& hop : *report.hops) line += " | " + hop.statusLine;
+  if (report.fromStaging) line += " from staging";
+  if (report.hops) {
+    for (const DownloadHop& hop : *report.hops) line += " | " + hop.statusLine;
+  }
   lines.push_back(line);
 }
 
