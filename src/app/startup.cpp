@@ -4,7 +4,8 @@
 
 namespace ost {
 
-int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal) {
+int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal,
+                   RunObserver* observer) {
   if (!platform.sockets->Startup()) {
     platform.window->ShowMessageBox(text::kNetworkInitFailed, text::kAppName, BoxButtons::kOk,
                                     BoxIcon::kWarning);
@@ -17,7 +18,7 @@ int RunApplication(const Platform& platform, const std::function<void(UpdateDial
                                     BoxIcon::kStop);
     return 1;
   }
-  UpdateDialog dialog(platform, platform.system->ProgramFolder());
+  UpdateDialog dialog(platform, platform.system->ProgramFolder(), observer);
   runModal(dialog);
   return 0;
 }

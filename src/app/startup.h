@@ -10,7 +10,9 @@ namespace ost {
 // Starts the sockets layer and takes the machine's update lock (a failure of either is
 // shown and ends the run before any window), then constructs the dialog for the
 // program folder and hands it to runModal, which runs it until the modal run ends.
+// The observer (none: nobody listens) hears the run's events and must outlive it.
 // Returns the process exit code: 0 when the dialog ran, 1 otherwise.
-int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal);
+int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal,
+                   RunObserver* observer = nullptr);
 
 }  // namespace ost
