@@ -27,104 +27,9 @@ windows_build=$(cd "${2:-$repo/build/windows}" && pwd)
 windows64_build=${3:-$repo/build/windows64}
 odbc_i386_build=${4:-$repo/build/odbc-i386}
 sandbox=$linux_build/sandbox/ost-sandbox
-tool_exe=$(find "$windows_build" -name OstServerUpdate.exe -print -quit)
 started=$SECONDS
 
 say() { echo "[$((SECONDS - started))s] $*"; }
-
-for program in wineserver Xvfb xdotool import convert python3 file; do
-  command -v "$program" >/dev/null || { echo "FAIL: $program is not installed"; exit 1; }
-done
-[ -x "$sandbox" ] || { echo "FAIL: no ost-sandbox in $linux_build"; exit 1; }
-[ -n "$tool_exe" ] || { echo "FAIL: no OstServerUpdate.exe in $windows_build"; exit 1; }
-
-# bits_of FILE: 32 or 64 for a Windows image, nothing otherwise.
-bits_of() {
-  case "$(file -b "$1")" in
-    PE32+\ *) echo 64 ;;
-    PE32\ *) echo 32 ;;
-  esac
-}
-
-# Debian's wine wrapper runs everything through the 32-bit loader once wine32 is
-# installed; that loader starts 64-bit programs with the 64-bit one.
-wine64_loader=$(command -v wine64 || true)
-for candidate in /usr/lib/wine/wine64 /usr/lib64/wine/wine64; do
-  [ -n "$wine64_loader" ] || { [ -x "$candidate" ] && wine64_loader=$candidate; }
-done
-[ -n "$wine64_loader" ] || { echo "FAIL: no 64-bit Wine (wine64) is installed"; exit 1; }
-wine32_loader=/usr/lib/wine/wine
-# runs_32bit: whether 32-bit Windows programs can run here; else says why on stdout.
-runs_32bit() {
-  if ! command -v wine >/dev/null || [ ! -x "$wine32_loader" ] ||
-    [ "$(file -b "$wine32_loader" | cut -d, -f1)" = "$(file -b "$wine64_loader" | cut -d, -f1)" ]; then
-    echo "no 32-bit Wine is installed (Debian: wine32:i386)"
-    return 1
-  fi
-  local error
-  if ! error=$("$wine32_loader" --version 2>&1 >/dev/null); then
-    echo "its 32-bit loader does not run: ${error##*: }; the kernel runs no 32-bit code"
-    return 1
-  fi
-}
-
-bits=$(bits_of "$tool_exe")
-case "$bits" in
-  32)
-    if ! reason=$(runs_32bit); then
-      if [ "${OST_WINE_REQUIRE_32:-0}" = 1 ]; then
-        echo "FAIL: the 32-bit executable cannot run here: $reason"
-        exit 1
-      fi
-      echo "NOTE: the 32-bit executable cannot run on this machine: $reason."
-      echo "NOTE: testing the 64-bit build from $windows64_build instead."
-      windows_build=$(cd "$windows64_build" 2>/dev/null && pwd) ||
-        { echo "FAIL: no 64-bit build in $windows64_build"; exit 1; }
-      tool_exe=$(find "$windows_build" -name OstServerUpdate.exe -print -quit)
-      [ -n "$tool_exe" ] && [ "$(bits_of "$tool_exe")" = 64 ] ||
-        { echo "FAIL: no 64-bit OstServerUpdate.exe in $windows_build"; exit 1; }
-      bits=64
-      tested_note="the 64-bit build (this machine runs no 32-bit programs)"
-    fi
-    ;;
-  64) ;;
-  *)
-    echo "FAIL: $tool_exe is no Windows executable: $(file -b "$tool_exe")"
-    exit 1
-    ;;
-esac
-tested_note=${tested_note:-"the $bits-bit build"}
-if [ "$bits" = 32 ]; then
-  wine=(wine)  # the wrapper: the 32-bit loader
-  driver32=$(find "$odbc_i386_build" -name libostodbc.so -print -quit 2>/dev/null || true)
-  [ -n "$driver32" ] && file -b "$driver32" | grep -q '^ELF 32-bit.*80386' || {
-    echo "FAIL: no i386 stand-in ODBC driver in $odbc_i386_build" \
-      "(cmake --preset odbc-i386 && cmake --build --preset odbc-i386)"
-    exit 1
-  }
-else
-  wine=("$wine64_loader")
-  # Wine's own helper processes are started through this loader too.
-  export WINELOADER=$wine64_loader
-fi
-say "testing $tested_note: $tool_exe"
-
-work=$(mktemp -d /tmp/ost-wine-XXXXXX)
-root=$work/machine
-bin=$work/bin
-mkdir -p "$bin"
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-# No Mono or Gecko installer prompts in a fresh prefix. ODBC32.dll is taken from a file
-# found first, as Windows does, not from Wine's own copy whatever the path.
-export WINEDLLOVERRIDES="mscoree,mshtml=;odbc32=n,b"
-# Arguments and file names cross into Wine as UTF-8; a Chinese locale also gives the
-# prefix the code page of the product's servers (936) where the machine has one.
-if locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
-  export LC_ALL=zh_CN.UTF-8
-else
-  export LC_ALL=C.UTF-8
-fi
-unset LANGUAGE
 
 passes=0
 failures=0
@@ -152,6 +57,18 @@ check() {
   if "$@"; then pass; else fail "$name"; fi
 }
 
+for program in Xvfb xdotool import convert; do
+  command -v "$program" >/dev/null || die "$program is not installed"
+done
+[ -x "$sandbox" ] || die "no ost-sandbox in $linux_build"
+
+work=$(mktemp -d /tmp/ost-wine-XXXXXX)
+root=$work/machine
+. "$repo/tests/wine/server.sh"
+wine_select_build
+tested_note=$wine_note
+say "testing $tested_note: $tool_exe"
+
 cleanup() {
   local status=$?
   set +e
@@ -160,18 +77,12 @@ cleanup() {
     echo "$passes passed, $((failures + 1)) failed"
   fi
   [ -n "$tool_pid" ] && kill "$tool_pid" 2>/dev/null
-  timeout 20 wineserver -k >/dev/null 2>&1
+  wine_cleanup
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   if [ "${OST_WINE_KEEP:-0}" = 1 ]; then echo "work folder kept: $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-
-# Every Wine run is bounded: a crash or a forgotten box must not hang the test.
-w() { timeout "${wine_timeout:-60}" "${wine[@]}" "$@"; }
-# w64 ...: through the 64-bit loader, for what 64-bit Windows itself would do.
-w64() { timeout "${wine_timeout:-60}" "$wine64_loader" "$@"; }
-probe() { wine_timeout=20 w "$bin/ost-winprobe.exe" "$@" 2>/dev/null; }
 
 # wait_for SECONDS COMMAND...: polls until the command succeeds; false on time-out.
 wait_for() {
@@ -187,42 +98,6 @@ free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# --- the Windows helpers: from the windows builds, or compiled here --------------------
-# helper NAME BITS FILE: ost-NAME (.exe, or .dll for plant) of that bitness, to FILE.
-helper() {
-  local name=$1 helper_bits=$2 target=$3 build=$windows_build compiler suffix=exe
-  [ "$name" = plant ] && suffix=dll
-  [ "$helper_bits" = "$bits" ] || build=$windows64_build
-  compiler=x86_64-w64-mingw32-g++-posix
-  [ "$helper_bits" = 64 ] || compiler=i686-w64-mingw32-g++-posix
-  local built
-  built=$(find "$build" -name "ost-$name.$suffix" -print -quit 2>/dev/null || true)
-  if [ -n "$built" ] && [ "$(bits_of "$built")" = "$helper_bits" ]; then
-    cp "$built" "$target"
-  elif [ "$suffix" = dll ]; then
-    "$compiler" -std=c++17 -O2 -s -Wall -Wextra -Werror -static -shared \
-      -o "$target" "$repo/sandbox/winsvc/ost_$name.cpp"
-  else
-    "$compiler" -std=c++17 -O2 -s -Wall -Wextra -Werror -static -municode \
-      -o "$target" "$repo/sandbox/winsvc/ost_$name.cpp" -ladvapi32
-  fi
-}
-# The product's programs are of the tool's bitness (32-bit, as its setup); the web
-# server is Windows' own, 64-bit.
-helper winsvc "$bits" "$bin/ost-winsvc.exe"
-helper winsvc 64 "$bin/ost-winsvc64.exe"
-helper winprobe "$bits" "$bin/ost-winprobe.exe"
-helper plant "$bits" "$bin/ost-plant.dll"
-for file in ost-winsvc.exe ost-winprobe.exe ost-plant.dll; do
-  [ "$(bits_of "$bin/$file")" = "$bits" ] || die "$file is not $bits-bit: $(file -b "$bin/$file")"
-done
-[ "$(bits_of "$bin/ost-winsvc64.exe")" = 64 ] || die "ost-winsvc64.exe is not 64-bit"
-# component FILE NAME N [PROGRAM]: the service program carrying the marker of update N of
-# NAME.
-component() {
-  { cat "${4:-$bin/ost-winsvc.exe}"; printf '\nMZ sandbox component %s update %s\n' "$2" "$3"; } >"$1"
-}
-
 # --- X server -----------------------------------------------------------------------
 Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
@@ -230,80 +105,22 @@ wait_for 20 test -s "$work/display" || die "Xvfb did not start"
 export DISPLAY=:$(head -n1 "$work/display")
 say "X display $DISPLAY"
 
-# --- the Wine prefix ------------------------------------------------------------------
-wine_timeout=120 w64 wineboot --init >"$work/wineboot.log" 2>&1 || true
-timeout 60 wineserver -w
-[ -f "$WINEPREFIX/system.reg" ] || die "wineboot made no prefix"
+# --- the Wine prefix and the machine root --------------------------------------------
+wine_make_prefix
 say "prefix ready"
-# No crash dialog waiting unseen; no window manager, so Wine places and decorates the
-# windows itself (and does not wait for one after the last window closes); Chinese
-# text in a font that has it.
-{
-  printf '\xff\xfe'
-  iconv -f UTF-8 -t UTF-16LE <<'REG'
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\Software\Wine\WineDbg]
-"ShowCrashDialog"=dword:00000000
-
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
-"MS Shell Dlg"="WenQuanYi Micro Hei"
-"MS Shell Dlg 2"="WenQuanYi Micro Hei"
-"宋体"="WenQuanYi Micro Hei"
-"SimSun"="WenQuanYi Micro Hei"
-REG
-} >"$work/wine.reg"
-# regedit BITS FILE: imports FILE into the registry view of programs of that bitness, as
-# a setup of that bitness would (the 32-bit view of HKLM\Software is its Wow6432Node).
-regedit() {
-  w64 reg import "Z:${2//\//\\}" "/reg:$1" >>"$work/wine.log" 2>&1 ||
-    die "could not import $2 into the $1-bit registry view"
-}
-regedit 64 "$work/wine.reg"
-# A 32-bit program sees the font substitutes of its own view.
-[ "$bits" = 64 ] || regedit 32 "$work/wine.reg"
-# The caption buttons are glyphs of Wine's Marlett font, which this Wine does not find in
-# its own data folder.
-marlett=$(find /usr/share/wine /usr/lib/wine -name marlett.ttf -print -quit 2>/dev/null || true)
-[ -z "$marlett" ] || cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
-
-# --- the machine root and the update host --------------------------------------------
 port=$(free_port)
 "$sandbox" init "$root" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" \
   --stopped CSOstraMessage --web-file index.htm="old page" >/dev/null
 # Wine's odbc32 passes the tool's text on in the system code page, which is the
 # machine root's (GBK) already.
-grep -q '^ClientCharset = GBK$' "$root/odbc/odbc.ini" || { echo "FAIL: the data source speaks no GBK"; exit 1; }
-if [ "$bits" = 32 ]; then
-  # The same data source for the host's 32-bit unixODBC, with the driver built for it.
-  mkdir -p "$work/odbc32"
-  cp "$root/odbc/odbc.ini" "$work/odbc32/odbc.ini"
-  sed "s|^Driver *=.*|Driver = $driver32|" "$root/odbc/odbcinst.ini" >"$work/odbc32/odbcinst.ini"
-  export ODBCSYSINI=$work/odbc32
-else
-  export ODBCSYSINI=$root/odbc
-fi
+grep -q '^ClientCharset = GBK$' "$root/odbc/odbc.ini" || die "the data source speaks no GBK"
 for name in CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess; do
-  component "$root/drives/c/OSTRA/$name.exe" "$name.exe" 10
+  wine_component "$root/drives/c/OSTRA/$name.exe" "$name.exe" 10
 done
-ln -s "$root/drives/c/OSTRA" "$WINEPREFIX/drive_c/OSTRA"
-ln -sfn "$root/drives/d" "$WINEPREFIX/dosdevices/d:"
-mkdir -p "$WINEPREFIX/drive_c/windows/system32/inetsrv"
-# The web server is Windows' own: a 64-bit program in the (64-bit) system folder. A
-# 32-bit process asking for system32 is sent to syswow64, where there is none.
-component "$WINEPREFIX/drive_c/windows/system32/inetsrv/inetinfo.exe" inetinfo.exe 1 \
-  "$bin/ost-winsvc64.exe"
-# The tool runs from its own folder, where it keeps its route file.
-cp "$tool_exe" "$root/program/OstServerUpdate.exe"
 # A DLL planted in the tool's folder under the name of one it uses: it must never be
 # loaded (it logs to ost-plant.log beside itself if it is).
 cp "$bin/ost-plant.dll" "$root/program/ODBC32.dll"
-ln -s "$root/program" "$WINEPREFIX/drive_c/OstUpdate"
-# The product's key as its setup writes it: in the view of the tool's bitness.
-regedit "$bits" "$root/registry.reg"
+wine_lay_out "$root"
 # has_key KEY: the key exists, as a 64-bit program sees the registry.
 has_key() { w64 reg query "$1" >>"$work/wine.log" 2>&1; }
 lacks_key() { ! has_key "$1"; }
@@ -311,7 +128,12 @@ if [ "$bits" = 32 ]; then
   check "the product's key is in the 32-bit registry view" has_key 'HKLM\Software\Wow6432Node\OSTRA'
   check "the product's key is not in the 64-bit registry view" lacks_key 'HKLM\Software\OSTRA'
 fi
+states() { wine_states; }
+expected_states="CSOstraServer 4 CSOstraAgent 4 CSOstraMessage 1 CSTuyoMess 4 W3SVC 4 "
+check "services running as laid out" test "$(states)" = "$expected_states"
+say "services running: $(states)"
 
+component() { wine_component "$@"; }
 component "$work/server12.exe" CSOstraServer.exe 12
 component "$work/message11.exe" CSOstraMessage.exe 11
 component "$work/server13.exe" CSOstraServer.exe 13
@@ -374,29 +196,6 @@ python3 "$work/serve.py" "$port" "$root/host" "$work" >"$work/http.log" 2>&1 &
 pids+=($!)
 wait_for 10 python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" \
   2>/dev/null || die "the update host did not start"
-
-# --- the services ---------------------------------------------------------------------
-# Wine's services live only while an ordinary Wine process does.
-timeout 600 "${wine[@]}" "$bin/ost-winprobe.exe" hold 590 >/dev/null 2>&1 &
-pids+=($!)
-services=(CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess W3SVC)
-# The product's services are registered as its setup does it, by a program of the
-# tool's bitness; the web server by the 64-bit system. (A service registered by a 32-bit
-# program has its image path under system32 read as syswow64, as on Windows: W3SVC
-# registered so would never start.)
-sc32() { w 'C:\windows\syswow64\sc.exe' "$@"; }
-sc64() { w64 'C:\windows\system32\sc.exe' "$@"; }
-for name in CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess; do
-  "sc$bits" create "$name" binPath= "C:\\OSTRA\\$name.exe" >>"$work/wine.log" 2>&1
-done
-sc64 create W3SVC binPath= 'C:\windows\system32\inetsrv\inetinfo.exe' >>"$work/wine.log" 2>&1
-for name in CSOstraServer CSOstraAgent CSTuyoMess W3SVC; do
-  sc64 start "$name" >>"$work/wine.log" 2>&1 || fail "sc start $name: status $?"
-done
-states() { probe state "${services[@]}" | tr -d '\r' | tr '\n' ' '; }
-expected_states="CSOstraServer 4 CSOstraAgent 4 CSOstraMessage 1 CSTuyoMess 4 W3SVC 4 "
-wait_for 20 test "$(states)" = "$expected_states" || die "services did not come up: $(states)"
-say "services running: $(states)"
 
 # --- driving the dialog -------------------------------------------------------------------
 # From here on a failing step counts as a failure and the checks go on.
