@@ -9,8 +9,9 @@
 // service's key, HKLM\SYSTEM\CurrentControlSet\Services\NAME\Parameters:
 //   StartPendingMs, StopPendingMs  how long it stays START_PENDING / STOP_PENDING
 //   RefuseStart                    ends at once, never reaching RUNNING
-//   RefuseStop                     the stop control fails
-// Each is read when it matters, so that a knob taken away lets a running service stop.
+//   RefuseStop                     does not accept the stop control
+// Each is read when it matters (RefuseStop five times a second while it runs), so that
+// a knob taken away lets a running service stop.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -148,7 +149,8 @@ void Report(DWORD state, DWORD waitHint, DWORD serviceError = 0) {
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
-  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING && !Knob(L"RefuseStop") ? SERVICE_ACCEPT_STOP : 0;
   // An error of the service's own, as a refused start ends.
   if (serviceError) {
     status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
@@ -161,8 +163,6 @@ void Report(DWORD state, DWORD waitHint, DWORD serviceError = 0) {
 DWORD WINAPI Control(DWORD control, DWORD, LPVOID, LPVOID) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
-      if (Knob(L"RefuseStop")) return ERROR_INVALID_SERVICE_CONTROL;
-      [[fallthrough]];
     case SERVICE_CONTROL_SHUTDOWN:
       Report(SERVICE_STOP_PENDING, 3000 + Knob(L"StopPendingMs"));
       SetEvent(g_stopEvent);
@@ -189,8 +189,10 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   }
   Log("start");
   if (startPendingMs) Sleep(startPendingMs);
-  Report(SERVICE_RUNNING, 0);
-  WaitForSingleObject(g_stopEvent, INFINITE);
+  // Running; the stop control accepted or not as the knob says now.
+  do {
+    Report(SERVICE_RUNNING, 0);
+  } while (WaitForSingleObject(g_stopEvent, 200) == WAIT_TIMEOUT);
   if (DWORD stopPendingMs = Knob(L"StopPendingMs")) Sleep(stopPendingMs);
   Log("stop");
   Report(SERVICE_STOPPED, 0);

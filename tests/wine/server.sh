@@ -292,8 +292,8 @@ wine_lay_out() {
     export ODBCSYSINI=$root/odbc
   fi
 
-  # The services: knobs (DWORD values the stand-in service program reads), executable
-  # paths, then the states.
+  # The services: executable paths, states, then knobs (DWORD values the stand-in
+  # service program reads).
   python3 - "$root/services.json" "$work/knobs.reg" "$work/services.txt" <<'PY' ||
 import json, sys
 doc = json.load(open(sys.argv[1], encoding="utf-8"))["services"]
@@ -318,7 +318,6 @@ open(sys.argv[2], "w", newline="\r\n").write("\n".join(reg) + "\n")
 open(sys.argv[3], "w").write("\n".join(lines) + "\n")
 PY
     die "services.json of $root cannot be laid out under Wine"
-  wine_regedit 64 "$work/knobs.reg"
   local state path running=() expected=
   while IFS=$'\t' read -r name state path; do
     if [ "${path,,}" != "${wine_paths[$name],,}" ]; then
@@ -330,6 +329,8 @@ PY
     expected+="$name $state "
   done <"$work/services.txt"
   [ ${#running[@]} -eq 0 ] || probe start "${running[@]}" >/dev/null
+  # The knobs once the services run, as a service refusing its next start ran before.
+  wine_regedit 64 "$work/knobs.reg"
   local states
   states=$(wine_states)
   [ "$states" = "$expected" ] || die "services of $root did not come up as in services.json: $states"
