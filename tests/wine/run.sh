@@ -6,7 +6,12 @@
 # end, close.
 #   1. a whole update: scripts, service programs, the web DLL and a detail file, with a
 #      DLL planted under the name ODBC32.dll in the tool's folder;
-#   2. a close request while updating is refused, and the update still finishes.
+#   2. a close request while updating is refused, and the update still finishes;
+#   3. a close request while the manifest downloads ends the program cleanly;
+#   4. the database refuses the configured password: both boxes answered through the
+#      window, nothing changed;
+#   5. a whole update at 144 DPI: the dialog, its fonts and list columns scale by half
+#      again, and nothing is clipped.
 #
 # The executable that ships is 32-bit. It runs as on 64-bit Windows: the product's key
 # in the 32-bit registry view and its services registered by 32-bit programs, as the
@@ -18,7 +23,8 @@
 #
 # usage: tests/wine/run.sh [LINUX_BUILD [WINDOWS_BUILD [WINDOWS64_BUILD [ODBC_I386_BUILD]]]]
 #        (default build/linux, build/windows, build/windows64, build/odbc-i386)
-# env:   OST_WINE_SHOTS=DIR  keep the screenshots there (wine-finished.png, wine-refused.png)
+# env:   OST_WINE_SHOTS=DIR  keep the screenshots there (wine-finished.png at 96 DPI,
+#                            wine-finished-144dpi.png, wine-refused.png, wine-login.png)
 #        OST_WINE_KEEP=1     keep the work folder (prefix, machine root, logs)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -99,7 +105,8 @@ free_port() {
 }
 
 # --- X server -----------------------------------------------------------------------
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+# Room for the dialog at 144 DPI.
+Xvfb -displayfd 5 -screen 0 1600x1200x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 wait_for 20 test -s "$work/display" || die "Xvfb did not start"
 export DISPLAY=:$(head -n1 "$work/display")
@@ -219,12 +226,46 @@ click() {
   read -r left top right bottom <<<"$rect"
   xdotool mousemove "$(((left + right) / 2))" "$(((top + bottom) / 2))" sleep 0.2 click 1
 }
+# geometry FILE: the dialog's size, its controls' sizes and the list's column widths,
+# one "what width height" line each.
+geometry() {
+  local id left top right bottom
+  {
+    while IFS=$'\t' read -r id _; do
+      read -r left top right bottom <<<"$(probe rect "$title" "$id" | tr -d '\r')"
+      echo "control$id $((right - left)) $((bottom - top))"
+    done < <(controls "$title")
+    probe columns "$title" 1002 | tr -d '\r' | awk -F'\t' '{print "column" NR, $1, 0}'
+  } >"$1"
+}
+# unclipped PREFIX: every control of the window lies inside the window, and the list's
+# columns fit the list.
+unclipped() {
+  local id left top right bottom wl wt wr wb columns
+  read -r wl wt wr wb <<<"$(probe rect "$1" 0 | tr -d '\r')"
+  while IFS=$'\t' read -r id _; do
+    [ "$id" != 0 ] || continue
+    read -r left top right bottom <<<"$(probe rect "$1" "$id" | tr -d '\r')"
+    if [ "$left" -lt "$wl" ] || [ "$top" -lt "$wt" ] || [ "$right" -gt "$wr" ] ||
+      [ "$bottom" -gt "$wb" ] || [ "$right" -le "$left" ] || [ "$bottom" -le "$top" ]; then
+      echo "control $id at $left $top $right $bottom, outside the window $wl $wt $wr $wb"
+      return 1
+    fi
+  done < <(controls "$1")
+  read -r left top right bottom <<<"$(probe rect "$1" 1002 | tr -d '\r')"
+  columns=$(probe columns "$1" 1002 | tr -d '\r' | awk -F'\t' '{s += $1} END {print s + 0}')
+  if [ "$columns" -gt "$((right - left))" ]; then
+    echo "the columns ($columns pixels) are wider than the list ($((right - left)))"
+    return 1
+  fi
+}
 start_button_ready="1001	Button	1	◆ 开始升级服务器..."
 close_button="1001	Button	1	□□ 点击关闭 □□"
 finished_line="1004	Static	1	★ Ostra 服务器系统升级更新完毕!"
 
+# launch_tool NAME [ROOT]: the program from the tool's folder of ROOT (default $root).
 launch_tool() {
-  (cd "$root/program" && exec timeout 300 "${wine[@]}" 'C:\OstUpdate\OstServerUpdate.exe') \
+  (cd "${2:-$root}/program" && exec timeout 300 "${wine[@]}" 'C:\OstUpdate\OstServerUpdate.exe') \
     >"$work/tool-$1.log" 2>&1 &
   tool_pid=$!
 }
@@ -284,6 +325,7 @@ if wait_for 40 controls "$title" >/dev/null; then
       pass
       sleep 1  # the finishing beeps, then the last paint
       shot "$title" "$work/wine-finished.png"
+      geometry "$work/geometry-96.txt"
       # The finished rows are drawn green (0,128,0): the colour list works on a real list view.
       green=$(convert "$work/wine-finished.png" -fill black +opaque '#008000' -fill white \
         -opaque '#008000' -format '%[fx:round(mean*w*h)]' info:) || green=0
@@ -403,6 +445,134 @@ if grep -qE "Unhandled (page fault|exception)|page fault on" "$work/tool-early.l
 else
   pass
 fi
+
+# --- 4. the database refuses the configured password -----------------------------------
+# Two boxes, the SQLSTATE and the driver's message, each answered with a click on OK;
+# then the dialog waits with its start button disabled and closes at Alt+F4.
+say "== the database refuses the password"
+login=$work/login
+"$sandbox" init "$login" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" \
+  --dsn-password other >/dev/null
+for name in CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess; do
+  wine_component "$login/drives/c/OSTRA/$name.exe" "$name.exe" 10
+done
+wine_lay_out "$login"
+login_states=$(states)
+login_files() { (cd "$login" && find drives db -type f -exec md5sum {} + | sort); }
+login_before=$(login_files)
+# box_says TEXT: the tool's box is open and shows TEXT.
+box_says() { controls OstServerUpdate | grep -qF "$1"; }
+launch_tool login "$login"
+if wait_for 40 box_says "28000"; then
+  pass
+  shot OstServerUpdate "$work/wine-login.png" || true
+  click OstServerUpdate 1 || true # IDOK
+  if wait_for 15 box_says "Login failed for user 'sa'."; then
+    pass
+    click OstServerUpdate 1 || true
+    if wait_for 15 gone OstServerUpdate; then pass; else fail "login: the second box stayed"; fi
+  else
+    fail "login: no box with the driver's message after the first"
+    controls OstServerUpdate | sed 's/^/  /'
+  fi
+  login_row=$(probe items "$title" 1002 | tr -d '\r' | sed -n 2p)
+  check "login: the connection row says the login failed ($login_row)" \
+    test "$login_row" = "2	连接查询数据库		数据库服务器连接失败。28000"
+  check "login: the start button stays disabled" \
+    has_control "$title" "1001	Button	0	◆ 开始升级服务器..."
+  click "$title" 1004 || true
+  xdotool key alt+F4
+  if wait_for 15 tool_ended; then
+    status=0
+    wait "$tool_pid" || status=$?
+    check "login: the program ends at the close with status 0 ($status)" test "$status" -eq 0
+  else
+    fail "login: the program did not end at the close"
+    kill "$tool_pid" 2>/dev/null || true
+  fi
+else
+  fail "login: no box with the SQLSTATE"
+  probe windows | sed 's/^/  /'
+  kill "$tool_pid" 2>/dev/null || true
+fi
+tool_pid=
+check "login: no file or database changed" test "$(login_files)" = "$login_before"
+check "login: the services as they were" test "$(states)" = "$login_states"
+
+# --- 5. a whole update at 144 DPI -----------------------------------------------------
+# Wine takes the DPI from HKCU\Control Panel\Desktop LogPixels when a program starts.
+say "== a whole update at 144 DPI"
+set_dpi() {
+  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:%08x\r\n' \
+    "$1" >"$work/dpi.reg"
+  wine_regedit 64 "$work/dpi.reg"
+}
+set_dpi 144
+dpi=$(probe dpi | tr -d '\r')
+check "the system DPI is 144 ($dpi)" test "$dpi" = 144
+wine_lay_out "$root"
+component "$work/server14.exe" CSOstraServer.exe 14
+cat >"$work/release3.json" <<JSON
+{"ostra": "3.82", "velin": "7.1", "ostraScriptsFrom": 381, "velinScriptsFrom": 71,
+ "components": {"Server": {"version": 14, "contentFile": "$work/server14.exe"},
+                "Velin": {"version": 16}},
+ "details": {"index.htm": {"content": "newer page"}}}
+JSON
+"$sandbox" publish "$root" --release "$work/release3.json" >/dev/null
+# green_at PNG: the pixels of the finished rows' green text.
+green_at() {
+  convert "$1" -fill black +opaque '#008000' -fill white -opaque '#008000' \
+    -format '%[fx:round(mean*w*h)]' info: 2>/dev/null || echo 0
+}
+launch_tool dpi144
+if wait_for 40 controls "$title" >/dev/null && start_update dpi144; then
+  if wait_for 120 finished; then
+    pass
+    sleep 1
+    shot "$title" "$work/wine-finished-144dpi.png"
+    geometry "$work/geometry-144.txt"
+    # The list's columns are sized in pixels for the window's DPI: half again at 144.
+    # The dialog and its controls are laid out in dialog units, which follow the
+    # dialog font's average character: half again in height, in width as much as the
+    # font's characters grow (a little less than half again for this font).
+    if scaled=$(python3 - "$work/geometry-96.txt" "$work/geometry-144.txt" <<'PY'
+import sys
+def sizes(path):
+    with open(path) as f:
+        return {l.split()[0]: [int(v) for v in l.split()[1:]] for l in f if l.strip()}
+small, large = sizes(sys.argv[1]), sizes(sys.argv[2])
+bad = []
+if set(small) != set(large) or len(small) < 8:
+    bad.append(f"not the same controls: {sorted(small)} / {sorted(large)}")
+for what in sorted(set(small) & set(large)):
+    for a, b in zip(small[what], large[what]):
+        low, high = (1.5, 1.5) if what.startswith("column") else (1.38, 1.56)
+        if a and not a * low - 2 <= b <= a * high + 2:
+            bad.append(f"{what} {a} -> {b}")
+print("; ".join(bad) if bad else f"{len(small)} controls and columns scaled: " +
+      ", ".join(f"{w} {small[w][0]}x{small[w][1]} -> {large[w][0]}x{large[w][1]}"
+                for w in ("control0", "control1002", "column4") if w in small))
+sys.exit(1 if bad else 0)
+PY
+    ); then pass; else fail "144 DPI: sizes not scaled: $scaled"; fi
+    say "144 DPI: $scaled"
+    if clipped=$(unclipped "$title"); then pass; else fail "144 DPI: clipped: $clipped"; fi
+    # The rows' text in the larger font: fewer rows than the first update's, yet more
+    # than half again as many green pixels.
+    green96=$(green_at "$work/wine-finished.png")
+    green144=$(green_at "$work/wine-finished-144dpi.png")
+    check "144 DPI: the rows' text larger ($green96 -> $green144 green pixels)" \
+      test "$green144" -gt $((green96 * 3 / 2))
+  else
+    fail "dpi144: the update did not finish"
+    controls "$title" | sed 's/^/  /'
+  fi
+  close_tool dpi144
+else
+  fail "dpi144: no window or no start"
+fi
+py "144 DPI: server 14 recorded" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(14,)]'
+set_dpi 96
 
 if [ -n "${OST_WINE_SHOTS:-}" ]; then
   mkdir -p "$OST_WINE_SHOTS"
