@@ -4,6 +4,14 @@
 // the service and the marker text appended after its PE image. A component file made
 // of this program and the line "MZ sandbox component X update N" thus shows in the log
 // which update of the file ran.
+//
+// Knobs, as the Linux stand-in's services.json has them, are DWORD values under the
+// service's key, HKLM\SYSTEM\CurrentControlSet\Services\NAME\Parameters:
+//   StartPendingMs, StopPendingMs  how long it stays START_PENDING / STOP_PENDING
+//   RefuseStart                    ends at once, never reaching RUNNING
+//   RefuseStop                     does not accept the stop control
+// Each is read when it matters (RefuseStop five times a second while it runs), so that
+// a knob taken away lets a running service stop.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -19,6 +27,18 @@ namespace {
 SERVICE_STATUS_HANDLE g_status = nullptr;
 HANDLE g_stopEvent = nullptr;
 std::wstring g_name;
+
+// A knob of this service (0 when it is not set).
+DWORD Knob(const wchar_t* name) {
+  std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + g_name + L"\\Parameters";
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value,
+                   &size) != ERROR_SUCCESS) {
+    return 0;
+  }
+  return value;
+}
 
 std::wstring ModulePath() {
   std::vector<wchar_t> buffer(MAX_PATH);
@@ -125,11 +145,17 @@ void Log(const char* event) {
   }
 }
 
-void Report(DWORD state, DWORD waitHint) {
+void Report(DWORD state, DWORD waitHint, DWORD serviceError = 0) {
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
-  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING && !Knob(L"RefuseStop") ? SERVICE_ACCEPT_STOP : 0;
+  // An error of the service's own, as a refused start ends.
+  if (serviceError) {
+    status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = serviceError;
+  }
   status.dwWaitHint = waitHint;
   SetServiceStatus(g_status, &status);
 }
@@ -138,7 +164,7 @@ DWORD WINAPI Control(DWORD control, DWORD, LPVOID, LPVOID) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
-      Report(SERVICE_STOP_PENDING, 3000);
+      Report(SERVICE_STOP_PENDING, 3000 + Knob(L"StopPendingMs"));
       SetEvent(g_stopEvent);
       return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
@@ -154,10 +180,20 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   g_status = RegisterServiceCtrlHandlerExW(g_name.c_str(), Control, nullptr);
   if (!g_status) return;
   g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  Report(SERVICE_START_PENDING, 3000);
+  DWORD startPendingMs = Knob(L"StartPendingMs");
+  Report(SERVICE_START_PENDING, 3000 + startPendingMs);
+  if (Knob(L"RefuseStart")) {
+    Log("refused");
+    Report(SERVICE_STOPPED, 0, 1);
+    return;
+  }
   Log("start");
-  Report(SERVICE_RUNNING, 0);
-  WaitForSingleObject(g_stopEvent, INFINITE);
+  if (startPendingMs) Sleep(startPendingMs);
+  // Running; the stop control accepted or not as the knob says now.
+  do {
+    Report(SERVICE_RUNNING, 0);
+  } while (WaitForSingleObject(g_stopEvent, 200) == WAIT_TIMEOUT);
+  if (DWORD stopPendingMs = Knob(L"StopPendingMs")) Sleep(stopPendingMs);
   Log("stop");
   Report(SERVICE_STOPPED, 0);
 }

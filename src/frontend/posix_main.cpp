@@ -1,12 +1,14 @@
 // ost-server-update: the update tool on Linux, working on a machine root.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
 #include "app/startup.h"
 #include "frontend/headless/headless.h"
+#include "frontend/headless/options.h"
+#include "frontend/headless/stdio_output.h"
 #include "frontend/posix_machine.h"
 #include "update/rollback.h"
 #ifdef OST_HAVE_TUI
@@ -15,13 +17,12 @@
 
 namespace {
 
-constexpr int kUsageError = 64;
-
 void PrintUsage(FILE* out) {
   std::fprintf(out,
                "usage: ost-server-update --root DIR [--tui] [--stage]\n"
                "       ost-server-update --root DIR --headless [--route 0|1] [--start]\n"
-               "                         [--confirm yes|no] [--snapshot FILE] [--stage]\n"
+               "                         [--confirm yes|no] [--snapshot FILE] [--output FILE]\n"
+               "                         [--stage]\n"
                "       ost-server-update --root DIR --rollback [RUN]\n"
                "\n"
                "Runs the server update on the machine root DIR (see ost-sandbox). Without\n"
@@ -33,109 +34,52 @@ void PrintUsage(FILE* out) {
                "  --start           click the start button once a plan is offered\n"
                "  --confirm yes|no  the answer to the confirmation box (default no)\n"
                "  --snapshot FILE   write the end state as JSON to FILE\n"
+               "  --output FILE     write the lines to FILE instead of standard output\n"
                "  --stage           download and check every package before any service\n"
                "                    is stopped (the staged mode; also StageFirst = 1)\n"
                "  --rollback [RUN]  put back the files the run RUN replaced (the latest run\n"
-               "                    with a backup when RUN is left out), then end\n");
+               "                    with a backup when RUN is left out), then end\n"
+               "\n%s",
+               ost::kExitStatusHelp);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  ost::HeadlessOptions options;
-  std::string root;
-  bool headless = false;
-  bool tui = false;
-  bool rollback = false;
-  std::string rollbackRun;
-  const char* headlessOption = nullptr;  // an option only the headless run takes
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&](const char* name) -> const char* {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "ost-server-update: %s needs a value\n", name);
-        return nullptr;
-      }
-      return argv[++i];
-    };
-    if (arg == "--root") {
-      const char* v = value("--root");
-      if (!v) return kUsageError;
-      root = v;
-    } else if (arg == "--headless") {
-      headless = true;
-    } else if (arg == "--tui") {
-      tui = true;
-    } else if (arg == "--route") {
-      headlessOption = "--route";
-      const char* v = value("--route");
-      if (!v) return kUsageError;
-      if (std::strcmp(v, "0") != 0 && std::strcmp(v, "1") != 0) {
-        std::fprintf(stderr, "ost-server-update: --route takes 0 or 1\n");
-        return kUsageError;
-      }
-      options.route = v[0] - '0';
-    } else if (arg == "--start") {
-      headlessOption = "--start";
-      options.start = true;
-    } else if (arg == "--confirm") {
-      headlessOption = "--confirm";
-      const char* v = value("--confirm");
-      if (!v) return kUsageError;
-      if (std::strcmp(v, "yes") != 0 && std::strcmp(v, "no") != 0) {
-        std::fprintf(stderr, "ost-server-update: --confirm takes yes or no\n");
-        return kUsageError;
-      }
-      options.confirm = std::strcmp(v, "yes") == 0;
-    } else if (arg == "--snapshot") {
-      headlessOption = "--snapshot";
-      const char* v = value("--snapshot");
-      if (!v) return kUsageError;
-      options.snapshotFile = v;
-    } else if (arg == "--stage") {
-      options.stage = true;
-    } else if (arg == "--rollback") {
-      rollback = true;
-      if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) rollbackRun = argv[++i];
-    } else if (arg == "--help" || arg == "-h") {
-      PrintUsage(stdout);
-      return 0;
-    } else {
-      std::fprintf(stderr, "ost-server-update: unknown option %s\n", arg.c_str());
-      PrintUsage(stderr);
-      return kUsageError;
-    }
-  }
-  if (root.empty()) {
-    std::fprintf(stderr, "ost-server-update: --root DIR is required\n");
+  ost::CommandLine line;
+  std::string error = ost::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                            /*machineRoot=*/true, &line);
+  if (!error.empty()) {
+    std::fprintf(stderr, "ost-server-update: %s\n", error.c_str());
     PrintUsage(stderr);
-    return kUsageError;
+    return ost::kExitUsage;
   }
-  if (headless && tui) {
-    std::fprintf(stderr, "ost-server-update: --headless and --tui exclude each other\n");
-    return kUsageError;
+  if (line.help) {
+    PrintUsage(stdout);
+    return 0;
   }
-  if (rollback && (headless || tui || headlessOption || options.stage)) {
-    std::fprintf(stderr, "ost-server-update: --rollback takes no other option but --root\n");
-    return kUsageError;
+  ost::PosixMachine machine(line.root);
+  if (line.rollback) {
+    const ost::Platform platform = machine.Providers();
+    return ost::RunRollback(platform, line.rollbackRun, ost::Sha256Of(platform),
+                            [](const std::string& text) { std::printf("%s\n", text.c_str()); });
   }
-  ost::PosixMachine machine(root);
-  if (rollback) {
-    return ost::RunRollback(machine.Providers(), rollbackRun, ost::Sha256Of(machine.Providers()),
-                            [](const std::string& line) { std::printf("%s\n", line.c_str()); });
-  }
-  if (headless) return ost::RunHeadless(options, machine.Providers());
-  if (headlessOption) {
-    std::fprintf(stderr, "ost-server-update: %s needs --headless\n", headlessOption);
-    return kUsageError;
+  if (line.headless) {
+    ost::StdioOutput output;
+    if (!line.options.outputFile.empty() && !output.OpenOutputFile(line.options.outputFile)) {
+      std::fprintf(stderr, "ost-server-update: cannot write the output file %s\n",
+                   line.options.outputFile.c_str());
+      return ost::kExitNotFinished;
+    }
+    return ost::RunHeadless(line.options, machine.Providers(), output);
   }
 #ifdef OST_HAVE_TUI
-  if (tui || isatty(STDOUT_FILENO)) return ost::RunTui(machine.Providers(), options.stage);
+  if (line.tui || isatty(STDOUT_FILENO))
+    return ost::RunTui(machine.Providers(), line.options.stage);
   std::fprintf(stderr,
                "ost-server-update: standard output is no terminal: give --headless or --tui\n");
 #else
-  (void)tui;
   std::fprintf(stderr, "ost-server-update: only --headless is available in this build\n");
 #endif
-  return kUsageError;
+  return ost::kExitUsage;
 }

@@ -4,18 +4,29 @@
 #include <cstdio>
 
 namespace ost {
+namespace {
+
+int FormatInto(char* buffer, size_t size, const char* format, va_list args) {
+#ifdef __MINGW32__
+  return __mingw_vsnprintf(buffer, size, format, args);
+#else
+  return std::vsnprintf(buffer, size, format, args);
+#endif
+}
+
+}  // namespace
 
 std::string Format(const char* format, ...) {
   va_list args;
   va_start(args, format);
   va_list copy;
   va_copy(copy, args);
-  int needed = std::vsnprintf(nullptr, 0, format, copy);
+  int needed = FormatInto(nullptr, 0, format, copy);
   va_end(copy);
   std::string out;
   if (needed > 0) {
     out.resize(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(out.data(), out.size(), format, args);
+    FormatInto(out.data(), out.size(), format, args);
     out.resize(static_cast<size_t>(needed));
   }
   va_end(args);

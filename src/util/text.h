@@ -9,7 +9,12 @@
 namespace ost {
 
 // printf-style formatting into a std::string.
+// C99 formats on every build (%zu, %lld): MinGW's own printf family, not msvcrt's.
+#ifdef __MINGW32__
+std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+#else
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 // Conversions between GBK and UTF-8. Bytes that do not convert become '?'.
 // Implemented by the platform (iconv, or MultiByteToWideChar).

@@ -62,13 +62,45 @@ check "unconfigured: one row" 'len(s["rows"]) == 1 and s["rows"][0]["status"] ==
 check "route file read" 's["route_choice"] == 1'
 [ "$status" -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL: quit run must exit 1"; failures=$((failures + 1)); }
 
-# Usage errors.
+# The lines in a file of their own (--output), none on standard output; the same lines
+# as on standard output.
+set +e
+"$tool" --root "$work/m1" --headless --output "$work/lines.txt" >"$work/stdout.txt" 2>&1
+status=$?
+set -e
+if [ "$status" -eq 1 ] && [ ! -s "$work/stdout.txt" ] &&
+   diff <(grep -v '^time | ' "$work/out1.txt") <(grep -v '^time | ' "$work/lines.txt") >/dev/null; then
+  passes=$((passes + 1))
+else
+  echo "FAIL: --output: status $status, or the lines differ from those on standard output"
+  failures=$((failures + 1))
+fi
+set +e
+"$tool" --root "$work/m1" --headless --output "$work/no/such/folder/lines.txt" >/dev/null 2>"$work/err.txt"
+status=$?
+set -e
+[ "$status" -eq 1 ] && grep -q "cannot write the output file" "$work/err.txt" && passes=$((passes + 1)) ||
+  { echo "FAIL: an output file that cannot be written ($status)"; failures=$((failures + 1)); }
+
+# Usage errors: a line on standard error, status 64, and nothing run.
 set +e
 "$tool" --headless >/dev/null 2>&1; s1=$?
 "$tool" --root "$work/m1" --headless --route 2 >/dev/null 2>&1; s2=$?
-"$tool" --root "$work/m1" --bogus >/dev/null 2>&1; s3=$?
+"$tool" --root "$work/m1" --bogus >/dev/null 2>"$work/err.txt"; s3=$?
+"$tool" --root "$work/m1" --output "$work/o.txt" >/dev/null 2>&1; s4=$?
+"$tool" --root "$work/m1" --headless --snapshot >/dev/null 2>&1; s5=$?
+"$tool" --root "$work/m1" --headless --confirm maybe >/dev/null 2>&1; s6=$?
 set -e
-[ "$s1$s2$s3" = "646464" ] && passes=$((passes + 1)) || { echo "FAIL: usage errors exit 64 ($s1 $s2 $s3)"; failures=$((failures + 1)); }
+[ "$s1$s2$s3$s4$s5$s6" = "646464646464" ] && passes=$((passes + 1)) ||
+  { echo "FAIL: usage errors exit 64 ($s1 $s2 $s3 $s4 $s5 $s6)"; failures=$((failures + 1)); }
+grep -q "^ost-server-update: unknown option --bogus$" "$work/err.txt" && passes=$((passes + 1)) ||
+  { echo "FAIL: an unknown option is named"; failures=$((failures + 1)); }
+[ ! -e "$work/o.txt" ] && passes=$((passes + 1)) ||
+  { echo "FAIL: a usage error wrote the output file"; failures=$((failures + 1)); }
+# --help lists the exit statuses.
+"$tool" --help >"$work/help.txt"
+grep -q "^  2   finished, but not cleanly" "$work/help.txt" && grep -q "^  64  usage error" "$work/help.txt" &&
+  passes=$((passes + 1)) || { echo "FAIL: --help lists the exit statuses"; failures=$((failures + 1)); }
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -77,7 +77,7 @@ echo "== a script with a failing batch"
 machine failing
 publish --ostra 3.81 --failing-batch 381
 run failing --start --confirm yes
-expect_status 0 "failing batch"
+expect_status 2 "failing batch: finished, not cleanly"
 check "batch and error counts" 'row(4)["status"] == "升级完成。B:3/E:1" and row(4)["text"] == [0, 128, 0]'
 check "later batches still ran" 'sql("ostra", "select max(cversion) from sys_version") == [("3.81",)]'
 
@@ -121,7 +121,7 @@ echo "== a service that refuses to start"
 machine refuses --service CSOstraServer:refuseStart
 publish --ostra 3.80 --component Server=12 --component Agent=12
 run refuses --start --confirm yes
-expect_status 0 "refused start"
+expect_status 2 "refused start: finished, not cleanly"
 check "row red, run goes on" 'row(4)["status"] == "更新完成,启动服务...失败！" and row(4)["text"] == [255, 0, 0] and row(5)["status"] == "更新完成,服务已启动。"'
 check "record still written" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(12,)]'
 

@@ -6,7 +6,12 @@
 # end, close.
 #   1. a whole update: scripts, service programs, the web DLL and a detail file, with a
 #      DLL planted under the name ODBC32.dll in the tool's folder;
-#   2. a close request while updating is refused, and the update still finishes.
+#   2. a close request while updating is refused, and the update still finishes;
+#   3. a close request while the manifest downloads ends the program cleanly;
+#   4. the database refuses the configured password: both boxes answered through the
+#      window, nothing changed;
+#   5. a whole update at 144 DPI: the dialog, its fonts and list columns scale by half
+#      again, and nothing is clipped.
 #
 # The executable that ships is 32-bit. It runs as on 64-bit Windows: the product's key
 # in the 32-bit registry view and its services registered by 32-bit programs, as the
@@ -18,7 +23,8 @@
 #
 # usage: tests/wine/run.sh [LINUX_BUILD [WINDOWS_BUILD [WINDOWS64_BUILD [ODBC_I386_BUILD]]]]
 #        (default build/linux, build/windows, build/windows64, build/odbc-i386)
-# env:   OST_WINE_SHOTS=DIR  keep the screenshots there (wine-finished.png, wine-refused.png)
+# env:   OST_WINE_SHOTS=DIR  keep the screenshots there (wine-finished.png at 96 DPI,
+#                            wine-finished-144dpi.png, wine-refused.png, wine-login.png)
 #        OST_WINE_KEEP=1     keep the work folder (prefix, machine root, logs)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -27,104 +33,9 @@ windows_build=$(cd "${2:-$repo/build/windows}" && pwd)
 windows64_build=${3:-$repo/build/windows64}
 odbc_i386_build=${4:-$repo/build/odbc-i386}
 sandbox=$linux_build/sandbox/ost-sandbox
-tool_exe=$(find "$windows_build" -name OstServerUpdate.exe -print -quit)
 started=$SECONDS
 
 say() { echo "[$((SECONDS - started))s] $*"; }
-
-for program in wineserver Xvfb xdotool import convert python3 file; do
-  command -v "$program" >/dev/null || { echo "FAIL: $program is not installed"; exit 1; }
-done
-[ -x "$sandbox" ] || { echo "FAIL: no ost-sandbox in $linux_build"; exit 1; }
-[ -n "$tool_exe" ] || { echo "FAIL: no OstServerUpdate.exe in $windows_build"; exit 1; }
-
-# bits_of FILE: 32 or 64 for a Windows image, nothing otherwise.
-bits_of() {
-  case "$(file -b "$1")" in
-    PE32+\ *) echo 64 ;;
-    PE32\ *) echo 32 ;;
-  esac
-}
-
-# Debian's wine wrapper runs everything through the 32-bit loader once wine32 is
-# installed; that loader starts 64-bit programs with the 64-bit one.
-wine64_loader=$(command -v wine64 || true)
-for candidate in /usr/lib/wine/wine64 /usr/lib64/wine/wine64; do
-  [ -n "$wine64_loader" ] || { [ -x "$candidate" ] && wine64_loader=$candidate; }
-done
-[ -n "$wine64_loader" ] || { echo "FAIL: no 64-bit Wine (wine64) is installed"; exit 1; }
-wine32_loader=/usr/lib/wine/wine
-# runs_32bit: whether 32-bit Windows programs can run here; else says why on stdout.
-runs_32bit() {
-  if ! command -v wine >/dev/null || [ ! -x "$wine32_loader" ] ||
-    [ "$(file -b "$wine32_loader" | cut -d, -f1)" = "$(file -b "$wine64_loader" | cut -d, -f1)" ]; then
-    echo "no 32-bit Wine is installed (Debian: wine32:i386)"
-    return 1
-  fi
-  local error
-  if ! error=$("$wine32_loader" --version 2>&1 >/dev/null); then
-    echo "its 32-bit loader does not run: ${error##*: }; the kernel runs no 32-bit code"
-    return 1
-  fi
-}
-
-bits=$(bits_of "$tool_exe")
-case "$bits" in
-  32)
-    if ! reason=$(runs_32bit); then
-      if [ "${OST_WINE_REQUIRE_32:-0}" = 1 ]; then
-        echo "FAIL: the 32-bit executable cannot run here: $reason"
-        exit 1
-      fi
-      echo "NOTE: the 32-bit executable cannot run on this machine: $reason."
-      echo "NOTE: testing the 64-bit build from $windows64_build instead."
-      windows_build=$(cd "$windows64_build" 2>/dev/null && pwd) ||
-        { echo "FAIL: no 64-bit build in $windows64_build"; exit 1; }
-      tool_exe=$(find "$windows_build" -name OstServerUpdate.exe -print -quit)
-      [ -n "$tool_exe" ] && [ "$(bits_of "$tool_exe")" = 64 ] ||
-        { echo "FAIL: no 64-bit OstServerUpdate.exe in $windows_build"; exit 1; }
-      bits=64
-      tested_note="the 64-bit build (this machine runs no 32-bit programs)"
-    fi
-    ;;
-  64) ;;
-  *)
-    echo "FAIL: $tool_exe is no Windows executable: $(file -b "$tool_exe")"
-    exit 1
-    ;;
-esac
-tested_note=${tested_note:-"the $bits-bit build"}
-if [ "$bits" = 32 ]; then
-  wine=(wine)  # the wrapper: the 32-bit loader
-  driver32=$(find "$odbc_i386_build" -name libostodbc.so -print -quit 2>/dev/null || true)
-  [ -n "$driver32" ] && file -b "$driver32" | grep -q '^ELF 32-bit.*80386' || {
-    echo "FAIL: no i386 stand-in ODBC driver in $odbc_i386_build" \
-      "(cmake --preset odbc-i386 && cmake --build --preset odbc-i386)"
-    exit 1
-  }
-else
-  wine=("$wine64_loader")
-  # Wine's own helper processes are started through this loader too.
-  export WINELOADER=$wine64_loader
-fi
-say "testing $tested_note: $tool_exe"
-
-work=$(mktemp -d /tmp/ost-wine-XXXXXX)
-root=$work/machine
-bin=$work/bin
-mkdir -p "$bin"
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-# No Mono or Gecko installer prompts in a fresh prefix. ODBC32.dll is taken from a file
-# found first, as Windows does, not from Wine's own copy whatever the path.
-export WINEDLLOVERRIDES="mscoree,mshtml=;odbc32=n,b"
-# Arguments and file names cross into Wine as UTF-8; a Chinese locale also gives the
-# prefix the code page of the product's servers (936) where the machine has one.
-if locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
-  export LC_ALL=zh_CN.UTF-8
-else
-  export LC_ALL=C.UTF-8
-fi
-unset LANGUAGE
 
 passes=0
 failures=0
@@ -152,6 +63,18 @@ check() {
   if "$@"; then pass; else fail "$name"; fi
 }
 
+for program in Xvfb xdotool import convert; do
+  command -v "$program" >/dev/null || die "$program is not installed"
+done
+[ -x "$sandbox" ] || die "no ost-sandbox in $linux_build"
+
+work=$(mktemp -d /tmp/ost-wine-XXXXXX)
+root=$work/machine
+. "$repo/tests/wine/server.sh"
+wine_select_build
+tested_note=$wine_note
+say "testing $tested_note: $tool_exe"
+
 cleanup() {
   local status=$?
   set +e
@@ -160,18 +83,12 @@ cleanup() {
     echo "$passes passed, $((failures + 1)) failed"
   fi
   [ -n "$tool_pid" ] && kill "$tool_pid" 2>/dev/null
-  timeout 20 wineserver -k >/dev/null 2>&1
+  wine_cleanup
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   if [ "${OST_WINE_KEEP:-0}" = 1 ]; then echo "work folder kept: $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-
-# Every Wine run is bounded: a crash or a forgotten box must not hang the test.
-w() { timeout "${wine_timeout:-60}" "${wine[@]}" "$@"; }
-# w64 ...: through the 64-bit loader, for what 64-bit Windows itself would do.
-w64() { timeout "${wine_timeout:-60}" "$wine64_loader" "$@"; }
-probe() { wine_timeout=20 w "$bin/ost-winprobe.exe" "$@" 2>/dev/null; }
 
 # wait_for SECONDS COMMAND...: polls until the command succeeds; false on time-out.
 wait_for() {
@@ -187,123 +104,30 @@ free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# --- the Windows helpers: from the windows builds, or compiled here --------------------
-# helper NAME BITS FILE: ost-NAME (.exe, or .dll for plant) of that bitness, to FILE.
-helper() {
-  local name=$1 helper_bits=$2 target=$3 build=$windows_build compiler suffix=exe
-  [ "$name" = plant ] && suffix=dll
-  [ "$helper_bits" = "$bits" ] || build=$windows64_build
-  compiler=x86_64-w64-mingw32-g++-posix
-  [ "$helper_bits" = 64 ] || compiler=i686-w64-mingw32-g++-posix
-  local built
-  built=$(find "$build" -name "ost-$name.$suffix" -print -quit 2>/dev/null || true)
-  if [ -n "$built" ] && [ "$(bits_of "$built")" = "$helper_bits" ]; then
-    cp "$built" "$target"
-  elif [ "$suffix" = dll ]; then
-    "$compiler" -std=c++17 -O2 -s -Wall -Wextra -Werror -static -shared \
-      -o "$target" "$repo/sandbox/winsvc/ost_$name.cpp"
-  else
-    "$compiler" -std=c++17 -O2 -s -Wall -Wextra -Werror -static -municode \
-      -o "$target" "$repo/sandbox/winsvc/ost_$name.cpp" -ladvapi32
-  fi
-}
-# The product's programs are of the tool's bitness (32-bit, as its setup); the web
-# server is Windows' own, 64-bit.
-helper winsvc "$bits" "$bin/ost-winsvc.exe"
-helper winsvc 64 "$bin/ost-winsvc64.exe"
-helper winprobe "$bits" "$bin/ost-winprobe.exe"
-helper plant "$bits" "$bin/ost-plant.dll"
-for file in ost-winsvc.exe ost-winprobe.exe ost-plant.dll; do
-  [ "$(bits_of "$bin/$file")" = "$bits" ] || die "$file is not $bits-bit: $(file -b "$bin/$file")"
-done
-[ "$(bits_of "$bin/ost-winsvc64.exe")" = 64 ] || die "ost-winsvc64.exe is not 64-bit"
-# component FILE NAME N [PROGRAM]: the service program carrying the marker of update N of
-# NAME.
-component() {
-  { cat "${4:-$bin/ost-winsvc.exe}"; printf '\nMZ sandbox component %s update %s\n' "$2" "$3"; } >"$1"
-}
-
 # --- X server -----------------------------------------------------------------------
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+# Room for the dialog at 144 DPI.
+Xvfb -displayfd 5 -screen 0 1600x1200x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 wait_for 20 test -s "$work/display" || die "Xvfb did not start"
 export DISPLAY=:$(head -n1 "$work/display")
 say "X display $DISPLAY"
 
-# --- the Wine prefix ------------------------------------------------------------------
-wine_timeout=120 w64 wineboot --init >"$work/wineboot.log" 2>&1 || true
-timeout 60 wineserver -w
-[ -f "$WINEPREFIX/system.reg" ] || die "wineboot made no prefix"
+# --- the Wine prefix and the machine root --------------------------------------------
+wine_make_prefix
 say "prefix ready"
-# No crash dialog waiting unseen; no window manager, so Wine places and decorates the
-# windows itself (and does not wait for one after the last window closes); Chinese
-# text in a font that has it.
-{
-  printf '\xff\xfe'
-  iconv -f UTF-8 -t UTF-16LE <<'REG'
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\Software\Wine\WineDbg]
-"ShowCrashDialog"=dword:00000000
-
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
-"MS Shell Dlg"="WenQuanYi Micro Hei"
-"MS Shell Dlg 2"="WenQuanYi Micro Hei"
-"宋体"="WenQuanYi Micro Hei"
-"SimSun"="WenQuanYi Micro Hei"
-REG
-} >"$work/wine.reg"
-# regedit BITS FILE: imports FILE into the registry view of programs of that bitness, as
-# a setup of that bitness would (the 32-bit view of HKLM\Software is its Wow6432Node).
-regedit() {
-  w64 reg import "Z:${2//\//\\}" "/reg:$1" >>"$work/wine.log" 2>&1 ||
-    die "could not import $2 into the $1-bit registry view"
-}
-regedit 64 "$work/wine.reg"
-# A 32-bit program sees the font substitutes of its own view.
-[ "$bits" = 64 ] || regedit 32 "$work/wine.reg"
-# The caption buttons are glyphs of Wine's Marlett font, which this Wine does not find in
-# its own data folder.
-marlett=$(find /usr/share/wine /usr/lib/wine -name marlett.ttf -print -quit 2>/dev/null || true)
-[ -z "$marlett" ] || cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
-
-# --- the machine root and the update host --------------------------------------------
 port=$(free_port)
 "$sandbox" init "$root" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" \
   --stopped CSOstraMessage --web-file index.htm="old page" >/dev/null
 # Wine's odbc32 passes the tool's text on in the system code page, which is the
 # machine root's (GBK) already.
-grep -q '^ClientCharset = GBK$' "$root/odbc/odbc.ini" || { echo "FAIL: the data source speaks no GBK"; exit 1; }
-if [ "$bits" = 32 ]; then
-  # The same data source for the host's 32-bit unixODBC, with the driver built for it.
-  mkdir -p "$work/odbc32"
-  cp "$root/odbc/odbc.ini" "$work/odbc32/odbc.ini"
-  sed "s|^Driver *=.*|Driver = $driver32|" "$root/odbc/odbcinst.ini" >"$work/odbc32/odbcinst.ini"
-  export ODBCSYSINI=$work/odbc32
-else
-  export ODBCSYSINI=$root/odbc
-fi
+grep -q '^ClientCharset = GBK$' "$root/odbc/odbc.ini" || die "the data source speaks no GBK"
 for name in CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess; do
-  component "$root/drives/c/OSTRA/$name.exe" "$name.exe" 10
+  wine_component "$root/drives/c/OSTRA/$name.exe" "$name.exe" 10
 done
-ln -s "$root/drives/c/OSTRA" "$WINEPREFIX/drive_c/OSTRA"
-ln -sfn "$root/drives/d" "$WINEPREFIX/dosdevices/d:"
-mkdir -p "$WINEPREFIX/drive_c/windows/system32/inetsrv"
-# The web server is Windows' own: a 64-bit program in the (64-bit) system folder. A
-# 32-bit process asking for system32 is sent to syswow64, where there is none.
-component "$WINEPREFIX/drive_c/windows/system32/inetsrv/inetinfo.exe" inetinfo.exe 1 \
-  "$bin/ost-winsvc64.exe"
-# The tool runs from its own folder, where it keeps its route file.
-cp "$tool_exe" "$root/program/OstServerUpdate.exe"
 # A DLL planted in the tool's folder under the name of one it uses: it must never be
 # loaded (it logs to ost-plant.log beside itself if it is).
 cp "$bin/ost-plant.dll" "$root/program/ODBC32.dll"
-ln -s "$root/program" "$WINEPREFIX/drive_c/OstUpdate"
-# The product's key as its setup writes it: in the view of the tool's bitness.
-regedit "$bits" "$root/registry.reg"
+wine_lay_out "$root"
 # has_key KEY: the key exists, as a 64-bit program sees the registry.
 has_key() { w64 reg query "$1" >>"$work/wine.log" 2>&1; }
 lacks_key() { ! has_key "$1"; }
@@ -311,7 +135,12 @@ if [ "$bits" = 32 ]; then
   check "the product's key is in the 32-bit registry view" has_key 'HKLM\Software\Wow6432Node\OSTRA'
   check "the product's key is not in the 64-bit registry view" lacks_key 'HKLM\Software\OSTRA'
 fi
+states() { wine_states; }
+expected_states="CSOstraServer 4 CSOstraAgent 4 CSOstraMessage 1 CSTuyoMess 4 W3SVC 4 "
+check "services running as laid out" test "$(states)" = "$expected_states"
+say "services running: $(states)"
 
+component() { wine_component "$@"; }
 component "$work/server12.exe" CSOstraServer.exe 12
 component "$work/message11.exe" CSOstraMessage.exe 11
 component "$work/server13.exe" CSOstraServer.exe 13
@@ -375,29 +204,6 @@ pids+=($!)
 wait_for 10 python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" \
   2>/dev/null || die "the update host did not start"
 
-# --- the services ---------------------------------------------------------------------
-# Wine's services live only while an ordinary Wine process does.
-timeout 600 "${wine[@]}" "$bin/ost-winprobe.exe" hold 590 >/dev/null 2>&1 &
-pids+=($!)
-services=(CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess W3SVC)
-# The product's services are registered as its setup does it, by a program of the
-# tool's bitness; the web server by the 64-bit system. (A service registered by a 32-bit
-# program has its image path under system32 read as syswow64, as on Windows: W3SVC
-# registered so would never start.)
-sc32() { w 'C:\windows\syswow64\sc.exe' "$@"; }
-sc64() { w64 'C:\windows\system32\sc.exe' "$@"; }
-for name in CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess; do
-  "sc$bits" create "$name" binPath= "C:\\OSTRA\\$name.exe" >>"$work/wine.log" 2>&1
-done
-sc64 create W3SVC binPath= 'C:\windows\system32\inetsrv\inetinfo.exe' >>"$work/wine.log" 2>&1
-for name in CSOstraServer CSOstraAgent CSTuyoMess W3SVC; do
-  sc64 start "$name" >>"$work/wine.log" 2>&1 || fail "sc start $name: status $?"
-done
-states() { probe state "${services[@]}" | tr -d '\r' | tr '\n' ' '; }
-expected_states="CSOstraServer 4 CSOstraAgent 4 CSOstraMessage 1 CSTuyoMess 4 W3SVC 4 "
-wait_for 20 test "$(states)" = "$expected_states" || die "services did not come up: $(states)"
-say "services running: $(states)"
-
 # --- driving the dialog -------------------------------------------------------------------
 # From here on a failing step counts as a failure and the checks go on.
 set +e
@@ -420,12 +226,46 @@ click() {
   read -r left top right bottom <<<"$rect"
   xdotool mousemove "$(((left + right) / 2))" "$(((top + bottom) / 2))" sleep 0.2 click 1
 }
+# geometry FILE: the dialog's size, its controls' sizes and the list's column widths,
+# one "what width height" line each.
+geometry() {
+  local id left top right bottom
+  {
+    while IFS=$'\t' read -r id _; do
+      read -r left top right bottom <<<"$(probe rect "$title" "$id" | tr -d '\r')"
+      echo "control$id $((right - left)) $((bottom - top))"
+    done < <(controls "$title")
+    probe columns "$title" 1002 | tr -d '\r' | awk -F'\t' '{print "column" NR, $1, 0}'
+  } >"$1"
+}
+# unclipped PREFIX: every control of the window lies inside the window, and the list's
+# columns fit the list.
+unclipped() {
+  local id left top right bottom wl wt wr wb columns
+  read -r wl wt wr wb <<<"$(probe rect "$1" 0 | tr -d '\r')"
+  while IFS=$'\t' read -r id _; do
+    [ "$id" != 0 ] || continue
+    read -r left top right bottom <<<"$(probe rect "$1" "$id" | tr -d '\r')"
+    if [ "$left" -lt "$wl" ] || [ "$top" -lt "$wt" ] || [ "$right" -gt "$wr" ] ||
+      [ "$bottom" -gt "$wb" ] || [ "$right" -le "$left" ] || [ "$bottom" -le "$top" ]; then
+      echo "control $id at $left $top $right $bottom, outside the window $wl $wt $wr $wb"
+      return 1
+    fi
+  done < <(controls "$1")
+  read -r left top right bottom <<<"$(probe rect "$1" 1002 | tr -d '\r')"
+  columns=$(probe columns "$1" 1002 | tr -d '\r' | awk -F'\t' '{s += $1} END {print s + 0}')
+  if [ "$columns" -gt "$((right - left))" ]; then
+    echo "the columns ($columns pixels) are wider than the list ($((right - left)))"
+    return 1
+  fi
+}
 start_button_ready="1001	Button	1	◆ 开始升级服务器..."
 close_button="1001	Button	1	□□ 点击关闭 □□"
 finished_line="1004	Static	1	★ Ostra 服务器系统升级更新完毕!"
 
+# launch_tool NAME [ROOT]: the program from the tool's folder of ROOT (default $root).
 launch_tool() {
-  (cd "$root/program" && exec timeout 300 "${wine[@]}" 'C:\OstUpdate\OstServerUpdate.exe') \
+  (cd "${2:-$root}/program" && exec timeout 300 "${wine[@]}" 'C:\OstUpdate\OstServerUpdate.exe') \
     >"$work/tool-$1.log" 2>&1 &
   tool_pid=$!
 }
@@ -485,6 +325,7 @@ if wait_for 40 controls "$title" >/dev/null; then
       pass
       sleep 1  # the finishing beeps, then the last paint
       shot "$title" "$work/wine-finished.png"
+      geometry "$work/geometry-96.txt"
       # The finished rows are drawn green (0,128,0): the colour list works on a real list view.
       green=$(convert "$work/wine-finished.png" -fill black +opaque '#008000' -fill white \
         -opaque '#008000' -format '%[fx:round(mean*w*h)]' info:) || green=0
@@ -604,6 +445,134 @@ if grep -qE "Unhandled (page fault|exception)|page fault on" "$work/tool-early.l
 else
   pass
 fi
+
+# --- 4. the database refuses the configured password -----------------------------------
+# Two boxes, the SQLSTATE and the driver's message, each answered with a click on OK;
+# then the dialog waits with its start button disabled and closes at Alt+F4.
+say "== the database refuses the password"
+login=$work/login
+"$sandbox" init "$login" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" \
+  --dsn-password other >/dev/null
+for name in CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess; do
+  wine_component "$login/drives/c/OSTRA/$name.exe" "$name.exe" 10
+done
+wine_lay_out "$login"
+login_states=$(states)
+login_files() { (cd "$login" && find drives db -type f -exec md5sum {} + | sort); }
+login_before=$(login_files)
+# box_says TEXT: the tool's box is open and shows TEXT.
+box_says() { controls OstServerUpdate | grep -qF "$1"; }
+launch_tool login "$login"
+if wait_for 40 box_says "28000"; then
+  pass
+  shot OstServerUpdate "$work/wine-login.png" || true
+  click OstServerUpdate 1 || true # IDOK
+  if wait_for 15 box_says "Login failed for user 'sa'."; then
+    pass
+    click OstServerUpdate 1 || true
+    if wait_for 15 gone OstServerUpdate; then pass; else fail "login: the second box stayed"; fi
+  else
+    fail "login: no box with the driver's message after the first"
+    controls OstServerUpdate | sed 's/^/  /'
+  fi
+  login_row=$(probe items "$title" 1002 | tr -d '\r' | sed -n 2p)
+  check "login: the connection row says the login failed ($login_row)" \
+    test "$login_row" = "2	连接查询数据库		数据库服务器连接失败。28000"
+  check "login: the start button stays disabled" \
+    has_control "$title" "1001	Button	0	◆ 开始升级服务器..."
+  click "$title" 1004 || true
+  xdotool key alt+F4
+  if wait_for 15 tool_ended; then
+    status=0
+    wait "$tool_pid" || status=$?
+    check "login: the program ends at the close with status 0 ($status)" test "$status" -eq 0
+  else
+    fail "login: the program did not end at the close"
+    kill "$tool_pid" 2>/dev/null || true
+  fi
+else
+  fail "login: no box with the SQLSTATE"
+  probe windows | sed 's/^/  /'
+  kill "$tool_pid" 2>/dev/null || true
+fi
+tool_pid=
+check "login: no file or database changed" test "$(login_files)" = "$login_before"
+check "login: the services as they were" test "$(states)" = "$login_states"
+
+# --- 5. a whole update at 144 DPI -----------------------------------------------------
+# Wine takes the DPI from HKCU\Control Panel\Desktop LogPixels when a program starts.
+say "== a whole update at 144 DPI"
+set_dpi() {
+  printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:%08x\r\n' \
+    "$1" >"$work/dpi.reg"
+  wine_regedit 64 "$work/dpi.reg"
+}
+set_dpi 144
+dpi=$(probe dpi | tr -d '\r')
+check "the system DPI is 144 ($dpi)" test "$dpi" = 144
+wine_lay_out "$root"
+component "$work/server14.exe" CSOstraServer.exe 14
+cat >"$work/release3.json" <<JSON
+{"ostra": "3.82", "velin": "7.1", "ostraScriptsFrom": 381, "velinScriptsFrom": 71,
+ "components": {"Server": {"version": 14, "contentFile": "$work/server14.exe"},
+                "Velin": {"version": 16}},
+ "details": {"index.htm": {"content": "newer page"}}}
+JSON
+"$sandbox" publish "$root" --release "$work/release3.json" >/dev/null
+# green_at PNG: the pixels of the finished rows' green text.
+green_at() {
+  convert "$1" -fill black +opaque '#008000' -fill white -opaque '#008000' \
+    -format '%[fx:round(mean*w*h)]' info: 2>/dev/null || echo 0
+}
+launch_tool dpi144
+if wait_for 40 controls "$title" >/dev/null && start_update dpi144; then
+  if wait_for 120 finished; then
+    pass
+    sleep 1
+    shot "$title" "$work/wine-finished-144dpi.png"
+    geometry "$work/geometry-144.txt"
+    # The list's columns are sized in pixels for the window's DPI: half again at 144.
+    # The dialog and its controls are laid out in dialog units, which follow the
+    # dialog font's average character: half again in height, in width as much as the
+    # font's characters grow (a little less than half again for this font).
+    if scaled=$(python3 - "$work/geometry-96.txt" "$work/geometry-144.txt" <<'PY'
+import sys
+def sizes(path):
+    with open(path) as f:
+        return {l.split()[0]: [int(v) for v in l.split()[1:]] for l in f if l.strip()}
+small, large = sizes(sys.argv[1]), sizes(sys.argv[2])
+bad = []
+if set(small) != set(large) or len(small) < 8:
+    bad.append(f"not the same controls: {sorted(small)} / {sorted(large)}")
+for what in sorted(set(small) & set(large)):
+    for a, b in zip(small[what], large[what]):
+        low, high = (1.5, 1.5) if what.startswith("column") else (1.38, 1.56)
+        if a and not a * low - 2 <= b <= a * high + 2:
+            bad.append(f"{what} {a} -> {b}")
+print("; ".join(bad) if bad else f"{len(small)} controls and columns scaled: " +
+      ", ".join(f"{w} {small[w][0]}x{small[w][1]} -> {large[w][0]}x{large[w][1]}"
+                for w in ("control0", "control1002", "column4") if w in small))
+sys.exit(1 if bad else 0)
+PY
+    ); then pass; else fail "144 DPI: sizes not scaled: $scaled"; fi
+    say "144 DPI: $scaled"
+    if clipped=$(unclipped "$title"); then pass; else fail "144 DPI: clipped: $clipped"; fi
+    # The rows' text in the larger font: fewer rows than the first update's, yet more
+    # than half again as many green pixels.
+    green96=$(green_at "$work/wine-finished.png")
+    green144=$(green_at "$work/wine-finished-144dpi.png")
+    check "144 DPI: the rows' text larger ($green96 -> $green144 green pixels)" \
+      test "$green144" -gt $((green96 * 3 / 2))
+  else
+    fail "dpi144: the update did not finish"
+    controls "$title" | sed 's/^/  /'
+  fi
+  close_tool dpi144
+else
+  fail "dpi144: no window or no start"
+fi
+py "144 DPI: server 14 recorded" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(14,)]'
+set_dpi 96
 
 if [ -n "${OST_WINE_SHOTS:-}" ]; then
   mkdir -p "$OST_WINE_SHOTS"

@@ -1,17 +1,19 @@
 #include "frontend/headless/headless.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
+#include <vector>
 
+#include "app/run_events.h"
 #include "app/startup.h"
 #include "app/texts.h"
 #include "frontend/headless/snapshot.h"
-#include "frontend/posix_queue.h"
+#include "frontend/message_queue.h"
 #include "platform/port_wrappers.h"
+#include "system/service_controller.h"
 #include "ui/memory_view.h"
+#include "util/text.h"
 
 namespace ost {
 namespace {
@@ -37,8 +39,8 @@ const char* AnswerName(BoxAnswer answer) {
 // The window: posted messages go to the queue, boxes are answered at once.
 class HeadlessWindow : public WindowPort {
  public:
-  HeadlessWindow(MessageQueue& queue, RunRecord& record, bool confirm)
-      : queue_(queue), record_(record), confirm_(confirm) {}
+  HeadlessWindow(MessageQueue& queue, RunRecord& record, HeadlessOutput& output, bool confirm)
+      : queue_(queue), record_(record), output_(output), confirm_(confirm) {}
 
   void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
     queue_.Post({msg, wParam, lParam});
@@ -50,14 +52,12 @@ class HeadlessWindow : public WindowPort {
     BoxAnswer answer = BoxAnswer::kOk;
     if (buttons == BoxButtons::kYesNo) answer = confirm_ ? BoxAnswer::kYes : BoxAnswer::kNo;
     record_.messageBoxes.push_back({caption, text, AnswerName(answer)});
-    std::printf("box [%s] %s -> %s\n", caption.c_str(), OneLine(text).c_str(), AnswerName(answer));
-    std::fflush(stdout);
+    output_.Line("box [" + caption + "] " + OneLine(text) + " -> " + AnswerName(answer));
     return answer;
   }
 
   void ShowAboutBox() override {
-    std::printf("about [%s] %s\n", text::kAboutTitle, text::kAboutLine1);
-    std::fflush(stdout);
+    output_.Line(std::string("about [") + text::kAboutTitle + "] " + text::kAboutLine1);
   }
   bool AppendSystemMenuItem(uint32_t, const std::string&) override { return true; }
   void SetWindowIcon() override {}
@@ -68,6 +68,7 @@ class HeadlessWindow : public WindowPort {
  private:
   MessageQueue& queue_;
   RunRecord& record_;
+  HeadlessOutput& output_;
   bool confirm_;
   bool closed_ = false;
 };
@@ -75,8 +76,8 @@ class HeadlessWindow : public WindowPort {
 // Prints one line per change of a row, the status line or the button.
 class LinePrinter : public ViewObserver {
  public:
-  LinePrinter(const MemoryReportList& list, const MemoryControls& controls)
-      : list_(list), controls_(controls) {}
+  LinePrinter(const MemoryReportList& list, const MemoryControls& controls, HeadlessOutput& output)
+      : list_(list), controls_(controls), output_(output) {}
 
   void Attach(const UpdateDialog* dialog) { dialog_ = dialog; }
 
@@ -84,26 +85,23 @@ class LinePrinter : public ViewObserver {
     if (!dialog_) return;
     const RowRecord* record = dialog_->progressList().Record(row);
     Rgb colour = record ? record->textColor : kBlack;
-    std::printf("row %d | %s | %s | %s | %s | tag %d | (%d,%d,%d)\n", row,
-                list_.GetItemText(row, 0).c_str(), list_.GetItemText(row, 1).c_str(),
-                list_.GetItemText(row, 2).c_str(), list_.GetItemText(row, 3).c_str(),
-                dialog_->GetRowTag(row), RedOf(colour), GreenOf(colour), BlueOf(colour));
-    std::fflush(stdout);
+    output_.Line(Format("row %d | ", row) + list_.GetItemText(row, 0) + " | " +
+                 list_.GetItemText(row, 1) + " | " + list_.GetItemText(row, 2) + " | " +
+                 list_.GetItemText(row, 3) +
+                 Format(" | tag %d | (%d,%d,%d)", static_cast<int>(dialog_->GetRowTag(row)),
+                        RedOf(colour), GreenOf(colour), BlueOf(colour)));
   }
   void OnRowInserted(int row) override { OnRowChanged(row); }
-  void OnStatusChanged() override {
-    std::printf("status | %s\n", controls_.statusText().c_str());
-    std::fflush(stdout);
-  }
+  void OnStatusChanged() override { output_.Line("status | " + controls_.statusText()); }
   void OnButtonChanged() override {
-    std::printf("button | %s | %s\n", controls_.buttonText().c_str(),
-                controls_.buttonEnabled() ? "enabled" : "disabled");
-    std::fflush(stdout);
+    output_.Line("button | " + controls_.buttonText() + " | " +
+                 (controls_.buttonEnabled() ? "enabled" : "disabled"));
   }
 
  private:
   const MemoryReportList& list_;
   const MemoryControls& controls_;
+  HeadlessOutput& output_;
   const UpdateDialog* dialog_ = nullptr;
 };
 
@@ -111,11 +109,12 @@ class LinePrinter : public ViewObserver {
 // waiting (only for services) counted.
 class RecordingSystem : public SystemWrapper {
  public:
-  RecordingSystem(SystemPort& target, RunRecord& record) : SystemWrapper(target), record_(record) {}
+  RecordingSystem(SystemPort& target, RunRecord& record, HeadlessOutput& output)
+      : SystemWrapper(target), record_(record), output_(output) {}
   void Beep(uint32_t hertz, uint32_t milliseconds) override {
     record_.beeps.push_back({hertz, milliseconds});
-    std::printf("beep | %u Hz | %u ms\n", hertz, milliseconds);
-    std::fflush(stdout);
+    output_.Line(Format("beep | %u Hz | %u ms", static_cast<unsigned>(hertz),
+                        static_cast<unsigned>(milliseconds)));
   }
   void Sleep(uint32_t milliseconds) override {
     slept_ += milliseconds;
@@ -125,36 +124,76 @@ class RecordingSystem : public SystemWrapper {
 
  private:
   RunRecord& record_;
+  HeadlessOutput& output_;
   uint64_t slept_ = 0;  // the UI thread's only
 };
 
+// What leaves a run that reached its end in need of a look: told by the run's events
+// (a batch that failed shows no colour of its own), and by the plan's rows at the end.
+class ProblemRecorder : public RunObserver {
+ public:
+  void OnBatchFailed(const BatchFailure& failure) override {
+    problems_.push_back(
+        Format("row %d: batch %d of the script failed", failure.row, failure.batch));
+  }
+  void OnServiceEvent(const ServiceEvent& event) override {
+    const bool settled = event.result == kServiceNothingToDo;
+    if (event.action == ServiceEvent::Action::kStop && !settled &&
+        event.result != kServiceStopped) {
+      problems_.push_back(Format("service %s did not stop (%d)", event.service.c_str(),
+                                 static_cast<int>(event.result)));
+    } else if (event.action == ServiceEvent::Action::kStart && !settled &&
+               event.result != kServiceRunning) {
+      problems_.push_back(Format("service %s did not start again (%d)", event.service.c_str(),
+                                 static_cast<int>(event.result)));
+    }
+  }
+
+  // Adds the plan's rows that ended red. Rows outside the plan (the check's, or the
+  // one that says nothing is to be updated) are red as news, not as a fault.
+  void AddRedRows(const UpdateDialog& dialog) {
+    const ReportList& list = dialog.progressList().list();
+    for (const PlanStep& step : dialog.plan().steps) {
+      if (step.kind == StepKind::kDetailFile || step.row < 0) continue;
+      const RowRecord* record = dialog.progressList().Record(step.row);
+      if (record && record->textColor == kAlertRed) {
+        problems_.push_back(Format("row %d ended red: ", step.row) + list.GetItemText(step.row, 3));
+      }
+    }
+  }
+
+  const std::vector<std::string>& problems() const { return problems_; }
+
+ private:
+  std::vector<std::string> problems_;
+};
+
 // Writes the end state to the snapshot file, when one was asked for; false, with a
-// line on standard error, when it could not be written.
-bool WriteSnapshot(const std::string& file, const UpdateDialog* dialog,
+// complaint, when it could not be written.
+bool WriteSnapshot(HeadlessOutput& output, const std::string& file, const UpdateDialog* dialog,
                    const MemoryControls& controls, const RunRecord& record) {
   if (file.empty()) return true;
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << MakeSnapshot(dialog, controls, record)
-             .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-      << '\n';
-  out.close();
-  if (out) return true;
-  std::fprintf(stderr, "ost-server-update: cannot write the snapshot %s\n", file.c_str());
+  std::string text = MakeSnapshot(dialog, controls, record)
+                         .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+                     "\n";
+  if (output.WriteFile(file, text)) return true;
+  output.Complain("cannot write the snapshot " + file);
   return false;
 }
 
 }  // namespace
 
-int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
+int RunHeadless(const HeadlessOptions& options, const Platform& machine, HeadlessOutput& output) {
   MemoryReportList list;
   MemoryControls controls;
   MessageQueue queue;
   RunRecord record;
-  HeadlessWindow window(queue, record, options.confirm);
-  LinePrinter printer(list, controls);
+  HeadlessWindow window(queue, record, output, options.confirm);
+  LinePrinter printer(list, controls, output);
   list.SetObserver(&printer);
   controls.SetObserver(&printer);
-  RecordingSystem system(*machine.system, record);
+  RecordingSystem system(*machine.system, record, output);
+  ProblemRecorder problems;
 
   Platform platform = machine;
   platform.window = &window;
@@ -162,14 +201,12 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
   platform.controls = &controls;
   platform.system = &system;
 
-  bool finished = false;
-  bool snapshotWritten = false;
+  int exitStatus = kExitNotFinished;
   const auto started = std::chrono::steady_clock::now();
   RunOptions runOptions;
   runOptions.stageFirst = options.stage;
-  runOptions.journalProblem = [](const std::string& why) {
-    std::printf("warning | %s; the update goes on without it\n", why.c_str());
-    std::fflush(stdout);
+  runOptions.journalProblem = [&output](const std::string& why) {
+    output.Line("warning | " + why + "; the update goes on without it");
   };
   int status = RunApplication(
       platform,
@@ -198,13 +235,11 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
               !dialog.closeOnClick()) {
             if (options.route != -2) controls.ClickRoute(options.route);
             startClicked = true;
-            std::printf("click | start\n");
-            std::fflush(stdout);
+            output.Line("click | start");
             dialog.OnStartClicked();
             continue;
           }
-          std::printf("close | window\n");
-          std::fflush(stdout);
+          output.Line("close | window");
           dialog.OnClose();
           if (!window.closed()) {
             // Refused while an update runs, and nothing is left to move it on.
@@ -212,35 +247,42 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine) {
             break;
           }
         }
-        finished = controls.buttonEnabled() && controls.buttonText() == text::kButtonClose;
+        const bool finished =
+            controls.buttonEnabled() && controls.buttonText() == text::kButtonClose;
+        // Why a finished run is not clean; an unfinished one says so in its rows.
+        if (finished) {
+          problems.AddRedRows(dialog);
+          for (const std::string& problem : problems.problems()) {
+            output.Line("problem | " + problem);
+          }
+        }
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - started)
                            .count();
-        std::printf("time | %lld ms in all | %llu ms waiting for services\n",
-                    static_cast<long long>(elapsed),
-                    static_cast<unsigned long long>(system.slept()));
-        std::printf("end | %s\n", record.end.c_str());
-        std::fflush(stdout);
-        snapshotWritten = WriteSnapshot(options.snapshotFile, &dialog, controls, record);
-        // An end state that cannot be handed over is no clean end.
-        finished = finished && snapshotWritten;
+        output.Line("time | " + std::to_string(elapsed) + " ms in all | " +
+                    std::to_string(system.slept()) + " ms waiting for services");
+        output.Line("end | " + record.end);
+        // An end state that cannot be handed over is no clean end, nor any end.
+        const bool written = WriteSnapshot(output, options.snapshotFile, &dialog, controls, record);
+        if (finished && written) {
+          exitStatus = problems.problems().empty() ? kExitFinished : kExitFinishedNotCleanly;
+        }
         if (dialog.DownloadRunning()) {
           // A download still runs into the dialog's buffer. Nobody waits for it: the
           // process ends here, as it does on Windows when the dialog ends.
-          std::fflush(nullptr);
-          std::_Exit(finished ? 0 : 1);
+          output.Flush();
+          std::_Exit(exitStatus);
         }
       },
-      nullptr, runOptions);
+      &problems, runOptions);
   if (status != 0) {
     // No window came up (the sockets layer, or another run on this machine).
     record.end = "quit";
-    std::printf("end | %s\n", record.end.c_str());
-    std::fflush(stdout);
-    WriteSnapshot(options.snapshotFile, nullptr, controls, record);
-    return 1;
+    output.Line("end | " + record.end);
+    WriteSnapshot(output, options.snapshotFile, nullptr, controls, record);
+    return kExitNotFinished;
   }
-  return finished ? 0 : 1;
+  return exitStatus;
 }
 
 }  // namespace ost

@@ -18,7 +18,7 @@
 
 #include "app/startup.h"
 #include "app/texts.h"
-#include "frontend/posix_queue.h"
+#include "frontend/message_queue.h"
 #include "frontend/tui/layout.h"
 #include "platform/port_wrappers.h"
 #include "ui/memory_view.h"

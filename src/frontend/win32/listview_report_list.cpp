@@ -52,6 +52,21 @@ void RepaintFocusRows(HWND list, HWND other) {
   UpdateWindow(list);
 }
 
+// The DPI the window is drawn at: its monitor's where Windows tells it per window (10,
+// version 1607 on), else the system's.
+int DpiOf(HWND window) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto forWindow = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (forWindow) {
+    if (UINT dpi = forWindow(window)) return static_cast<int>(dpi);
+  }
+  HDC screen = GetDC(window);
+  int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+  if (screen) ReleaseDC(window, screen);
+  return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
 }  // namespace
 
 ListViewReportList::~ListViewReportList() { Detach(); }
@@ -155,7 +170,9 @@ void ListViewReportList::InsertColumn(int column, const std::string& heading, in
   LVCOLUMNW item{};
   item.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
   item.fmt = LVCFMT_LEFT;
-  item.cx = widthPixels;
+  // The widths are pixels at 96 DPI; the dialog's font and controls grow with the DPI,
+  // and so do the columns.
+  item.cx = MulDiv(widthPixels, DpiOf(list_), USER_DEFAULT_SCREEN_DPI);
   item.pszText = text.data();
   item.iSubItem = column;
   Send(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&item));

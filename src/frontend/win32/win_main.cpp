@@ -1,16 +1,26 @@
 // Entry point of the Windows build: the Win32 providers, the dialog window, the run.
 #include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
 
 #include "app/startup.h"
+#include "app/texts.h"
+#include "console_output.h"
 #include "db/product_database.h"
 #include "dialog_controls.h"
+#include "frontend/headless/headless.h"
+#include "frontend/headless/options.h"
 #include "listview_report_list.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_services.h"
 #include "platform/win32/win32_sockets.h"
 #include "platform/win32/win32_system.h"
+#include "update/rollback.h"
 #include "update_window.h"
+#include "wide_text.h"
 #include "win32_headers.h"
 
 namespace {
@@ -35,49 +45,158 @@ void RestrictDllSearch() {
   LoadLibraryW(path);
 }
 
-}  // namespace
+const char kUsage[] =
+    "usage: OstServerUpdate.exe [--stage]\n"
+    "       OstServerUpdate.exe --headless [--route 0|1] [--start] [--confirm yes|no]\n"
+    "                           [--snapshot FILE] [--output FILE] [--stage]\n"
+    "       OstServerUpdate.exe --rollback [RUN]\n"
+    "\n"
+    "Without options: the update dialog. With --headless the same update runs without\n"
+    "a window: one line per change on the console it was started from, every OK box\n"
+    "answered with OK.\n"
+    "  --headless        no window\n"
+    "  --route 0|1       check this route radio before the start click\n"
+    "  --start           click the start button once a plan is offered\n"
+    "  --confirm yes|no  the answer to the confirmation box (default no)\n"
+    "  --snapshot FILE   write the end state as JSON to FILE\n"
+    "  --output FILE     write the lines to FILE (where there is no console, as under\n"
+    "                    Task Scheduler)\n"
+    "  --stage           download and check every package before any service is\n"
+    "                    stopped (the staged mode; also the registry value StageFirst)\n"
+    "  --rollback [RUN]  put back the files the run RUN replaced (the latest run with\n"
+    "                    a backup when RUN is left out), then end\n"
+    "\n";
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
-                    int /*show*/) {
-  RestrictDllSearch();  // first: before anything could load a DLL by name
-  INITCOMMONCONTROLSEX classes{};
-  classes.dwSize = sizeof classes;
-  classes.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS;
-  InitCommonControlsEx(&classes);
-  // The component-object layer is not needed by the tool itself; it is started for
-  // whatever a shell or driver component loaded into the process may expect.
-  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+// The program's arguments as UTF-8, its own name left out.
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 1; i < count; ++i) args.push_back(ost::WideToUtf8(wide[i]));
+  LocalFree(wide);
+  return args;
+}
 
+// Text for a box of the dialog's kind, without a window.
+void ShowBox(const std::string& text, UINT icon) {
+  MessageBoxW(nullptr, ost::Utf8ToWide(text).c_str(), ost::Utf8ToWide(ost::text::kAppName).c_str(),
+              MB_OK | icon | MB_SETFOREGROUND);
+}
+
+// The machine's providers, for the dialog or the headless run.
+struct Machine {
   ost::Win32Sockets sockets;
   ost::Win32Registry registry;
   ost::Win32Services services;
   ost::Win32Files files;
   ost::Win32System system;
   ost::OdbcDatabase database;
+
+  ost::Platform Providers() {
+    ost::Platform platform;
+    platform.sockets = &sockets;
+    platform.registry = &registry;
+    platform.services = &services;
+    platform.files = &files;
+    platform.system = &system;
+    platform.database = &database;
+    return platform;
+  }
+};
+
+int RunDialog(HINSTANCE instance, bool stage) {
+  INITCOMMONCONTROLSEX classes{};
+  classes.dwSize = sizeof classes;
+  classes.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS;
+  InitCommonControlsEx(&classes);
+
+  Machine machine;
   ost::ListViewReportList list;
   ost::Win32DialogControls controls;
   ost::Win32UpdateWindow window(instance, list, controls);
-
-  ost::Platform platform;
+  ost::Platform platform = machine.Providers();
   platform.window = &window;
   platform.list = &list;
   platform.controls = &controls;
-  platform.sockets = &sockets;
-  platform.registry = &registry;
-  platform.services = &services;
-  platform.files = &files;
-  platform.system = &system;
-  platform.database = &database;
 
-  int status = ost::RunApplication(platform, [&window](ost::UpdateDialog& dialog) {
-    window.RunModal(dialog);
-    // A download may still run: its worker receives into the job and posts to this
-    // window, on sockets this function would shut down. Nobody waits for it (a stalled
-    // host can hold it for a quarter of an hour): the process ends here, before anything
-    // the worker uses is torn down.
-    if (dialog.DownloadRunning()) ExitProcess(0);
-  });
+  ost::RunOptions options;
+  options.stageFirst = stage;
+  return ost::RunApplication(
+      platform,
+      [&window](ost::UpdateDialog& dialog) {
+        window.RunModal(dialog);
+        // A download may still run: its worker receives into the job and posts to this
+        // window, on sockets this function would shut down. Nobody waits for it (a
+        // stalled host can hold it for a quarter of an hour): the process ends here,
+        // before anything the worker uses is torn down.
+        if (dialog.DownloadRunning()) ExitProcess(0);
+      },
+      nullptr, options);
+}
 
+// The rollback command: its lines on the console it was started from; started without
+// one (from Explorer), they are shown in one box at the end.
+int RunRollbackCommand(ost::ConsoleOutput& output, const std::string& run) {
+  std::string said;
+  Machine machine;
+  const ost::Platform platform = machine.Providers();
+  const int status =
+      ost::RunRollback(platform, run, ost::Sha256Of(platform), [&](const std::string& text) {
+        output.Line(text);
+        said += text + "\n";
+      });
+  output.Flush();
+  if (!output.HasConsole()) ShowBox(said, status == 0 ? MB_ICONINFORMATION : MB_ICONWARNING);
+  return status;
+}
+
+// The command line given: help, a usage error, or the headless run. A usage error is
+// told the way the operator asked to be told: on the console for a headless run, in a
+// box otherwise.
+int RunCommandLine(HINSTANCE instance, const std::vector<std::string>& args) {
+  ost::ConsoleOutput output;
+  ost::CommandLine line;
+  std::string error = ost::ParseCommandLine(args, /*machineRoot=*/false, &line);
+  if (!error.empty()) {
+    if (ost::AsksForHeadless(args)) {
+      output.Error(error);
+      output.Error("OstServerUpdate.exe --help lists the options");
+    } else {
+      ShowBox(error + "\n\n" + kUsage + ost::kExitStatusHelp, MB_ICONERROR);
+    }
+    return ost::kExitUsage;
+  }
+  if (line.help) {
+    std::string usage = std::string(kUsage) + ost::kExitStatusHelp;
+    if (output.HasConsole()) {
+      output.Text(usage);
+    } else {
+      ShowBox(usage, MB_ICONINFORMATION);
+    }
+    return 0;
+  }
+  if (line.rollback) return RunRollbackCommand(output, line.rollbackRun);
+  if (!line.headless) return RunDialog(instance, line.options.stage);
+  if (!line.options.outputFile.empty() && !output.OpenOutputFile(line.options.outputFile)) {
+    output.Error("cannot write the output file " + line.options.outputFile);
+    return ost::kExitNotFinished;
+  }
+  Machine machine;
+  return ost::RunHeadless(line.options, machine.Providers(), output);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
+                    int /*show*/) {
+  RestrictDllSearch();  // first: before anything could load a DLL by name
+  // The component-object layer is not needed by the tool itself; it is started for
+  // whatever a shell or driver component loaded into the process may expect.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  std::vector<std::string> args = Arguments();
+  // Without options it is the dialog, as it always was.
+  int status = args.empty() ? RunDialog(instance, false) : RunCommandLine(instance, args);
   if (SUCCEEDED(com)) CoUninitialize();
   return status;
 }

@@ -1,4 +1,4 @@
-#include "frontend/posix_queue.h"
+#include "frontend/message_queue.h"
 
 namespace ost {
 

@@ -1,4 +1,5 @@
-// The UI thread's message queue on Linux: any thread posts, the UI thread pops.
+// The UI thread's message queue of the front ends that bring their own window (headless,
+// terminal): any thread posts, the UI thread pops.
 #pragma once
 
 #include <atomic>
