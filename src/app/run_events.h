@@ -14,6 +14,7 @@
 #include "update/manifest.h"
 #include "update/package_writer.h"
 #include "update/plan.h"
+#include "update/release_check.h"
 #include "update/service_table.h"
 #include "util/bytes.h"
 
@@ -75,6 +76,9 @@ class RunObserver {
   // The record statement of an applied component; the dialog ignores its failure.
   virtual void OnComponentRecorded(const PlanStep& /*step*/, const DbOutcome& /*outcome*/) {}
   virtual void OnPhaseChanged(RunPhase /*phase*/, const std::string& /*reason*/) {}
+  // A file checked against the maker's signed index (UpdateKey set): server.sig,
+  // server.txt, each package; `failure` says what failed, kNone when it was vouched for.
+  virtual void OnReleaseVerified(const ReleaseVerification& /*verification*/) {}
 };
 
 }  // namespace ost

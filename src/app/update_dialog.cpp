@@ -4,6 +4,7 @@
 
 #include "app/route_file.h"
 #include "app/texts.h"
+#include "update/release_check.h"
 
 namespace ost {
 namespace {

@@ -5,6 +5,7 @@
 #include "db/product_database.h"
 #include "dialog_controls.h"
 #include "listview_report_list.h"
+#include "platform/win32/cng_crypto.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_services.h"
@@ -54,6 +55,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
   ost::Win32Files files;
   ost::Win32System system;
   ost::OdbcDatabase database;
+  ost::CngCrypto crypto;
   ost::ListViewReportList list;
   ost::Win32DialogControls controls;
   ost::Win32UpdateWindow window(instance, list, controls);
@@ -68,6 +70,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
   platform.files = &files;
   platform.system = &system;
   platform.database = &database;
+  platform.crypto = &crypto;
 
   int status = ost::RunApplication(platform, [&window](ost::UpdateDialog& dialog) {
     window.RunModal(dialog);
