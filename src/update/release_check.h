@@ -62,6 +62,9 @@ class ReleaseCheck {
   // A package fetched from requestPath (beginning with the update folder).
   ReleaseVerification CheckPackage(const std::string& requestPath, ByteSpan package);
 
+  // The verified index; null until CheckIndex accepted one.
+  const ReleaseIndex* index() const { return index_ ? &*index_ : nullptr; }
+
  private:
   ReleaseVerification CheckFile(const std::string& path, ByteSpan bytes);
 
