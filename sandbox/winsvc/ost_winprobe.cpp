@@ -12,10 +12,14 @@
 //                         4 running), or 0 when it cannot be queried
 //   load DLL              load DLL by name with the ordinary search order and print the
 //                         path it came from (status 1 when it cannot be loaded)
+//   items PREFIX          the rows of the list view of that window, their four columns
+//                         separated by TABs (a probe of the window's own bitness)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 #include <winsvc.h>
 
 #include <cstdio>
@@ -85,10 +89,56 @@ BOOL CALLBACK PrintChild(HWND hwnd, LPARAM) {
   return TRUE;
 }
 
+BOOL CALLBACK FindListView(HWND hwnd, LPARAM data) {
+  if (ClassOf(hwnd) != L"SysListView32") return TRUE;
+  *reinterpret_cast<HWND*>(data) = hwnd;
+  return FALSE;
+}
+
+// The list view belongs to another process: the item and its text buffer are placed in
+// that process's memory, where the list view reads and writes them.
+int PrintItems(HWND window) {
+  HWND list = nullptr;
+  EnumChildWindows(window, FindListView, reinterpret_cast<LPARAM>(&list));
+  if (!list) return 1;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE process =
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) return 1;
+  constexpr SIZE_T kChars = 512;
+  auto* remote = static_cast<BYTE*>(
+      VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + kChars * 2, MEM_COMMIT, PAGE_READWRITE));
+  if (!remote) {
+    CloseHandle(process);
+    return 1;
+  }
+  const int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < rows; ++row) {
+    std::string line;
+    for (int column = 0; column < 4; ++column) {
+      LVITEMW item{};
+      item.iSubItem = column;
+      item.pszText = reinterpret_cast<LPWSTR>(remote + sizeof(LVITEMW));
+      item.cchTextMax = kChars;
+      wchar_t text[kChars] = {};
+      WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+      SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                   reinterpret_cast<LPARAM>(remote));
+      ReadProcessMemory(process, remote + sizeof(LVITEMW), text, sizeof text - 2, nullptr);
+      line += (column ? "\t" : "") + Narrow(text);
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  CloseHandle(process);
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: ost-winprobe hold SECONDS | windows | children PREFIX |"
-               " rect PREFIX ID | state NAME... | load DLL\n");
+               " rect PREFIX ID | state NAME... | load DLL | items PREFIX\n");
   return 64;
 }
 
@@ -136,6 +186,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     CloseServiceHandle(manager);
     return 0;
+  }
+  if (command == L"items" && argc == 3) {
+    HWND hwnd = FindByPrefix(argv[2]);
+    return hwnd ? PrintItems(hwnd) : 1;
   }
   if (command == L"load" && argc == 3) {
     HMODULE module = LoadLibraryW(argv[2]);
