@@ -1,6 +1,6 @@
 // The signed index of a release (server.sig): the two versions, and for the manifest
 // and every package its path, size and SHA-256, signed by the maker's ECDSA P-256 key.
-// Written by the release tool, read by the update tool; docs/SIGNED_RELEASES.md has
+// Written by the release tool, read by the update tool; docs/RELEASES.md has
 // the format.
 #pragma once
 
