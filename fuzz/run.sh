@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-7}
 shift || true
 all_targets=(manifest http_response config_value detail_line sql_batches reg_file
-             services_json sql_dialect)
+             services_json sql_dialect signed_index)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 

@@ -55,6 +55,8 @@ const char kUsage[] =
     "                     takes its clients' text in it\n"
     "  --update-host H[:P]   UpdateHost value: the primary update host\n"
     "  --update-host2 H[:P]  UpdateHost2 value: the secondary update host\n"
+    "  --update-key KEY   UpdateKey value: the maker's public key as ost-release keygen\n"
+    "                     prints it; only releases it signed are applied\n"
     "  --route N          write the route file Ostra.rut holding N\n"
     "  --step N           scramble step, 3..25 (default 7)\n"
     "  --position N       scramble key position, 5..126 (default 40)\n"
@@ -125,6 +127,7 @@ struct Options {
   bool writeRegistry = true;
   std::string updateHost;
   std::string updateHost2;
+  std::string updateKey;
   bool writeRoute = false;
   long route = 0;
   ost::ScrambleChoice scramble;
@@ -323,6 +326,9 @@ int Init(const std::string& dir, const Options& options) {
     }
     if (!options.updateHost.empty()) {
       doc.SetString(machine, ost::kConfigKeyPath, "UpdateHost", options.updateHost);
+    }
+    if (!options.updateKey.empty()) {
+      doc.SetString(machine, ost::kConfigKeyPath, "UpdateKey", options.updateKey);
     }
     if (!options.updateHost2.empty()) {
       doc.SetString(machine, ost::kConfigKeyPath, "UpdateHost2", options.updateHost2);
@@ -530,6 +536,8 @@ int main(int argc, char** argv) {
       options.updateHost = argv[++i];
     } else if (arg == "--update-host2" && needValue()) {
       options.updateHost2 = argv[++i];
+    } else if (arg == "--update-key" && needValue()) {
+      options.updateKey = argv[++i];
     } else if (arg == "--no-registry") {
       options.writeRegistry = false;
     } else if (arg == "--route" && needValue() &&

@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "release/manifest_writer.h"
 #include "update/catalogue.h"
 #include "util/md5.h"
 #include "util/text.h"
@@ -46,12 +47,7 @@ bool WriteFile(const std::string& path, const std::string& bytes, std::string* e
 }
 
 std::string Compress(const std::string& data) {
-  uLongf size = compressBound(data.size());
-  std::string out(size, '\0');
-  compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-            reinterpret_cast<const Bytef*>(data.data()), data.size(), Z_BEST_SPEED);
-  out.resize(size);
-  return out;
+  return release::CompressPackage(data, Z_BEST_SPEED);
 }
 
 // Writes (or leaves out, or spoils) one package.
@@ -212,7 +208,9 @@ bool PublishRelease(const std::string& hostDir, const Release& release, std::str
   const std::string dir = hostDir + "/ostra/update1";
   if (!MakeDirs(dir + "/sql", error)) return false;
 
-  std::string manifest = release.ostraVersion + " " + release.velinVersion + "\n--BEGIN--\n";
+  release::ManifestText manifest;
+  manifest.ostraVersion = release.ostraVersion;
+  manifest.velinVersion = release.velinVersion;
   std::vector<std::string> order = release.order;
   if (order.empty()) order.assign(std::begin(kComponentKeys), std::end(kComponentKeys));
   for (const std::string& keyText : order) {
@@ -229,38 +227,35 @@ bool PublishRelease(const std::string& hostDir, const Release& release, std::str
         entry.description.empty()
             ? std::string(component->displayName) + " 更新 " + std::to_string(entry.version)
             : entry.description;
-    manifest += std::to_string(entry.version) + "\t" + key + "\t" + Utf8ToGbk(label) + "\t" +
-                Utf8ToGbk(description) + "\n";
+    manifest.rows.push_back({entry.version, key, label, description});
     if (found == release.components.end()) continue;
     std::string content = entry.content.empty()
                               ? DefaultComponentContent(component->fileName, entry.version)
                               : entry.content;
-    std::string base = dir + "/" + component->fileName;
-    if (!WritePackage(base + ".zip", content, entry.package, error)) return false;
+    if (!WritePackage(dir + "/" + release::ComponentPackagePath(*component, false), content,
+                      entry.package, error)) {
+      return false;
+    }
     if (component->kind == kVelinKind &&
-        !WritePackage(base + "x.zip", content, entry.package, error)) {
+        !WritePackage(dir + "/" + release::ComponentPackagePath(*component, true), content,
+                      entry.package, error)) {
       return false;
     }
   }
-  manifest += "--END--\n";
 
-  if (!release.details.empty()) {
-    manifest += "--FILE DETAIL--\r\n";
-    for (const auto& [name, detail] : release.details) {
-      char digest[33];
-      Md5Hex(detail.content.data(), detail.content.size(), digest);
-      std::string gbkName = Utf8ToGbk(name);
-      manifest += gbkName + ".zip+" + std::to_string(detail.content.size()) + "=" + digest + "\r\n";
-      if (!WritePackage(dir + "/" + gbkName + ".zip", detail.content, detail.package, error)) {
-        return false;
-      }
+  for (const auto& [name, detail] : release.details) {
+    char digest[33];
+    Md5Hex(detail.content.data(), detail.content.size(), digest);
+    manifest.details.push_back({name, detail.content.size(), digest});
+    if (!WritePackage(dir + "/" + release::DetailPackagePath(name), detail.content, detail.package,
+                      error)) {
+      return false;
     }
-    manifest += "--FILE DETAIL END--\r\n";
   }
 
   for (int v = release.ostraScriptsFrom; v <= Scaled(release.ostraVersion, 100); ++v) {
     std::string name = "sql/update" + std::to_string(v) + ".sql";
-    if (!WritePackage(dir + "/" + name + ".zip",
+    if (!WritePackage(dir + "/" + release::OstraScriptPath(v),
                       OstraScript(v, Contains(release.failingBatches, v),
                                   !Contains(release.noFinalSeparator, v)),
                       ScriptState(release, name), error)) {
@@ -269,7 +264,7 @@ bool PublishRelease(const std::string& hostDir, const Release& release, std::str
   }
   for (int v = release.velinScriptsFrom; v <= Scaled(release.velinVersion, 10); ++v) {
     std::string name = "sql/v" + std::to_string(v) + ".sql";
-    if (!WritePackage(dir + "/" + name + ".zip",
+    if (!WritePackage(dir + "/" + release::VelinScriptPath(v),
                       VelinScript(v, Contains(release.failingBatches, v),
                                   !Contains(release.noFinalSeparator, v)),
                       ScriptState(release, name), error)) {
@@ -278,7 +273,7 @@ bool PublishRelease(const std::string& hostDir, const Release& release, std::str
   }
   std::remove((dir + "/server.txt").c_str());
   if (release.manifestMissing) return true;
-  return WriteFile(dir + "/server.txt", manifest, error);
+  return WriteFile(dir + "/server.txt", release::WriteManifest(manifest), error);
 }
 
 }  // namespace ost::sandbox

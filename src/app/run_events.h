@@ -14,6 +14,7 @@
 #include "update/manifest.h"
 #include "update/package_writer.h"
 #include "update/plan.h"
+#include "update/release_check.h"
 #include "update/service_table.h"
 #include "util/bytes.h"
 
@@ -86,6 +87,9 @@ class RunObserver {
   // The record statement of an applied component; the dialog ignores its failure.
   virtual void OnComponentRecorded(const PlanStep& /*step*/, const DbOutcome& /*outcome*/) {}
   virtual void OnPhaseChanged(RunPhase /*phase*/, const std::string& /*reason*/) {}
+  // A file checked against the maker's signed index (UpdateKey set): server.sig,
+  // server.txt, each package; `failure` says what failed, kNone when it was vouched for.
+  virtual void OnReleaseVerified(const ReleaseVerification& /*verification*/) {}
 };
 
 // Hands every event to two observers, in order.
@@ -139,6 +143,10 @@ class TeeObserver : public RunObserver {
   void OnFileWritten(const PlanStep& s, ByteSpan c, const WriteReport& r) override {
     a_.OnFileWritten(s, c, r);
     b_.OnFileWritten(s, c, r);
+  }
+  void OnReleaseVerified(const ReleaseVerification& v) override {
+    a_.OnReleaseVerified(v);
+    b_.OnReleaseVerified(v);
   }
   void OnPackageStaged(const PlanStep& s, ByteSpan p, const std::string& f) override {
     a_.OnPackageStaged(s, p, f);

@@ -3,13 +3,20 @@
 #include "app/run_id.h"
 #include "app/texts.h"
 #include "journal/journal.h"
+#include "platform/crypto_port.h"
+#include "release/signed_index.h"
 #include "update/backup.h"
 
 namespace ost {
 
-Sha256Hex Sha256Of(const Platform&) {
-  // Checksums come from the platform's cryptography once it provides one.
-  return {};
+Sha256Hex Sha256Of(const Platform& platform) {
+  if (!platform.crypto) return {};
+  CryptoPort* crypto = platform.crypto;
+  return [crypto](ByteSpan bytes) {
+    Sha256Digest digest;
+    return crypto->Sha256(bytes, &digest) ? HexOf(ByteSpan{digest.bytes, kSha256Size})
+                                          : std::string();
+  };
 }
 
 int RunApplication(const Platform& platform, const std::function<void(UpdateDialog&)>& runModal,

@@ -152,6 +152,16 @@ inline constexpr char kRollbackScripts[] =
 inline constexpr char kRollbackDone[] = "回滚完成。";
 inline constexpr char kRollbackIncomplete[] = "回滚未完成: %d 项未能恢复,请检查以上各项。";
 
+// Signed releases (registry value UpdateKey set).
+inline constexpr char kUpdateKeyUnusable[] = "升级公钥设置错误...";
+inline constexpr char kNoCrypto[] = "无法验证签名...";
+inline constexpr char kIndexDownloadFailed[] = "签名文件下载失败(%d)...";
+inline constexpr char kIndexMalformed[] = "签名文件格式错误...";
+inline constexpr char kIndexBadSignature[] = "签名验证失败,升级信息不可信!";
+inline constexpr char kManifestNotSigned[] = "升级信息与签名不符...";
+inline constexpr char kPackageMismatch[] = "文件校验失败，异常终止！";
+inline constexpr char kPackageNotSigned[] = "文件未经签名，异常终止！";
+
 // Configuration store.
 inline constexpr char kRegistryReadFailed[] = "注册表读取失败！";
 

@@ -5,6 +5,7 @@
 #include "app/route_file.h"
 #include "app/run_id.h"
 #include "app/texts.h"
+#include "update/release_check.h"
 
 namespace ost {
 namespace {

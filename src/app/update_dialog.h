@@ -25,6 +25,8 @@
 
 namespace ost {
 
+class ReleaseCheck;
+
 constexpr size_t kUnpackBufferSize = 50000000;
 constexpr uint32_t kAboutCommand = 0x0010;
 
@@ -95,7 +97,7 @@ class UpdateDialog {
   int RequestManifest();
 
   // Manifest, plan and the download chain.
-  void EvaluateManifest();
+  void EvaluateManifest(ByteSpan bytes);
   int CompareDetailFile(std::string_view line);
   void BuildPlan();
   std::string ConfirmationText() const;
@@ -107,6 +109,12 @@ class UpdateDialog {
   void ApplyNextStaged(const PlanStep& step);
   // Starts the worker on the job as it stands.
   void StartDownloadWorker();
+
+  // The maker's signed index (UpdateKey set): fetched after the manifest, checked, and
+  // every package checked against it before it is used.
+  void RequestIndex();
+  void OnIndexDownloaded(uintptr_t result, const DownloadReport& report);
+  bool PackageVouchedFor(const PlanStep& step, ByteSpan package);
 
   // Completions.
   bool ApplyEntryPackage(const PlanStep& step, ByteSpan package);
@@ -145,6 +153,8 @@ class UpdateDialog {
 
   // The download job, shared with the worker that runs it.
   std::shared_ptr<DownloadJob> job_;
+  // The check of a signed release; null unless UpdateKey is set.
+  std::unique_ptr<ReleaseCheck> release_;
 
   // What the check found.
   ServerConfig config_;

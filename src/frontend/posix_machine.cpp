@@ -48,6 +48,7 @@ Platform PosixMachine::Providers() {
   platform.files = &files;
   platform.system = &system;
   platform.database = &database;
+  platform.crypto = &crypto;
   return platform;
 }
 

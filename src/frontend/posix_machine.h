@@ -6,6 +6,7 @@
 #include "db/product_database.h"
 #include "platform/platform.h"
 #include "platform/posix/machine_root.h"
+#include "platform/posix/openssl_crypto.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_services.h"
@@ -28,6 +29,7 @@ struct PosixMachine {
   PosixServices services;
   PosixSystem system;
   OdbcDatabase database;
+  OpenSslCrypto crypto;
 };
 
 }  // namespace ost

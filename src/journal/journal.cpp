@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "update/release_check.h"
 #include "util/text.h"
 
 namespace ost {
@@ -397,6 +398,15 @@ void Journal::OnPhaseChanged(RunPhase phase, const std::string& reason) {
   const bool end =
       phase == RunPhase::kFinished || phase == RunPhase::kFailed || phase == RunPhase::kClosed;
   Line(end ? "END" : "RUN", std::string(PhaseName(phase)) + (reason.empty() ? "" : ": " + reason));
+}
+
+void Journal::OnReleaseVerified(const ReleaseVerification& verification) {
+  if (verification.failure == ReleaseFailure::kNone) {
+    Line("SIGNATURE", verification.file + ": vouched for by the maker's index");
+    return;
+  }
+  Line("SIGNATURE", verification.file + ": refused, " + ReleaseFailureName(verification.failure) +
+                        (verification.detail.empty() ? "" : " (" + verification.detail + ")"));
 }
 
 }  // namespace ost

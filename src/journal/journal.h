@@ -60,6 +60,7 @@ class Journal : public RunObserver {
   void OnBatchFailed(const BatchFailure& failure) override;
   void OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) override;
   void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
+  void OnReleaseVerified(const ReleaseVerification& verification) override;
 
  private:
   void Line(const std::string& category, const std::string& text);

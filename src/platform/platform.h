@@ -2,6 +2,7 @@
 #pragma once
 
 #include "db/product_database.h"
+#include "platform/crypto_port.h"
 #include "platform/file_port.h"
 #include "platform/registry_port.h"
 #include "platform/services_port.h"
@@ -23,6 +24,8 @@ struct Platform {
   SystemPort* system = nullptr;
   // The product database the run connects to (OdbcDatabase in both builds).
   ProductDatabase* database = nullptr;
+  // SHA-256 and signature checks; none: a release signed by its maker cannot be checked.
+  CryptoPort* crypto = nullptr;
 };
 
 }  // namespace ost

@@ -191,6 +191,13 @@ ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config) {
   staged.status = store.QueryDword("StageFirst", &stage);
   staged.used = staged.status == kRegSuccess;
   config->stageFirst = staged.used && stage == 1;
+  // Optional: the maker's key; only a value that is not there at all leaves it unset.
+  std::string key;
+  ConfigValueRead& updateKey = read.values.emplace_back();
+  updateKey.name = "UpdateKey";
+  updateKey.status = store.QueryString("UpdateKey", &key);
+  updateKey.used = updateKey.status != kRegFileNotFound;
+  if (updateKey.used) config->updateKey = updateKey.status == kRegSuccess ? key : std::string();
   read.result = 1;
   return read;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,10 @@ struct ServerConfig {
   std::string primaryHost = kPrimaryUpdateHost;
   std::string secondaryHost = kSecondaryUpdateHost;
   bool stageFirst = false;  // StageFirst = 1: the staged mode
+  // The maker's public key (optional value UpdateKey) as the registry holds it; set
+  // whenever the value is there, readable or not, so that a key that cannot be read
+  // never lets an unsigned release through.
+  std::optional<std::string> updateKey;
 };
 
 // How one value of the configuration key was read, for the record of the run.
@@ -50,7 +55,7 @@ struct ConfigRead {
 
 // Reads the configuration key into *config: the three scrambled connection values
 // (Item1 data source, Item2 password, Item5 user), ServerIP, SQLPort and the optional
-// update hosts. Stops at the first scrambled value that is missing.
+// update hosts and update key. Stops at the first scrambled value that is missing.
 ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config);
 
 // One open registry key, closed on every way out of its scope.

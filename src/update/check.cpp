@@ -3,6 +3,7 @@
 #include "app/update_dialog.h"
 #include "net/http_getter.h"
 #include "update/catalogue.h"
+#include "update/release_check.h"
 #include "util/text.h"
 
 namespace ost {
@@ -75,6 +76,8 @@ int UpdateDialog::LoadServerConfig() {
   }
   // The manifest comes from the primary host, so the download job follows it at once.
   job_->updateHost = config_.primaryHost;
+  if (config_.updateKey)
+    release_ = std::make_unique<ReleaseCheck>(platform_.crypto, *config_.updateKey);
   observer_->OnConfigRead(read, config_);
   return read.result;
 }

@@ -38,6 +38,10 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
     SetPhase(RunPhase::kFailed, "a package had failed before");
     return;
   }
+  if (job_->downloadKind == kIndexKind) {
+    OnIndexDownloaded(result, report);
+    return;
+  }
   if (result != 0) {
     ShowDownloadFailure(Format(text::kCommunicationFailed, static_cast<int>(result)));
     DownloadFailedBeeps();
@@ -54,12 +58,20 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
     return;
   }
   if (job_->downloadKind == kManifestKind) {
-    EvaluateManifest();
+    // With the maker's key set, the manifest waits for the signed index.
+    if (release_) {
+      release_->KeepManifest(job_->Body());
+      RequestIndex();
+      return;
+    }
+    EvaluateManifest(job_->Body());
     return;
   }
   if (!inFlight_) return;
   const PlanStep& step = *inFlight_;
   const ByteSpan package = job_->Body();
+  // Nothing the maker's index does not vouch for is unpacked, run or written.
+  if (release_ && !PackageVouchedFor(step, package)) return;
   if (chain_ == Chain::kStaging) {
     if (KeepStaged(step, package)) StartNextDownload();
     return;

@@ -8,8 +8,7 @@
 
 namespace ost {
 
-void UpdateDialog::EvaluateManifest() {
-  const ByteSpan bytes = job_->Body();
+void UpdateDialog::EvaluateManifest(ByteSpan bytes) {
   const Manifest manifest = ParseManifest(bytes.AsText());
   const int manifestRow = currentRow_;
 

@@ -186,12 +186,33 @@ TEST_F(ReadServerConfigTest, ReadsAllValues) {
   EXPECT_EQ(config.primaryHost, kPrimaryUpdateHost);
   EXPECT_EQ(h.registry.openKeys, 0);
   // What was found, for the record of the run.
-  ASSERT_EQ(read.values.size(), 8u);
+  ASSERT_EQ(read.values.size(), 9u);
   EXPECT_EQ(read.values[0].name, "Item1");
   EXPECT_TRUE(read.values[0].used);
   EXPECT_EQ(read.values[5].name, "UpdateHost");
   EXPECT_EQ(read.values[5].status, kRegFileNotFound);
   EXPECT_FALSE(read.values[5].used);
+  EXPECT_EQ(read.values[7].name, "StageFirst");
+  EXPECT_FALSE(read.values[7].used);
+  EXPECT_EQ(read.values[8].name, "UpdateKey");
+  EXPECT_FALSE(read.values[8].used);
+  EXPECT_FALSE(config.updateKey.has_value());
+}
+
+// The maker's key: absent is the only state that asks for no signature.
+TEST_F(ReadServerConfigTest, UpdateKeyIsSetWheneverTheValueIsThere) {
+  h.WriteConfig("ostra", "pw", "sa");
+  h.registry.SetString(kConfigKeyPath, "UpdateKey", "ecdsa-p256:04ab");
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.updateKey, std::optional<std::string>("ecdsa-p256:04ab"));
+  EXPECT_TRUE(read.values.back().used);
+
+  // Longer than the 200 bytes a text value is read into: set, but to nothing usable.
+  config = ServerConfig{};
+  h.registry.SetString(kConfigKeyPath, "UpdateKey", std::string(250, 'a'));
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.updateKey, std::optional<std::string>(""));
+  EXPECT_EQ(read.values.back().status, kRegMoreData);
 }
 
 TEST_F(ReadServerConfigTest, PlainValuesFallBackToDefaults) {

@@ -12,6 +12,11 @@
 #      window, nothing changed;
 #   5. a whole update at 144 DPI: the dialog, its fonts and list columns scale by half
 #      again, and nothing is clipped.
+#   6. CNG's SHA-256 and ECDSA P-256 against known answers, and signatures made by
+#      OpenSSL verified by CNG and the reverse;
+#   7. a release signed by ost-release applied whole with UpdateKey set, and one with a
+#      tampered package refused before anything is written;
+#   8. a staged update without a window, then its rollback, and a second one refused.
 #
 # The executable that ships is 32-bit. It runs as on 64-bit Windows: the product's key
 # in the 32-bit registry view and its services registered by 32-bit programs, as the
@@ -33,6 +38,10 @@ windows_build=$(cd "${2:-$repo/build/windows}" && pwd)
 windows64_build=${3:-$repo/build/windows64}
 odbc_i386_build=${4:-$repo/build/odbc-i386}
 sandbox=$linux_build/sandbox/ost-sandbox
+release=$linux_build/release/ost-release
+crypto_linux=$linux_build/tests/crypto/ost-cryptocheck
+[ -x "$release" ] && [ -x "$crypto_linux" ] ||
+  { echo "FAIL: no ost-release or ost-cryptocheck in $linux_build"; exit 1; }
 started=$SECONDS
 
 say() { echo "[$((SECONDS - started))s] $*"; }
@@ -573,6 +582,155 @@ else
 fi
 py "144 DPI: server 14 recorded" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(14,)]'
 set_dpi 96
+
+# --- 6. the crypto providers across the platforms --------------------------------------
+say "== CNG and OpenSSL"
+crypto_exe=$(find "$windows_build" -name ost-cryptocheck.exe -print -quit)
+winpath() { echo "Z:${1//\//\\}"; }
+if [ -n "$crypto_exe" ]; then
+  cp "$crypto_exe" "$bin/ost-cryptocheck.exe"
+  kat=$(w "$bin/ost-cryptocheck.exe" kat 2>/dev/null | tr -d '\r')
+  check "CNG against the known answers: ${kat##*$'\n'}" grep -qx '10 passed, 0 failed' <<<"$kat"
+  head -c 100000 /dev/urandom >"$work/message.bin"
+  flip() { local x=$1 c=${1:0:1}; [ "$c" = 0 ] && c=1 || c=0; echo "$c${x:1}"; }
+  # OpenSSL signs, CNG verifies.
+  mapfile -t signed < <("$crypto_linux" sign "$work/message.bin")
+  answer=$(w "$bin/ost-cryptocheck.exe" verify "${signed[0]}" "${signed[1]}" "$(winpath "$work/message.bin")" 2>/dev/null | tr -d '\r')
+  check "CNG verifies OpenSSL's signature ($answer)" test "$answer" = valid
+  answer=$(w "$bin/ost-cryptocheck.exe" verify "${signed[0]}" "$(flip "${signed[1]}")" "$(winpath "$work/message.bin")" 2>/dev/null | tr -d '\r')
+  check "CNG refuses OpenSSL's signature with a changed byte ($answer)" test "$answer" = invalid
+  # CNG signs, OpenSSL verifies.
+  mapfile -t signed < <(w "$bin/ost-cryptocheck.exe" sign "$(winpath "$work/message.bin")" 2>/dev/null | tr -d '\r')
+  answer=$("$crypto_linux" verify "${signed[0]:-none}" "${signed[1]:-none}" "$work/message.bin" || true)
+  check "OpenSSL verifies CNG's signature ($answer)" test "$answer" = valid
+  answer=$("$crypto_linux" verify "${signed[0]:-none}" "$(flip "${signed[1]:-0}")" "$work/message.bin" || true)
+  check "OpenSSL refuses CNG's signature with a changed byte ($answer)" test "$answer" = invalid
+else
+  fail "no ost-cryptocheck.exe in $windows_build"
+fi
+
+# --- 7. a signed release ----------------------------------------------------------------
+say "== a signed release"
+"$release" keygen "$work/maker.pem" >"$work/keygen.out"
+sed -n '/^REGEDIT4$/,$p' "$work/keygen.out" >"$work/update-key.reg"
+wine_regedit "$bits" "$work/update-key.reg"
+# signed_release DIR UPDATE: (the web DLL one update later, past the 144 DPI run's 16)
+# a release folder of real files (the service program, a web
+# DLL, scripts, two detail files), built and signed by ost-release, on the update host.
+signed_release() {
+  local src=$work/src-$2
+  mkdir -p "$src/bin" "$src/web" "$src/sql"
+  component "$src/bin/CSOstraServer.exe" CSOstraServer.exe "$2"
+  { cat "$bin/ost-plant.dll"; printf '\nMZ sandbox component Velin.dll update %s\n' "$2"; } >"$src/web/Velin.dll"
+  printf "UPDATE ostra.dbo.sys_dict SET dcvalue = dcvalue WHERE dcname = '29'\r\nGO\r\nINSERT INTO ostra.dbo.sys_version (cversion) VALUES ('3.83')\r\nGO\r\n" >"$src/sql/update383.sql"
+  printf "INSERT INTO velin.dbo.sys_version (cversion) VALUES ('7.2')\r\nGO\r\n" >"$src/sql/v72.sql"
+  printf 'signed page %s' "$2" >"$src/web/index.htm"
+  printf 'signed menu %s' "$2" >"$src/web/menu.js"
+  cat >"$src/release.json" <<JSON
+{"ostra": "3.83", "velin": "7.2",
+ "components": {"Server": {"update": $2, "label": "v$2", "description": "签名版本 $2", "file": "bin/CSOstraServer.exe"},
+                "Velin": {"update": $(($2 + 1)), "label": "v$2", "description": "网站 $2", "file": "web/Velin.dll"}},
+ "scripts": {"ostra": {"3.83": "sql/update383.sql"}, "velin": {"7.2": "sql/v72.sql"}},
+ "details": {"index.htm": "web/index.htm", "menu.js": "web/menu.js"}}
+JSON
+  rm -rf "$1" "$root/host/ostra"
+  "$release" build "$src" "$1" --key "$work/maker.pem" >"$1.log" 2>&1 || { cat "$1.log"; return 1; }
+  cp -r "$1/ostra" "$root/host/"
+}
+# The tool replaces only the detail files the installation has.
+printf 'old menu' >"$root/drives/d/wwwroot/cgi-bin/menu.js"
+signed_release "$work/signed16" 16 || fail "signed: ost-release build failed"
+launch_tool signed
+if wait_for 40 controls "$title" >/dev/null && start_update signed; then
+  if wait_for 120 finished; then pass; else
+    fail "signed: the update did not finish"
+    probe items "$title" 1002 | sed 's/^/  /'
+  fi
+  close_tool signed
+else
+  fail "signed: no window or no start"
+fi
+py "signed: the server program is the release's" 'raw("drives/c/OSTRA/CSOstraServer.exe") == open(work + "/src-16/bin/CSOstraServer.exe", "rb").read()'
+py "signed: the web DLL is the release's" 'raw("drives/d/wwwroot/cgi-bin/Velin.dll") == open(work + "/src-16/web/Velin.dll", "rb").read()'
+py "signed: both detail files written" 'file("drives/d/wwwroot/cgi-bin/index.htm") == "signed page 16" and file("drives/d/wwwroot/cgi-bin/menu.js") == "signed menu 16"'
+py "signed: the scripts ran" 'sql("ostra", "select max(cversion) from sys_version") == [("3.83",)] and sql("velin", "select max(cversion) from sys_version") == [("7.2",)]'
+py "signed: recorded" 'sql("ostra", "select ii, nn from sys_server_update where ii in (0, 2) order by ii") == [(0, 16), (2, 17)]'
+py "signed: the new server program ran" 'log()[-1] == "CSOstraServer start MZ sandbox component CSOstraServer.exe update 16"'
+py "signed: the index was fetched after the manifest" 'open(work + "/http.log").read().rfind("/server.sig") > open(work + "/http.log").read().rfind("/server.txt")'
+
+say "== a tampered package"
+signed_release "$work/signed17" 17 || fail "tampered: ost-release build failed"
+# One byte of the server's package, after it was signed.
+printf 'X' | dd of="$root/host/ostra/update1/CSOstraServer.exe.zip" bs=1 seek=200 conv=notrunc status=none
+refused_row() { probe items "$title" 1002 | tr -d '\r' | grep -qP '\tOstra 服务器\t签名版本 17\t文件校验失败，异常终止！$'; }
+launch_tool tampered
+if wait_for 40 controls "$title" >/dev/null && start_update tampered; then
+  if wait_for 90 refused_row; then pass; else
+    fail "tampered: the server's row does not say the package was refused"
+    probe items "$title" 1002 | sed 's/^/  /'
+  fi
+  sleep 1
+  shot "$title" "$work/wine-tampered.png" || true
+  # The run has stopped; the window closes.
+  click "$title" 1004 || true
+  xdotool key alt+F4
+  if wait_for 30 tool_ended; then pass; else
+    fail "tampered: the program did not end at the close request"
+    kill "$tool_pid" 2>/dev/null || true
+  fi
+  tool_pid=
+else
+  fail "tampered: no window or no start"
+fi
+py "tampered: the server program is still update 16" 'raw("drives/c/OSTRA/CSOstraServer.exe") == open(work + "/src-16/bin/CSOstraServer.exe", "rb").read()'
+py "tampered: update 17 never ran" 'not any("update 17" in l for l in log())'
+py "tampered: nothing recorded" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(16,)]'
+check "tampered: the server's service stays stopped, as after a failed download" \
+  test "$(probe state CSOstraServer | tr -d '\r')" = "CSOstraServer 1"
+py "tampered: the web DLL after it is untouched" 'raw("drives/d/wwwroot/cgi-bin/Velin.dll") == open(work + "/src-16/web/Velin.dll", "rb").read()'
+
+# --- 8. a staged update and its rollback, headless -----------------------------------
+say "== a staged update and its rollback"
+wine_lay_out "$root"
+probe start CSOstraServer >/dev/null
+component "$work/server18.exe" CSOstraServer.exe 18
+cat >"$work/release4.json" <<JSON
+{"ostra": "3.84", "ostraScriptsFrom": 384,
+ "components": {"Server": {"version": 18, "contentFile": "$work/server18.exe"}}}
+JSON
+"$sandbox" publish "$root" --release "$work/release4.json" >/dev/null
+server_before=$(sha256sum <"$root/drives/c/OSTRA/CSOstraServer.exe")
+number_before=$(sqlite3 "$root/db/ostra.sqlite" "select nn from sys_server_update where ii = 0")
+# windows_tool NAME ARGS...: the tool without a window; its lines in $work/NAME.out.
+windows_tool() {
+  local name=$1
+  shift
+  set +e
+  (cd "$root/program" && wine_timeout=180 w 'C:\OstUpdate\OstServerUpdate.exe' "$@") \
+    >"$work/$name.out" 2>"$work/$name.err"
+  tool_status=$?
+  set -e
+  tr -d '\r' <"$work/$name.out" >"$work/$name.txt"
+}
+windows_tool staged --headless --start --confirm yes --stage
+check "staged: the run finished (status $tool_status)" test "$tool_status" = 0
+check "staged: every package was here before the update began" \
+  grep -q '更新包已全部下载,开始更新...' "$work/staged.txt"
+py "staged: the server program is update 18" '"update 18" in file("drives/c/OSTRA/CSOstraServer.exe")'
+py "staged: the journal, UTF-8 with its mark, kept the packages before the first stop" \
+  '(lambda j: j.startswith("\ufeff") and (lambda run: max(i for i, l in enumerate(run) if " kept in " in l) < min(i for i, l in enumerate(run) if " SERVICE  stop " in l))([l for l in j.splitlines() if l.split(" ")[2:3] == [l2.split(" ")[2] for l2 in j.splitlines() if " kept in " in l2][-1:]]))(raw("program/OstServerUpdate.log").decode("utf-8"))'
+py "staged: nothing left in the staging folder" 'not os.path.exists(root + "/program/staging")'
+windows_tool rollback --rollback
+check "rollback: done (status $tool_status)" test "$tool_status" = 0
+check "rollback: it says so" grep -q '回滚完成。' "$work/rollback.txt"
+check "rollback: the server program as before, byte for byte" \
+  test "$(sha256sum <"$root/drives/c/OSTRA/CSOstraServer.exe")" = "$server_before"
+check "rollback: the former update number recorded" \
+  test "$(sqlite3 "$root/db/ostra.sqlite" "select nn from sys_server_update where ii = 0")" = "$number_before"
+check "rollback: the service runs again" test "$(probe state CSOstraServer | tr -d '\r')" = "CSOstraServer 4"
+windows_tool again --rollback
+check "rollback: a second one is refused (status $tool_status)" test "$tool_status" = 1
+check "rollback: and says why" grep -q '已经回滚过,不能再次回滚。' "$work/again.txt"
 
 if [ -n "${OST_WINE_SHOTS:-}" ]; then
   mkdir -p "$OST_WINE_SHOTS"

@@ -13,6 +13,7 @@
 #include "frontend/headless/headless.h"
 #include "frontend/headless/options.h"
 #include "listview_report_list.h"
+#include "platform/win32/cng_crypto.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_services.h"
@@ -92,6 +93,7 @@ struct Machine {
   ost::Win32Files files;
   ost::Win32System system;
   ost::OdbcDatabase database;
+  ost::CngCrypto crypto;
 
   ost::Platform Providers() {
     ost::Platform platform;
@@ -101,6 +103,7 @@ struct Machine {
     platform.files = &files;
     platform.system = &system;
     platform.database = &database;
+    platform.crypto = &crypto;
     return platform;
   }
 };

@@ -1,0 +1,361 @@
+#include "release/builder.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "platform/posix/openssl_crypto.h"
+#include "release/manifest_writer.h"
+#include "release/signed_index.h"
+#include "update/detail_file.h"
+#include "update/manifest.h"
+#include "update/release_check.h"
+#include "util/md5.h"
+#include "util/text.h"
+
+namespace ost::release {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Package {
+  std::string path;  // below the update folder
+  std::string content;
+  std::string packed;
+  std::string source;  // the field and file it came from, for messages
+};
+
+std::string UpdateFolder(const std::string& hostDir) {
+  return hostDir + "/" + std::string(kUpdatePath).substr(1);
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+// Every file of the tree, by its path below the update folder.
+std::vector<std::string> TreeFiles(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->is_regular_file()) {
+      files.push_back(fs::relative(it->path(), folder).generic_string());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+IndexEntry EntryOf(CryptoPort& crypto, const std::string& path, const std::string& bytes) {
+  IndexEntry entry;
+  entry.path = path;
+  entry.size = bytes.size();
+  crypto.Sha256(ByteSpan::Of(bytes), &entry.digest);
+  return entry;
+}
+
+bool WriteIndex(const std::string& folder, int32_t ostra, int32_t velin,
+                const std::vector<std::string>& files, const SigningKey& key, Report* report) {
+  OpenSslCrypto crypto;
+  ReleaseIndex index;
+  index.ostraVersion = ostra;
+  index.velinVersion = velin;
+  for (const std::string& path : files) {
+    if (path == kIndexName) continue;
+    std::string bytes;
+    if (!ReadWholeFile(folder + "/" + path, &bytes)) {
+      report->errors.push_back(path + ": cannot be read");
+      return false;
+    }
+    index.files.push_back(EntryOf(crypto, path, bytes));
+  }
+  const std::string body = IndexBody(index);
+  ReleaseIndex check;
+  std::string detail;
+  if (!ParseIndexBody(body, &check, &detail)) {
+    report->errors.push_back(std::string(kIndexName) + ": " + detail +
+                             " (a path the index cannot carry)");
+    return false;
+  }
+  Sha256Digest digest;
+  crypto.Sha256(ByteSpan::Of(body), &digest);
+  const std::vector<uint8_t> signature = key.Sign(digest);
+  if (signature.empty()) {
+    report->errors.push_back(std::string(kIndexName) + ": the key could not sign");
+    return false;
+  }
+  if (!WriteWholeFile(folder + "/" + kIndexName,
+                      SignedIndexText(body, {signature.data(), signature.size()}))) {
+    report->errors.push_back(std::string(kIndexName) + ": cannot be written");
+    return false;
+  }
+  report->lines.push_back(Format("%s: %zu files signed", kIndexName, index.files.size()));
+  return true;
+}
+
+// The manifest as the tool reads it, against the release it was written from.
+void ReadBack(const ReleaseSource& source, const std::string& manifestBytes, Report* report) {
+  auto differs = [&](const std::string& what) {
+    report->errors.push_back("server.txt: the tool would read " + what);
+  };
+  const Manifest manifest = ParseManifest(manifestBytes);
+  if (!manifest.ostraVersionUsable || manifest.ostraVersion != source.ostraVersion) {
+    differs("another Ostra version");
+  }
+  if (!manifest.velinVersionUsable || manifest.velinVersion != source.velinVersion) {
+    differs("another Velin version");
+  }
+  if (!manifest.hasEntryBlock || manifest.rows.size() != std::size(kCatalogue)) {
+    differs("another entry block");
+    return;
+  }
+  for (size_t n = 0; n < manifest.rows.size(); ++n) {
+    const ManifestRow& row = manifest.rows[n];
+    const Component& component = kCatalogue[n];
+    const ComponentSource* described = nullptr;
+    for (const ComponentSource& c : source.components) {
+      if (c.component == &component) described = &c;
+    }
+    const std::string field = std::string("components.") + component.key;
+    if (row.end != RowEnd::kComplete || row.component != &component) {
+      differs("row " + std::to_string(n + 1) + " as another component");
+      continue;
+    }
+    if (row.version != (described ? described->update : 0)) differs(field + ".update otherwise");
+    if (described && row.versionLabel != described->label) differs(field + ".label otherwise");
+    if (described && row.description != described->description) {
+      differs(field + ".description otherwise");
+    }
+  }
+  if (manifest.detailLines.size() != source.details.size()) {
+    differs(
+        Format("%zu detail lines, not %zu", manifest.detailLines.size(), source.details.size()));
+    return;
+  }
+  for (size_t n = 0; n < source.details.size(); ++n) {
+    DetailLine parsed;
+    char md5[33];
+    Md5Hex(source.details[n].content.data(), source.details[n].content.size(), md5);
+    if (ParseDetailLine(manifest.detailLines[n], &parsed) != 0 ||
+        parsed.name != source.details[n].name || parsed.digest != md5) {
+      differs("details." + source.details[n].name + " otherwise");
+    }
+  }
+}
+
+}  // namespace
+
+bool BuildRelease(const ReleaseSource& source, const std::string& hostDir, const SigningKey* key,
+                  Report* report) {
+  const std::string folder = UpdateFolder(hostDir);
+  if (!TreeFiles(folder).empty()) {
+    report->errors.push_back(folder + ": holds files already; build into an empty folder");
+    return false;
+  }
+
+  // The packages, named as the tool requests them.
+  std::vector<Package> packages;
+  ManifestText manifest;
+  manifest.ostraVersion = source.ostraText;
+  manifest.velinVersion = source.velinText;
+  for (const Component& component : kCatalogue) {
+    const ComponentSource* described = nullptr;
+    for (const ComponentSource& c : source.components) {
+      if (c.component == &component) described = &c;
+    }
+    if (!described) {
+      // Update 0 is never newer than what is installed.
+      manifest.rows.push_back({0, component.key, "", ""});
+      continue;
+    }
+    manifest.rows.push_back(
+        {described->update, component.key, described->label, described->description});
+    const std::string field = std::string("components.") + component.key;
+    packages.push_back({ComponentPackagePath(component, false),
+                        described->content,
+                        {},
+                        field + ".file (" + described->file + ")"});
+    if (described->hasXVariant) {
+      packages.push_back({ComponentPackagePath(component, true),
+                          described->xContent,
+                          {},
+                          field + ".xFile (" + described->xFile + ")"});
+    } else if (component.kind == kVelinKind) {
+      report->lines.push_back("note: no xFile for Velin: servers with libxl.dll request " +
+                              ComponentPackagePath(component, true) +
+                              " and stop at the web DLL's row");
+    }
+  }
+  for (const ScriptSource& script : source.ostraScripts) {
+    packages.push_back({OstraScriptPath(script.version),
+                        script.content,
+                        {},
+                        "scripts.ostra (" + script.file + ")"});
+  }
+  for (const ScriptSource& script : source.velinScripts) {
+    packages.push_back({VelinScriptPath(script.version),
+                        script.content,
+                        {},
+                        "scripts.velin (" + script.file + ")"});
+  }
+  for (const DetailSource& detail : source.details) {
+    char md5[33];
+    Md5Hex(detail.content.data(), detail.content.size(), md5);
+    manifest.details.push_back({detail.name, detail.content.size(), md5});
+    packages.push_back({DetailPackagePath(detail.name),
+                        detail.content,
+                        {},
+                        "details." + detail.name + " (" + detail.file + ")"});
+  }
+  for (Package& package : packages) {
+    package.packed = CompressPackage(package.content, Z_BEST_COMPRESSION);
+    if (package.packed.size() > kMaxPackedSize) {
+      report->errors.push_back(
+          Format("release.json: %s: packs to %zu bytes; the tool receives "
+                 "at most %zu",
+                 package.source.c_str(), package.packed.size(), kMaxPackedSize));
+    }
+  }
+  const std::string manifestBytes = WriteManifest(manifest);
+  ReadBack(source, manifestBytes, report);
+  if (!report->errors.empty()) return false;
+
+  // Written, then read back from the disk as the host will serve them.
+  std::error_code error;
+  fs::create_directories(folder + "/sql", error);
+  if (error) {
+    report->errors.push_back(folder + ": cannot be created: " + error.message());
+    return false;
+  }
+  if (!WriteWholeFile(folder + "/" + kManifestName, manifestBytes)) {
+    report->errors.push_back(std::string(kManifestName) + ": cannot be written");
+    return false;
+  }
+  for (const Package& package : packages) {
+    if (!WriteWholeFile(folder + "/" + package.path, package.packed)) {
+      report->errors.push_back(package.path + ": cannot be written");
+      return false;
+    }
+  }
+  std::string written;
+  if (!ReadWholeFile(folder + "/" + kManifestName, &written) || written != manifestBytes) {
+    report->errors.push_back(std::string(kManifestName) + ": does not read back as written");
+  }
+  std::vector<uint8_t> unpacked(kMaxUnpackedSize + 1);
+  for (const Package& package : packages) {
+    std::string packed;
+    uLongf size = kMaxUnpackedSize;
+    if (!ReadWholeFile(folder + "/" + package.path, &packed) ||
+        uncompress(unpacked.data(), &size, reinterpret_cast<const Bytef*>(packed.data()),
+                   packed.size()) != Z_OK ||
+        std::string(reinterpret_cast<const char*>(unpacked.data()), size) != package.content) {
+      report->errors.push_back(package.path + ": does not unpack to " + package.source);
+      continue;
+    }
+    report->lines.push_back(Format("%s: %zu bytes, %zu packed", package.path.c_str(),
+                                   package.content.size(), package.packed.size()));
+  }
+  if (!report->errors.empty()) return false;
+  report->lines.push_back(Format("%s: Ostra %s, Velin %s, %zu components, %zu detail files",
+                                 kManifestName, source.ostraText.c_str(), source.velinText.c_str(),
+                                 source.components.size(), source.details.size()));
+  if (!key) return true;
+
+  if (!WriteIndex(folder, source.ostraVersion, source.velinVersion, TreeFiles(folder), *key,
+                  report)) {
+    return false;
+  }
+  const std::vector<uint8_t> point = key->PublicPoint();
+  return VerifyHostTree(hostDir, {point.data(), point.size()}, report);
+}
+
+bool SignHostTree(const std::string& hostDir, const SigningKey& key, Report* report) {
+  const std::string folder = UpdateFolder(hostDir);
+  std::string manifestBytes;
+  if (!ReadWholeFile(folder + "/" + kManifestName, &manifestBytes)) {
+    report->errors.push_back(folder + "/" + kManifestName + ": cannot be read");
+    return false;
+  }
+  const Manifest manifest = ParseManifest(manifestBytes);
+  if (!manifest.ostraVersionUsable || !manifest.velinVersionUsable) {
+    report->errors.push_back(std::string(kManifestName) + ": the tool reads no usable versions");
+    return false;
+  }
+  if (!WriteIndex(folder, manifest.ostraVersion, manifest.velinVersion, TreeFiles(folder), key,
+                  report)) {
+    return false;
+  }
+  const std::vector<uint8_t> point = key.PublicPoint();
+  return VerifyHostTree(hostDir, {point.data(), point.size()}, report);
+}
+
+bool VerifyHostTree(const std::string& hostDir, ByteSpan publicKey, Report* report) {
+  const std::string folder = UpdateFolder(hostDir);
+  OpenSslCrypto crypto;
+  ReleaseCheck check(&crypto, PublicKeyText(publicKey));
+  std::string manifestBytes;
+  std::string indexBytes;
+  if (!ReadWholeFile(folder + "/" + kManifestName, &manifestBytes)) {
+    report->errors.push_back(std::string(kManifestName) + ": missing");
+    return false;
+  }
+  if (!ReadWholeFile(folder + "/" + kIndexName, &indexBytes)) {
+    report->errors.push_back(std::string(kIndexName) + ": missing");
+    return false;
+  }
+  // The tool's own check, on the bytes it would receive.
+  check.KeepManifest(ByteSpan::Of(manifestBytes));
+  std::vector<ReleaseVerification> verifications;
+  check.CheckIndex(ByteSpan::Of(indexBytes), &verifications);
+  for (const ReleaseVerification& v : verifications) {
+    if (v.failure != ReleaseFailure::kNone) {
+      report->errors.push_back(v.file + ": " + ReleaseFailureName(v.failure) +
+                               (v.detail.empty() ? "" : " (" + v.detail + ")"));
+    }
+  }
+  if (!report->errors.empty()) return false;
+
+  std::set<std::string> onDisk;
+  for (const std::string& path : TreeFiles(folder)) {
+    onDisk.insert(path);
+    if (path == kIndexName || path == kManifestName) continue;
+    std::string bytes;
+    ReadWholeFile(folder + "/" + path, &bytes);
+    ReleaseVerification v = check.CheckPackage(kUpdatePath + path, ByteSpan::Of(bytes));
+    if (v.failure != ReleaseFailure::kNone) {
+      report->errors.push_back(path + ": " + ReleaseFailureName(v.failure) + " (" + v.detail +
+                               "); the tool will refuse it");
+    }
+  }
+  for (const IndexEntry& entry : check.index()->files) {
+    if (!onDisk.count(entry.path)) report->errors.push_back(entry.path + ": listed, missing");
+  }
+  // What the tool may ask for must be there and listed.
+  const Manifest manifest = ParseManifest(manifestBytes);
+  std::vector<std::string> named;
+  for (const ManifestRow& row : manifest.rows) {
+    if (row.component && row.version > 0) {
+      named.push_back(ComponentPackagePath(*row.component, false));
+    }
+  }
+  for (const std::string& line : manifest.detailLines) {
+    DetailLine parsed;
+    if (ParseDetailLine(line, &parsed) == 0) named.push_back(DetailPackagePath(parsed.name));
+  }
+  for (const std::string& path : named) {
+    if (!onDisk.count(path)) report->errors.push_back(path + ": named by the manifest, missing");
+  }
+  if (!report->errors.empty()) return false;
+  report->lines.push_back(
+      Format("verified: %s, %s and %zu packages", kIndexName, kManifestName, onDisk.size() - 2));
+  return true;
+}
+
+}  // namespace ost::release

@@ -1,0 +1,257 @@
+// A release signed by its maker, through whole runs on the harness's machine: with
+// UpdateKey set the index is fetched after the manifest, and nothing it does not vouch
+// for is unpacked, run or written.
+#include <gtest/gtest.h>
+
+#include "app/texts.h"
+#include "platform/posix/openssl_crypto.h"
+#include "release/signed_index.h"
+#include "release/signer.h"
+#include "unit/fakes.h"
+#include "util/md5.h"
+
+namespace ost {
+namespace {
+
+using testing::Compress;
+using testing::Harness;
+using Beeps = std::vector<std::pair<uint32_t, uint32_t>>;
+
+constexpr char kPath[] = "/ostra/update1/";
+
+class Verifications : public RunObserver {
+ public:
+  void OnReleaseVerified(const ReleaseVerification& v) override {
+    lines.push_back(v.file + " " + ReleaseFailureName(v.failure));
+  }
+  std::vector<std::string> lines;
+};
+
+class SignedReleaseTest : public ::testing::Test {
+ protected:
+  SignedReleaseTest() : key(release::SigningKey::Generate()) {
+    h.platform.crypto = &crypto;
+    const std::vector<uint8_t> point = key->PublicPoint();
+    h.registry.SetString(kConfigKeyPath, "UpdateKey", PublicKeyText({point.data(), point.size()}));
+    char digest[33];
+    Md5Hex("new page", 8, digest);
+    h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = "old page";
+    Serve("server.txt",
+          "3.81 7.0\n--BEGIN--\n12\tServer\tv12\tServer 12\n12\tAgent\tv12\tAgent 12\n"
+          "10\n10\n10\n10\n--END--\n--FILE DETAIL--\r\na.htm.zip+8=" +
+              std::string(digest) + "\r\n--FILE DETAIL END--\r\n");
+    Serve("a.htm.zip", Compress("new page"));
+    Serve("sql/update381.sql.zip", Compress("UPDATE x\r\nGO\r\n"));
+    Serve("CSOstraServer.exe.zip", Compress("new server"));
+    Serve("CSOstraAgent.exe.zip", Compress("new agent"));
+  }
+
+  void Serve(const std::string& name, const std::string& body) {
+    h.host.bodies[kPath + name] = body;
+  }
+  std::string& Body(const std::string& name) { return h.host.bodies[kPath + name]; }
+
+  // server.sig over what is served now, less `leftOut`, signed by `by` (the key).
+  void Sign(const std::vector<std::string>& leftOut = {}, release::SigningKey* by = nullptr) {
+    ReleaseIndex index;
+    index.ostraVersion = 381;
+    index.velinVersion = 70;
+    for (const auto& [path, body] : h.host.bodies) {
+      const std::string name = path.substr(sizeof kPath - 1);
+      if (name == kIndexName || std::find(leftOut.begin(), leftOut.end(), name) != leftOut.end()) {
+        continue;
+      }
+      IndexEntry& entry = index.files.emplace_back();
+      entry.path = name;
+      entry.size = body.size();
+      crypto.Sha256(ByteSpan::Of(body), &entry.digest);
+    }
+    const std::string bodyText = IndexBody(index);
+    Sha256Digest digest;
+    crypto.Sha256(ByteSpan::Of(bodyText), &digest);
+    const std::vector<uint8_t> signature = (by ? by : key.get())->Sign(digest);
+    Serve(kIndexName, SignedIndexText(bodyText, {signature.data(), signature.size()}));
+  }
+
+  // The check to its end, then the update when a plan is offered.
+  void Run() {
+    h.dialog = std::make_unique<UpdateDialog>(h.platform, h.system.ProgramFolder(), &seen);
+    h.dialog->OnInitDialog();
+    h.Pump();
+    if (h.dialog->phase() == RunPhase::kPlanOffered) h.Click();
+  }
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> paths;
+    for (const std::string& request : h.host.requests) {
+      paths.push_back(request.substr(request.find(kPath) + sizeof kPath - 1));
+    }
+    return paths;
+  }
+  bool Untouched() {
+    return h.files.files["C:\\OSTRA\\CSOstraServer.exe"] == "old CSOstraServer" &&
+           h.files.files["C:\\OSTRA\\CSOstraAgent.exe"] == "old CSOstraAgent" &&
+           h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] == "old page" &&
+           h.database.statements.end() ==
+               std::find_if(h.database.statements.begin(), h.database.statements.end(),
+                            [](const std::string& s) {
+                              return s.find("UPDATE") == 0 || s.find("{CALL") == 0;
+                            });
+  }
+  // The check ended on the manifest row, as a failed manifest download ends it.
+  void ExpectCheckFailed(const std::string& status) {
+    EXPECT_EQ(h.dialog->RowCount(), 3);
+    EXPECT_EQ(h.Cell(2, 3), status);
+    EXPECT_EQ(h.system.beeps, (Beeps{{500, 500}, {800, 500}}));
+    EXPECT_EQ(h.dialog->phase(), RunPhase::kFailed);
+    EXPECT_FALSE(h.controls.buttonEnabled());
+    EXPECT_TRUE(h.services.calls.empty());
+    EXPECT_TRUE(Untouched());
+  }
+
+  OpenSslCrypto crypto;
+  std::unique_ptr<release::SigningKey> key;
+  Harness h;
+  Verifications seen;
+};
+
+TEST_F(SignedReleaseTest, ASignedReleaseIsAppliedWhole) {
+  Sign();
+  Run();
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"server.txt", "server.sig", "a.htm.zip",
+                                                  "sql/update381.sql.zip", "CSOstraServer.exe.zip",
+                                                  "CSOstraAgent.exe.zip"}));
+  EXPECT_EQ(h.controls.statusText(), text::kUpdateComplete);
+  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "new server");
+  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraAgent.exe"], "new agent");
+  EXPECT_EQ(h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"], "new page");
+  EXPECT_EQ(seen.lines, (std::vector<std::string>{
+                            "server.sig verified", "server.txt verified", "a.htm.zip verified",
+                            "sql/update381.sql.zip verified", "CSOstraServer.exe.zip verified",
+                            "CSOstraAgent.exe.zip verified"}));
+}
+
+TEST_F(SignedReleaseTest, WithoutTheKeyNothingMoreIsAsked) {
+  h.registry.keys[kConfigKeyPath].erase("UpdateKey");
+  Run();
+  EXPECT_EQ(Requests(),
+            (std::vector<std::string>{"server.txt", "a.htm.zip", "sql/update381.sql.zip",
+                                      "CSOstraServer.exe.zip", "CSOstraAgent.exe.zip"}));
+  EXPECT_EQ(h.controls.statusText(), text::kUpdateComplete);
+  EXPECT_TRUE(seen.lines.empty());
+}
+
+TEST_F(SignedReleaseTest, AMissingIndexEndsTheCheck) {
+  Run();
+  ExpectCheckFailed("签名文件下载失败(8)...");
+  EXPECT_EQ(seen.lines, (std::vector<std::string>{"server.sig index not fetched"}));
+}
+
+TEST_F(SignedReleaseTest, AnIndexThatIsNoIndexEndsTheCheck) {
+  Serve(kIndexName, "<html>not here</html>\n");
+  Run();
+  ExpectCheckFailed(text::kIndexMalformed);
+}
+
+TEST_F(SignedReleaseTest, AnIndexSignedByAnotherKeyEndsTheCheck) {
+  auto other = release::SigningKey::Generate();
+  Sign({}, other.get());
+  Run();
+  ExpectCheckFailed(text::kIndexBadSignature);
+  EXPECT_EQ(seen.lines, (std::vector<std::string>{"server.sig bad signature"}));
+}
+
+TEST_F(SignedReleaseTest, AChangedIndexEndsTheCheck) {
+  Sign();
+  std::string& index = Body(kIndexName);
+  index[index.find("file ") + 5] ^= 0x01;  // a size digit
+  Run();
+  ExpectCheckFailed(text::kIndexBadSignature);
+}
+
+TEST_F(SignedReleaseTest, AChangedManifestEndsTheCheck) {
+  Sign();
+  Body("server.txt").replace(Body("server.txt").find("12\tAgent"), 2, "13");
+  Run();
+  ExpectCheckFailed(text::kManifestNotSigned);
+  EXPECT_EQ(seen.lines, (std::vector<std::string>{"server.sig verified",
+                                                  "server.txt manifest differs from the index"}));
+}
+
+TEST_F(SignedReleaseTest, AKeyThatCannotBeUsedFetchesNoIndex) {
+  h.registry.SetString(kConfigKeyPath, "UpdateKey", "ecdsa-p256:0400");
+  Sign();
+  Run();
+  ExpectCheckFailed(text::kUpdateKeyUnusable);
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"server.txt"}));
+}
+
+// An empty value is a key too: it never lets an unsigned release through.
+TEST_F(SignedReleaseTest, AnEmptyKeyIsNoAbsentKey) {
+  h.registry.SetString(kConfigKeyPath, "UpdateKey", "");
+  Sign();
+  Run();
+  ExpectCheckFailed(text::kUpdateKeyUnusable);
+}
+
+TEST_F(SignedReleaseTest, AKeyTooLongForItsBufferIsRefused) {
+  h.registry.SetString(kConfigKeyPath, "UpdateKey", std::string(300, 'a'));
+  Sign();
+  Run();
+  ExpectCheckFailed(text::kUpdateKeyUnusable);
+}
+
+TEST_F(SignedReleaseTest, WithoutCryptographyNothingIsTrusted) {
+  h.platform.crypto = nullptr;
+  Sign();
+  Run();
+  ExpectCheckFailed(text::kNoCrypto);
+}
+
+TEST_F(SignedReleaseTest, AChangedPackageStopsTheChainBeforeItIsWritten) {
+  Sign();
+  std::string& package = Body("CSOstraServer.exe.zip");
+  package[package.size() / 2] ^= 0x01;
+  Run();
+  EXPECT_EQ(h.Cell(5, 3), text::kPackageMismatch);
+  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "old CSOstraServer");
+  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraAgent.exe"], "old CSOstraAgent");
+  // What came before was vouched for and applied; nothing after is fetched.
+  EXPECT_EQ(h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"], "new page");
+  EXPECT_EQ(Requests().back(), "CSOstraServer.exe.zip");
+  EXPECT_EQ(h.dialog->phase(), RunPhase::kFailed);
+  EXPECT_EQ(h.system.beeps, (Beeps{{500, 500}, {800, 500}}));
+  EXPECT_EQ(seen.lines.back(), "CSOstraServer.exe.zip SHA-256 differs from the index");
+  // The services stopped for the update stay stopped, as after a failed download.
+  EXPECT_EQ(h.services.calls,
+            (std::vector<std::string>{"stop CSOstraServer", "stop CSOstraAgent"}));
+}
+
+TEST_F(SignedReleaseTest, APackageOfAnotherSizeIsRefused) {
+  Sign();
+  Body("CSOstraAgent.exe.zip") += "x";
+  Run();
+  EXPECT_EQ(h.Cell(6, 3), text::kPackageMismatch);
+  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraAgent.exe"], "old CSOstraAgent");
+  EXPECT_EQ(seen.lines.back(), "CSOstraAgent.exe.zip size differs from the index");
+}
+
+TEST_F(SignedReleaseTest, AScriptTheIndexLeavesOutIsNotRun) {
+  Sign({"sql/update381.sql.zip"});
+  Run();
+  EXPECT_EQ(h.Cell(4, 3), text::kPackageNotSigned);
+  EXPECT_TRUE(h.database.statements.end() == std::find(h.database.statements.begin(),
+                                                       h.database.statements.end(),
+                                                       "UPDATE x\r\n"));
+  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "old CSOstraServer");
+  EXPECT_EQ(seen.lines.back(), "sql/update381.sql.zip not in the index");
+}
+
+TEST_F(SignedReleaseTest, ADetailFileTheIndexLeavesOutIsNotWritten) {
+  Sign({"a.htm.zip"});
+  Run();
+  EXPECT_EQ(h.Cell(3, 3), text::kPackageNotSigned);  // the header row, as for its download
+  EXPECT_TRUE(Untouched());
+}
+
+}  // namespace
+}  // namespace ost
