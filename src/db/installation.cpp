@@ -1,6 +1,8 @@
 // The check's reading of the product database.
 #include "db/installation.h"
 
+#include <cctype>
+
 #include <cmath>
 #include <cstdlib>
 
@@ -8,6 +10,25 @@
 
 namespace ost {
 namespace {
+
+// An absolute path on a drive letter (UTF-8, where no byte of a character is a
+// backslash): "X:\" and names, none of them "." or ".." nor naming a stream. Network
+// shares ("\\host\..."), "\\?\" paths and relative paths are refused.
+bool LocalDrivePath(const std::string& path) {
+  if (path.size() < 3) return false;
+  const unsigned char letter = static_cast<unsigned char>(path[0]);
+  if (!std::isalpha(letter) || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return false;
+  size_t start = 3;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("\\/", start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == "." || part == ".." || part.find(':') != std::string::npos) return false;
+    if (part.empty() && end != path.size()) return false;  // "\\" inside the path
+    start = end + 1;
+  }
+  return true;
+}
 
 // Version text to an integer in hundredths or tenths, rounded to the nearest.
 int32_t VersionNumber(const std::string& text, int scale) {
@@ -100,8 +121,11 @@ ReadOutcome ReadInstallation(ProductDatabase& database, FilePort& files, Install
       std::string dir = root.bytes;
       if (!dir.empty() && dir.back() == '\\') dir.pop_back();
       dir += "\\cgi-bin";
-      if (root.overflowed || dir.size() > kPathWidth - 1) {
-        // A cut folder would point the update at the wrong place: no web platform.
+      if (root.overflowed || dir.size() > kPathWidth - 1 ||
+          !LocalDrivePath(DbTextToUtf8(root.bytes))) {
+        // A cut folder would point the update at the wrong place, and one elsewhere (a
+        // network share, the current folder, a climb out) hands the elevated tool to
+        // whoever the database names: no web platform.
         facts->velinEnabled = 0;
         facts->cgiBinDir.clear();
       } else {

@@ -23,7 +23,9 @@ DWORD ServiceRights(ServiceAccess access) {
     case ServiceAccess::kQueryConfig:
       return SERVICE_QUERY_CONFIG;
     case ServiceAccess::kAll:
-      return SERVICE_ALL_ACCESS;
+      // What starting and stopping take, no more: a service whose permissions were
+      // hardened refuses all access although it lets administrators start and stop it.
+      return SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG;
   }
   return 0;
 }
@@ -56,8 +58,9 @@ std::string WideToUtf8(const wchar_t* wide) {
 }  // namespace
 
 ServiceHandle Win32Services::OpenManager(ManagerAccess access) {
-  DWORD rights =
-      access == ManagerAccess::kAll ? SC_MANAGER_ALL_ACCESS : SC_MANAGER_ENUMERATE_SERVICE;
+  // Opening a service by name needs only the right to connect.
+  DWORD rights = access == ManagerAccess::kAll ? SC_MANAGER_CONNECT
+                                               : SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE;
   return FromScHandle(OpenSCManagerW(nullptr, nullptr, rights));
 }
 
