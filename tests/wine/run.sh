@@ -692,7 +692,7 @@ py "tampered: the web DLL after it is untouched" 'raw("drives/d/wwwroot/cgi-bin/
 # --- 8. a staged update and its rollback, headless -----------------------------------
 say "== a staged update and its rollback"
 wine_lay_out "$root"
-probe start CSOstraServer >/dev/null
+probe_timeout=90 probe start CSOstraServer >/dev/null
 component "$work/server18.exe" CSOstraServer.exe 18
 cat >"$work/release4.json" <<JSON
 {"ostra": "3.84", "ostraScriptsFrom": 384,

@@ -243,7 +243,7 @@ wine_stop_services() {
     done
   } >"$work/noknobs.reg"
   wine_regedit 64 "$work/noknobs.reg"
-  probe stop "${wine_services_all[@]}" >/dev/null
+  probe_timeout=90 probe stop "${wine_services_all[@]}" >/dev/null
   local states
   states=$(wine_states)
   [ "$states" = "$(printf '%s 1 ' "${wine_services_all[@]}")" ] || die "services did not stop: $states"
@@ -328,7 +328,7 @@ PY
     [ "$state" != 4 ] || running+=("$name")
     expected+="$name $state "
   done <"$work/services.txt"
-  [ ${#running[@]} -eq 0 ] || probe start "${running[@]}" >/dev/null
+  [ ${#running[@]} -eq 0 ] || probe_timeout=90 probe start "${running[@]}" >/dev/null
   # The knobs once the services run, as a service refusing its next start ran before.
   wine_regedit 64 "$work/knobs.reg"
   local states

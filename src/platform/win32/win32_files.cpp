@@ -60,6 +60,7 @@ class Win32File : public File {
         return total > 0 ? static_cast<int64_t>(total) : -1;
       }
       total += put;
+      written_ = true;
       if (put < want) break;  // stopped midway; the caller sees the short count
     }
     return static_cast<int64_t>(total);
@@ -72,11 +73,19 @@ class Win32File : public File {
     }
     HANDLE handle = handle_;
     handle_ = INVALID_HANDLE_VALUE;
+    // What was written is on the disk before anyone renames the file over a program.
+    if (written_ && !FlushFileBuffers(handle)) {
+      const DWORD error = GetLastError();
+      CloseHandle(handle);
+      SetLastError(error);
+      return false;
+    }
     return CloseHandle(handle) != 0;
   }
 
  private:
   HANDLE handle_;
+  bool written_ = false;
 };
 
 std::unique_ptr<File> Open(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
@@ -171,12 +180,40 @@ bool Win32Files::Exists(const std::string& path) {
   return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A program just stopped may still be held for a moment (its process ending, a virus
+// scanner reading the new file): such refusals are tried again a few times.
 bool Win32Files::Rename(const std::string& from, const std::string& to) {
   std::wstring wideFrom = Widen(from);
   std::wstring wideTo = Widen(to);
   if (wideFrom.empty() || wideTo.empty()) return false;
-  return MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  constexpr int kTries = 5;
+  constexpr DWORD kWaitMs = 200;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    if (attempt > 0) ::Sleep(kWaitMs);
+    // Over an existing file, ReplaceFileW keeps the target's attributes and access list.
+    const DWORD target = GetFileAttributesW(wideTo.c_str());
+    if (target != INVALID_FILE_ATTRIBUTES && !(target & FILE_ATTRIBUTE_DIRECTORY)) {
+      if (ReplaceFileW(wideTo.c_str(), wideFrom.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                       nullptr, nullptr)) {
+        return true;
+      }
+      error = GetLastError();
+      if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) continue;
+      // Some targets (another volume's, a file system without the call) only move.
+    }
+    if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION &&
+        error != ERROR_ACCESS_DENIED) {
+      break;
+    }
+  }
+  SetLastError(error);
+  return false;
 }
 
 bool Win32Files::Remove(const std::string& path) {
