@@ -43,7 +43,16 @@ PLATFORM_DIFFERENCES = {
     "services.json":
         "the Linux stand-in's service manager; under Wine the service manager is Wine's, "
         "and the services' states are compared instead",
+    "services.log":
+        "the Linux stand-in's log of every state its services took, for the downtime "
+        "benchmark; Wine's service manager keeps none",
+    "program/OstServerUpdate.log":
+        "the run's journal: its lines carry the times, the run id, the machine's name and "
+        "each platform's own paths; what it records is the run compared here",
 }
+# A backup's folder is named after its run: compared under one name, with the run id
+# in its record left out.
+BACKUP = re.compile(r"^program/backup/[^/]+/")
 # Inputs of the run, the same in both roots and not the tool's to change.
 INPUT_DIRS = {"host", "odbc"}
 
@@ -137,8 +146,14 @@ def machine(root):
             if key in PLATFORM_DIFFERENCES:
                 continue
             path = os.path.join(folder, name)
+            key = BACKUP.sub("program/backup/RUN/", key)
             if key.startswith("db") and name.endswith(".sqlite"):
                 state[key] = database_rows(path)
+            elif key == "program/backup/RUN/backup.json":
+                with open(path, encoding="utf-8") as f:
+                    record = json.load(f)
+                record["run"] = "RUN"
+                state[key] = record
             else:
                 with open(path, "rb") as f:
                     state[key] = hashlib.sha256(f.read()).hexdigest()

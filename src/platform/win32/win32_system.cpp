@@ -7,29 +7,6 @@
 
 namespace ost {
 
-namespace {
-
-// Text from the Windows "A" functions is in the system code page.
-std::string AnsiToUtf8(const char* text, int length) {
-  if (length <= 0) return std::string();
-  int wideLength = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
-  if (wideLength <= 0) return std::string();
-  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-  wideLength = MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), wideLength);
-  if (wideLength <= 0) return std::string();
-  int utf8Length =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  if (utf8Length <= 0) return std::string();
-  std::string utf8(static_cast<size_t>(utf8Length), '\0');
-  utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), utf8Length,
-                                   nullptr, nullptr);
-  if (utf8Length <= 0) return std::string();
-  utf8.resize(static_cast<size_t>(utf8Length));
-  return utf8;
-}
-
-}  // namespace
-
 ThreadHandle Win32System::StartThread(std::function<void()> body) {
   if (!body) return 0;
   try {
@@ -89,24 +66,25 @@ std::string Win32System::MachineName() {
 void Win32System::Beep(uint32_t hertz, uint32_t milliseconds) { ::Beep(hertz, milliseconds); }
 
 std::string Win32System::ProgramFolder() {
-  char path[MAX_PATH - 1];
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-  if (length == 0 || length > sizeof(path)) return std::string();
-  // Upper-case and find the last separator without looking inside double-byte
-  // characters: their second byte can be an ASCII letter or even a backslash.
+  // The wide call: any folder name, whatever the system's code page, up to the longest
+  // path the system allows.
+  std::wstring path(32768, L'\0');
+  DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) return std::string();
   int cut = -1;
   for (DWORD i = 0; i < length; ++i) {
-    auto byte = static_cast<unsigned char>(path[i]);
-    if (IsDBCSLeadByte(byte)) {
-      ++i;
-    } else if (byte >= 'a' && byte <= 'z') {
-      path[i] = static_cast<char>(byte - 'a' + 'A');
-    } else if (byte == '\\') {
+    if (path[i] >= L'a' && path[i] <= L'z') {
+      path[i] = static_cast<wchar_t>(path[i] - L'a' + L'A');
+    } else if (path[i] == L'\\') {
       cut = static_cast<int>(i) + 1;
     }
   }
   if (cut < 0) return std::string();
-  return AnsiToUtf8(path, cut);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, path.data(), cut, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return std::string();
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, path.data(), cut, utf8.data(), bytes, nullptr, nullptr);
+  return utf8;
 }
 
 std::unique_ptr<uint8_t[]> Win32System::AllocateBuffer(size_t size) {
