@@ -109,10 +109,14 @@ same "no file of the root changed" "$before" "$(root_files)"
 if [ -e "$work/CSOstraAgent.exe" ]; then echo "FAIL: a relative path was written"; failures=$((failures + 1)); else passes=$((passes + 1)); fi
 machine m-outside-web --web-root "$outside/site"
 publish --component Velin=15 --detail index.htm=new
+before=$(root_files)
 run outside-web --start --confirm yes
 expect_status 0 "a host path as the web root"
-check "the web DLL went to the fixed web folder of the machine" '"update 15" in file("drives/d/wwwroot/cgi-bin/Velin.dll")'
-check "no detail file was fetched for it" 'row(3)["status"] == ""'
+# A web root that is no folder on a drive letter is no web platform: nothing planned
+# for it, nothing written, nothing looked for there.
+check "the web platform counts as absent" 's["status_line"] == "◎共需进行 0 项更新,预计所需时间 0 秒。"'
+same "no file of the root changed" "$before" "$(root_files)"
+check "no detail file was fetched for it" '"index.htm" not in open(os.path.join(root, "http.log")).read()'
 
 echo "== an empty package"
 machine m-empty
