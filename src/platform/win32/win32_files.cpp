@@ -181,7 +181,9 @@ bool Win32Files::Exists(const std::string& path) {
 }
 
 // A program just stopped may still be held for a moment (its process ending, a virus
-// scanner reading the new file): such refusals are tried again a few times.
+// scanner reading the new file): such refusals are tried again a few times. Not
+// ReplaceFileW: it moves a running program aside and puts the new one in its place,
+// where the documented way must fail and leave the program as it is.
 bool Win32Files::Rename(const std::string& from, const std::string& to) {
   std::wstring wideFrom = Widen(from);
   std::wstring wideTo = Widen(to);
@@ -191,17 +193,6 @@ bool Win32Files::Rename(const std::string& from, const std::string& to) {
   DWORD error = 0;
   for (int attempt = 0; attempt < kTries; ++attempt) {
     if (attempt > 0) ::Sleep(kWaitMs);
-    // Over an existing file, ReplaceFileW keeps the target's attributes and access list.
-    const DWORD target = GetFileAttributesW(wideTo.c_str());
-    if (target != INVALID_FILE_ATTRIBUTES && !(target & FILE_ATTRIBUTE_DIRECTORY)) {
-      if (ReplaceFileW(wideTo.c_str(), wideFrom.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                       nullptr, nullptr)) {
-        return true;
-      }
-      error = GetLastError();
-      if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) continue;
-      // Some targets (another volume's, a file system without the call) only move.
-    }
     if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return true;
