@@ -243,9 +243,15 @@ wine_stop_services() {
     done
   } >"$work/noknobs.reg"
   wine_regedit 64 "$work/noknobs.reg"
-  probe_timeout=90 probe stop "${wine_services_all[@]}" >/dev/null
-  local states
-  states=$(wine_states)
+  # A running service takes up the changed knobs at its next report: asked again
+  # while one still refuses.
+  local states attempt
+  for attempt in 1 2 3 4 5; do
+    probe_timeout=90 probe stop "${wine_services_all[@]}" >/dev/null
+    states=$(wine_states)
+    [ "$states" != "$(printf '%s 1 ' "${wine_services_all[@]}")" ] || break
+    sleep 1
+  done
   [ "$states" = "$(printf '%s 1 ' "${wine_services_all[@]}")" ] || die "services did not stop: $states"
 }
 
