@@ -146,8 +146,14 @@ wine_component() {
 # bitness, as a setup of that bitness would (the 32-bit view of HKLM\Software is its
 # Wow6432Node).
 wine_regedit() {
-  w64 reg import "Z:${2//\//\\}" "/reg:$1" >>"$work/wine.log" 2>&1 ||
-    die "could not import $2 into the $1-bit registry view"
+  # Tried again: under load a Wine program can miss its time-out once.
+  local attempt
+  for attempt in 1 2 3; do
+    w64 reg import "Z:${2//\//\\}" "/reg:$1" >>"$work/wine.log" 2>&1 && return
+    echo "reg import of $2, attempt $attempt, failed" >>"$work/wine.log"
+    sleep 1
+  done
+  die "could not import $2 into the $1-bit registry view"
 }
 
 wine_make_prefix() {
