@@ -12,19 +12,6 @@
 namespace ost {
 namespace {
 
-bool ReadWhole(FilePort& files, const std::string& path, std::string* content) {
-  std::unique_ptr<File> file = files.OpenRead(path);
-  if (!file) return false;
-  content->clear();
-  char block[65536];
-  for (;;) {
-    int64_t n = file->Read(block, sizeof block);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    content->append(block, static_cast<size_t>(n));
-  }
-}
-
 // Windows paths name one file whatever their letters' case or slashes.
 bool SamePath(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -52,6 +39,19 @@ void RemoveTree(FilePort& files, const std::string& folder) {
 }
 
 }  // namespace
+
+bool BackupKeeper::ReadWhole(FilePort& files, const std::string& path, std::string* content) {
+  std::unique_ptr<File> file = files.OpenRead(path);
+  if (!file) return false;
+  content->clear();
+  char block[65536];
+  for (;;) {
+    int64_t n = file->Read(block, sizeof block);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    content->append(block, static_cast<size_t>(n));
+  }
+}
 
 BackupKeeper::BackupKeeper(FilePort& files, std::string programDir, std::string runId,
                            Sha256Hex digest)

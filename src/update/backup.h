@@ -51,6 +51,8 @@ class BackupKeeper : public RunObserver {
   static bool Load(FilePort& files, const std::string& folder, BackupRecord* record,
                    std::string* error);
   static bool Store(FilePort& files, const std::string& folder, const BackupRecord& record);
+  // A whole file into content; false when it cannot be opened or read to its end.
+  static bool ReadWhole(FilePort& files, const std::string& path, std::string* content);
 
   void OnPlanBuilt(const Plan& plan, const ServiceTable& table) override;
   void OnFileWriting(const PlanStep& step, const std::string& target,

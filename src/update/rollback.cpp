@@ -18,19 +18,6 @@
 namespace ost {
 namespace {
 
-bool ReadWhole(FilePort& files, const std::string& path, std::string* content) {
-  std::unique_ptr<File> file = files.OpenRead(path);
-  if (!file) return false;
-  content->clear();
-  char block[65536];
-  for (;;) {
-    int64_t n = file->Read(block, sizeof block);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    content->append(block, static_cast<size_t>(n));
-  }
-}
-
 class Rollback {
  public:
   Rollback(const Platform& machine, const Sha256Hex& digest,
@@ -154,7 +141,8 @@ class Rollback {
       return;
     }
     std::string content;
-    if (file.copy.empty() || !ReadWhole(*m_.files, folder + "\\" + file.copy, &content)) {
+    if (file.copy.empty() ||
+        !BackupKeeper::ReadWhole(*m_.files, folder + "\\" + file.copy, &content)) {
       NotRestored(file, text::kRollbackNoCopy);
       return;
     }
