@@ -122,10 +122,11 @@ ReadOutcome ReadInstallation(ProductDatabase& database, FilePort& files, Install
       if (!dir.empty() && dir.back() == '\\') dir.pop_back();
       dir += "\\cgi-bin";
       if (root.overflowed || dir.size() > kPathWidth - 1 ||
-          !LocalDrivePath(DbTextToUtf8(root.bytes))) {
+          !LocalDrivePath(DbTextToUtf8(root.bytes)) || !files.IsLocalFixedPath(DbTextToUtf8(dir))) {
         // A cut folder would point the update at the wrong place, and one elsewhere (a
-        // network share, the current folder, a climb out) hands the elevated tool to
-        // whoever the database names: no web platform.
+        // network share, the current folder, a climb out, a removable drive, a junction
+        // to any of them) hands the elevated tool to whoever the database names: no
+        // web platform.
         facts->velinEnabled = 0;
         facts->cgiBinDir.clear();
       } else {

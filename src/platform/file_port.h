@@ -53,6 +53,9 @@ class FilePort {
   // Replaces `to` by `from` in one step (both in one folder); false on failure.
   virtual bool Rename(const std::string& from, const std::string& to) = 0;
   virtual bool Remove(const std::string& path) = 0;
+  // True when the path lies on a local fixed drive and the deepest part of it that
+  // exists opens at that very path: no junction, link or mounted share on the way.
+  virtual bool IsLocalFixedPath(const std::string& path) = 0;
   // The provider's own name for a path, for messages and tools.
   virtual std::string NativePath(const std::string& path) = 0;
   // The system's error number for the calling thread's last failed call of this port

@@ -33,6 +33,7 @@ class FilesWrapper : public FilePort {
     return target_.Rename(from, to);
   }
   bool Remove(const std::string& path) override { return target_.Remove(path); }
+  bool IsLocalFixedPath(const std::string& path) override { return target_.IsLocalFixedPath(path); }
   std::string NativePath(const std::string& path) override { return target_.NativePath(path); }
   int LastError() override { return target_.LastError(); }
 

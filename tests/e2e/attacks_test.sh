@@ -117,6 +117,17 @@ expect_status 0 "a host path as the web root"
 check "the web platform counts as absent" 's["status_line"] == "◎共需进行 0 项更新,预计所需时间 0 秒。"'
 same "no file of the root changed" "$before" "$(root_files)"
 check "no detail file was fetched for it" '"index.htm" not in open(os.path.join(root, "http.log")).read()'
+# A web root on the drive whose cgi-bin is a link (a junction on Windows) to a folder
+# of the host: the same.
+machine m-linked-web
+rm -rf "$root/drives/d/wwwroot/cgi-bin"
+ln -s "$outside/site/cgi-bin" "$root/drives/d/wwwroot/cgi-bin"
+publish --component Velin=15 --detail index.htm=new
+before=$(root_files)
+run linked-web --start --confirm yes
+expect_status 0 "a linked cgi-bin"
+check "the web platform counts as absent" 's["status_line"] == "◎共需进行 0 项更新,预计所需时间 0 秒。"'
+same "no file of the root changed" "$before" "$(root_files)"
 
 echo "== an empty package"
 machine m-empty

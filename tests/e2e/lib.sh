@@ -133,8 +133,9 @@ not_finished() {
 }
 # Every file of the machine root but the host's, the logs and the service manager's.
 root_files() {
-  (cd "$root" && find . -path ./host -prune -o \( -type f -o -type l \) ! -name http.log \
-     ! -name 'services.*' ! -name 'OstServerUpdate.log*' -print0 | sort -z | xargs -0 -r sha256sum)
+  (cd "$root" && find . -path ./host -prune -o -type f ! -name http.log \
+     ! -name 'services.*' ! -name 'OstServerUpdate.log*' -print0 | sort -z | xargs -0 -r sha256sum
+   find . -path ./host -prune -o -type l -printf '%p -> %l\n' | sort)
 }
 # The services' states, as the service manager's file holds them.
 states() { python3 -c 'import json,sys; d=json.load(open(sys.argv[1]))["services"]; print(sorted((k, v["state"]) for k, v in d.items()))' "$root/services.json"; }

@@ -102,6 +102,12 @@ class FakeFiles : public FilePort {
   bool RemoveFolder(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override { return files.erase(path) > 0; }
+  bool IsLocalFixedPath(const std::string& path) override {
+    for (const std::string& folder : elsewhere) {
+      if (path.compare(0, folder.size(), folder) == 0) return false;
+    }
+    return true;
+  }
   std::string NativePath(const std::string& path) override { return path; }
   int LastError() override { return lastError; }
 
@@ -111,6 +117,7 @@ class FakeFiles : public FilePort {
   std::vector<std::string> unwritableFolders;  // nothing can be written below these
   std::vector<std::string> closedFolders;      // no new file below these; old ones can be
   std::set<std::string> unreplaceable;         // Rename onto these fails
+  std::vector<std::string> elsewhere;          // paths below these lead through a junction
   // True when a file of this name ends in ".ost-new" (a temporary file left behind).
   bool HasTemporaryFiles() const;
   long long diskSpace = -1;  // bytes a write may still add; -1: no limit

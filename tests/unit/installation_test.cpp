@@ -59,5 +59,23 @@ TEST(InstallationWebRoot, OnlyAFolderOnADriveLetterIsTaken) {
   }
 }
 
+// A web root on a drive of this machine can still lead elsewhere: a junction at
+// cgi-bin or above it, a removable or network drive.
+TEST(InstallationWebRoot, AFolderThatLeadsElsewhereIsNoWebPlatform) {
+  for (const char* elsewhere : {"D:\\wwwroot\\cgi-bin", "D:\\wwwroot", "D:\\"}) {
+    FakeDatabase database;
+    FakeFiles files;
+    database.webRoot = Utf8ToDbText("D:\\wwwroot");
+    files.files["D:\\wwwroot\\cgi-bin\\libxl.dll"] = "MZ";
+    files.elsewhere.push_back(elsewhere);
+    database.Open("ostra", "sa", database.password);
+    InstallationFacts facts;
+    ReadInstallation(database, files, &facts);
+    EXPECT_EQ(facts.velinEnabled, 0) << elsewhere;
+    EXPECT_EQ(facts.cgiBinDir, "") << elsewhere;
+    EXPECT_EQ(facts.libxlPresent, 0) << elsewhere;
+  }
+}
+
 }  // namespace
 }  // namespace ost

@@ -107,5 +107,27 @@ TEST_F(PosixFilesTest, FailuresAreReportedNotHidden) {
   EXPECT_FALSE(files->Rename("D:\\web\\missing", "D:\\web\\other"));
 }
 
+// Where the database may send the tool: only a place reached on a drive of the root
+// without a link on the way, judged by its deepest part that exists.
+TEST_F(PosixFilesTest, LocalFixedPathsAreThoseReachedWithoutALink) {
+  ASSERT_EQ(system(("mkdir -p " + dir + "/outside " + dir + "/drives/d/web/real").c_str()), 0);
+  ASSERT_EQ(symlink((dir + "/outside").c_str(), (dir + "/drives/d/web/cgi-bin").c_str()), 0);
+  ASSERT_EQ(symlink((dir + "/gone").c_str(), (dir + "/drives/d/dangling").c_str()), 0);
+  EXPECT_TRUE(files->IsLocalFixedPath("D:\\web"));
+  EXPECT_TRUE(files->IsLocalFixedPath("D:\\web\\real"));
+  EXPECT_TRUE(files->IsLocalFixedPath("D:\\"));
+  EXPECT_TRUE(files->IsLocalFixedPath("D:\\web\\not-yet\\cgi-bin"));  // nothing to follow
+  EXPECT_FALSE(files->IsLocalFixedPath("D:\\web\\cgi-bin"));
+  EXPECT_FALSE(files->IsLocalFixedPath("D:\\web\\cgi-bin\\deeper"));
+  EXPECT_FALSE(files->IsLocalFixedPath("D:\\dangling\\x"));
+  EXPECT_FALSE(files->IsLocalFixedPath("E:\\web"));  // no such drive on this machine
+  EXPECT_FALSE(files->IsLocalFixedPath("\\\\host\\share"));
+  EXPECT_FALSE(files->IsLocalFixedPath(dir + "/drives/d/web"));  // no drive path
+  // A drive folder that is itself a link is the drive, wherever it lies.
+  ASSERT_EQ(system(("mkdir -p " + dir + "/elsewhere/e/web").c_str()), 0);
+  ASSERT_EQ(symlink((dir + "/elsewhere/e").c_str(), (dir + "/drives/e").c_str()), 0);
+  EXPECT_TRUE(files->IsLocalFixedPath("E:\\web"));
+}
+
 }  // namespace
 }  // namespace ost

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 namespace ost {
 namespace {
@@ -173,6 +175,23 @@ bool PosixFiles::Remove(const std::string& path) {
   }
   if (Held(native)) return false;
   return ::unlink(native.c_str()) == 0;
+}
+
+bool PosixFiles::IsLocalFixedPath(const std::string& path) {
+  const std::string native = root_.Map(path);
+  if (native.empty() || path.size() < 2 || path[1] != ':') return false;
+  const std::string drive = root_.Map(path.substr(0, 2) + "\\");
+  char resolved[PATH_MAX];
+  if (!::realpath(drive.c_str(), resolved)) return false;  // no such drive here
+  const std::string driveFinal = resolved;
+  // The deepest part that exists; what lies below it cannot lead anywhere yet.
+  std::string probe = native;
+  struct stat info;
+  while (probe.size() > drive.size() && ::lstat(probe.c_str(), &info) != 0) {
+    probe.erase(probe.rfind('/'));
+  }
+  if (!::realpath(probe.c_str(), resolved)) return false;  // a dangling link
+  return driveFinal + probe.substr(drive.size()) == resolved;
 }
 
 int PosixFiles::LastError() { return errno; }

@@ -31,6 +31,9 @@ class PosixFiles : public FilePort {
   bool RemoveFolder(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;
+  // A drive is fixed when the machine root has its folder; the path's final form is
+  // what realpath makes of its deepest existing part.
+  bool IsLocalFixedPath(const std::string& path) override;
   std::string NativePath(const std::string& path) override { return root_.Map(path); }
   int LastError() override;
 

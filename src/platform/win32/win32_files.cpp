@@ -212,6 +212,48 @@ bool Win32Files::Remove(const std::string& path) {
   return !wide.empty() && DeleteFileW(wide.c_str()) != 0;
 }
 
+bool Win32Files::IsLocalFixedPath(const std::string& path) {
+  std::wstring wide = Widen(path);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  if (wide.size() < 3 || wide[1] != L':' || wide[2] != L'\\') return false;
+  const wchar_t drive[] = {wide[0], L':', L'\\', L'\0'};
+  if (GetDriveTypeW(drive) != DRIVE_FIXED) return false;
+  // The deepest part that exists; what lies below it cannot lead anywhere yet.
+  while (wide.size() > 3 && wide.back() == L'\\') wide.pop_back();
+  while (wide.size() > 3 && GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    wide.erase(std::max<size_t>(wide.rfind(L'\\'), 3));
+  }
+  HANDLE handle = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  std::wstring final(MAX_PATH, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length >= final.size()) {
+    final.resize(length + 1);
+    length = GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  }
+  CloseHandle(handle);
+  if (length == 0 || length >= final.size()) return false;
+  final.resize(length);
+  const std::wstring prefix = L"\\\\?\\";
+  if (final.compare(0, prefix.size(), prefix) == 0) final.erase(0, prefix.size());
+  while (final.size() > 3 && final.back() == L'\\') final.pop_back();
+  // Short (8.3) names in the stored path are not a way elsewhere.
+  std::wstring expected(wide.size() + MAX_PATH, L'\0');
+  DWORD longLength =
+      GetLongPathNameW(wide.c_str(), expected.data(), static_cast<DWORD>(expected.size()));
+  if (longLength == 0 || longLength >= expected.size()) {
+    expected = wide;
+  } else {
+    expected.resize(longLength);
+  }
+  return CompareStringOrdinal(final.c_str(), static_cast<int>(final.size()), expected.c_str(),
+                              static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+}
+
 std::string Win32Files::NativePath(const std::string& path) { return path; }
 
 int Win32Files::LastError() { return static_cast<int>(GetLastError()); }

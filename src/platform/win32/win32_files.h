@@ -21,6 +21,7 @@ class Win32Files : public FilePort {
   bool RemoveFolder(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;
+  bool IsLocalFixedPath(const std::string& path) override;
   std::string NativePath(const std::string& path) override;
   int LastError() override;
 };
