@@ -66,8 +66,9 @@ const char kUsage[] =
     "  --stopped NAME     the service NAME is stopped (repeatable)\n"
     "  --absent NAME      the service NAME is not installed (repeatable)\n"
     "  --service NAME:KNOB[=VALUE]  a knob of services.json for NAME: startPendingMs,\n"
-    "                     stopPendingMs, refuseStart, refuseStop, startEndsStopped,\n"
-    "                     neverSettle, denyAccess, configTooLarge (repeatable)\n"
+    "                     stopPendingMs, processLingerMs, refuseStart, refuseStop,\n"
+    "                     startEndsStopped, neverSettle, denyAccess, configTooLarge,\n"
+    "                     dependsOn=NAME[,NAME] (repeatable)\n"
     "  --no-ostdata       no OstData.dll in the web folder\n"
     "  --libxl            put libxl.dll in the web folder (the x package variant)\n"
     "  --web-file NAME=TEXT  a file of the web folder with this content (repeatable)\n"
@@ -180,9 +181,22 @@ bool SetServiceKnob(Options& options, const std::string& text) {
     knob.resize(eq);
   }
   long number = 0;
-  if (knob == "startPendingMs" || knob == "stopPendingMs") {
+  if (knob == "startPendingMs" || knob == "stopPendingMs" || knob == "processLingerMs") {
     if (!ParseNumber(value.c_str(), 0, 3600000, &number)) return false;
-    (knob == "startPendingMs" ? record->startPendingMs : record->stopPendingMs) = number;
+    (knob == "startPendingMs"  ? record->startPendingMs
+     : knob == "stopPendingMs" ? record->stopPendingMs
+                               : record->processLingerMs) = number;
+    return true;
+  }
+  if (knob == "dependsOn") {
+    record->dependsOn.clear();
+    for (size_t start = 0; start <= value.size();) {
+      size_t comma = value.find(',', start);
+      if (comma == std::string::npos) comma = value.size();
+      if (comma == start) return false;
+      record->dependsOn.push_back(value.substr(start, comma - start));
+      start = comma + 1;
+    }
     return true;
   }
   bool on = value == "1" || value == "true";

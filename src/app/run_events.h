@@ -45,6 +45,7 @@ struct ServiceEvent {
   int32_t result = 0;     // a state 1-7 or a result number of the service controller
   int row = -1;           // the plan row, when there is one
   uint64_t waitedMs = 0;  // how long the call took (stops and starts wait for the state)
+  std::vector<std::string> dependents;  // running, when they made a stop fail
 };
 
 struct BatchFailure {

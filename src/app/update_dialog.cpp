@@ -193,12 +193,13 @@ void UpdateDialog::SetButtonState(ButtonState state) {
 }
 
 void UpdateDialog::Report(ServiceEvent::Action action, const std::string& service, int32_t result,
-                          int row, uint64_t sinceMs) {
+                          int row, uint64_t sinceMs, std::vector<std::string> dependents) {
   ServiceEvent event;
   event.action = action;
   event.service = service;
   event.result = result;
   event.row = row;
+  event.dependents = std::move(dependents);
   if (sinceMs != 0) event.waitedMs = platform_.system->MonotonicMilliseconds() - sinceMs;
   observer_->OnServiceEvent(event);
 }

@@ -143,7 +143,7 @@ class UpdateDialog {
   void DownloadFailedBeeps();
   void ShowDownloadFailure(const std::string& text);
   void Report(ServiceEvent::Action action, const std::string& service, int32_t result, int row,
-              uint64_t sinceMs = 0);
+              uint64_t sinceMs = 0, std::vector<std::string> dependents = {});
 
   Platform platform_;
   std::string programDir_;

@@ -340,6 +340,7 @@ void Journal::OnServiceEvent(const ServiceEvent& event) {
   if (event.action == ServiceEvent::Action::kStop || event.action == ServiceEvent::Action::kStart) {
     text += Format(" after %llu ms", static_cast<unsigned long long>(event.waitedMs));
   }
+  if (!event.dependents.empty()) text += "; dependent services running: " + Join(event.dependents);
   Line("SERVICE", text);
 }
 

@@ -30,7 +30,8 @@ class FilePort {
   virtual ~FilePort() = default;
   // Null when the file cannot be opened.
   virtual std::unique_ptr<File> OpenRead(const std::string& path) = 0;
-  // Creates the file or truncates an existing one; null on failure.
+  // Creates the file or truncates an existing one; null on failure, and for a link or
+  // junction at the name, which is not followed.
   virtual std::unique_ptr<File> CreateTruncate(const std::string& path) = 0;
   // Creates a file that must not exist yet, under any name: a file, a folder or a link
   // already there (planted or not) makes it fail, and nothing is followed. Null on

@@ -107,6 +107,16 @@ class ServicesWrapper : public ServicesPort {
     return target_.QueryBinaryPath(service, bufferChars, path);
   }
   void Close(ServiceHandle handle) override { target_.Close(handle); }
+  ProcessHandle OpenOwnProcess(ServiceHandle service) override {
+    return target_.OpenOwnProcess(service);
+  }
+  bool WaitProcessEnd(ProcessHandle process, uint32_t milliseconds) override {
+    return target_.WaitProcessEnd(process, milliseconds);
+  }
+  void CloseProcess(ProcessHandle process) override { target_.CloseProcess(process); }
+  std::vector<std::string> ActiveDependents(ServiceHandle service) override {
+    return target_.ActiveDependents(service);
+  }
 
  protected:
   ServicesPort& target_;

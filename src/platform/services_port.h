@@ -4,13 +4,17 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ost {
 
 using ServiceHandle = uintptr_t;
+using ProcessHandle = uintptr_t;
 
 enum class ManagerAccess { kEnumerate, kAll };
-enum class ServiceAccess { kQueryStatus, kQueryConfig, kAll };
+// kAll is what starting and stopping take; listing the dependents is a right of its
+// own, asked for only when a stop was refused.
+enum class ServiceAccess { kQueryStatus, kQueryConfig, kAll, kEnumerateDependents };
 
 class ServicesPort {
  public:
@@ -29,6 +33,17 @@ class ServicesPort {
   // the wide calls).
   virtual bool QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) = 0;
   virtual void Close(ServiceHandle handle) = 0;
+
+  // The process a service runs in, opened to wait for its end, when the service has
+  // one of its own; 0 when it has none (it is stopped, or it shares a process that goes
+  // on after it stops). Open it before the stop, so no other process takes its number.
+  virtual ProcessHandle OpenOwnProcess(ServiceHandle service) = 0;
+  // Waits at most `milliseconds` for the process to end; true when it has.
+  virtual bool WaitProcessEnd(ProcessHandle process, uint32_t milliseconds) = 0;
+  virtual void CloseProcess(ProcessHandle process) = 0;
+  // The services that depend on this one and are not stopped, by name; empty when
+  // there are none or they cannot be listed. Needs kEnumerateDependents.
+  virtual std::vector<std::string> ActiveDependents(ServiceHandle service) = 0;
 };
 
 }  // namespace ost

@@ -38,6 +38,23 @@ class OpenService {
   ServiceHandle service_ = 0;
 };
 
+// A service's own process, closed on every way out.
+class OwnProcess {
+ public:
+  OwnProcess(ServicesPort& services, ProcessHandle process)
+      : services_(services), process_(process) {}
+  ~OwnProcess() {
+    if (process_) services_.CloseProcess(process_);
+  }
+  OwnProcess(const OwnProcess&) = delete;
+  OwnProcess& operator=(const OwnProcess&) = delete;
+  ProcessHandle handle() const { return process_; }
+
+ private:
+  ServicesPort& services_;
+  ProcessHandle process_;
+};
+
 // Polls once a second while the service stays in `pending`; the last state read,
 // or 0 when a query failed.
 int32_t WaitWhilePending(ServicesPort& services, SystemPort& system, ServiceHandle service,
@@ -71,17 +88,28 @@ int32_t StartServiceAndWait(ServicesPort& services, SystemPort& system, const st
   return state == kServiceRunning ? kServiceRunning : kServiceFailed;
 }
 
-int32_t StopServiceAndWait(ServicesPort& services, SystemPort& system, const std::string& name) {
+int32_t StopServiceAndWait(ServicesPort& services, SystemPort& system, const std::string& name,
+                           std::vector<std::string>* activeDependents) {
   if (name.empty()) return kServiceStopped;
   if (QueryServiceState(services, name) == kServiceStopped) return kServiceNothingToDo;
   OpenService open(services, ManagerAccess::kAll, name, ServiceAccess::kAll);
   if (int32_t problem = open.Problem()) return problem;
+  OwnProcess process(services, services.OpenOwnProcess(open.handle()));
   int32_t state = 0;
-  if (!services.Stop(open.handle(), &state)) return kServiceFailed;
+  if (!services.Stop(open.handle(), &state)) {
+    if (activeDependents) {
+      OpenService lister(services, ManagerAccess::kAll, name, ServiceAccess::kEnumerateDependents);
+      if (!lister.Problem()) *activeDependents = services.ActiveDependents(lister.handle());
+    }
+    return kServiceFailed;
+  }
   if (state == kServiceStopPending) {
     state = WaitWhilePending(services, system, open.handle(), kServiceStopPending);
   }
-  return state == kServiceStopped ? kServiceStopped : kServiceFailed;
+  if (state != kServiceStopped) return kServiceFailed;
+  // Not waiting long enough is no failure: the writes try again on their own.
+  if (process.handle()) services.WaitProcessEnd(process.handle(), kProcessEndWaitMs);
+  return kServiceStopped;
 }
 
 int32_t ReadServiceBinaryPath(ServicesPort& services, const std::string& name,

@@ -249,9 +249,11 @@ void UpdateDialog::StopPlannedServices() {
     SetCell(step.row, 3, text::kStoppingService);
     SetRowColors(step.row, kAlertRed, kWhite);
     const uint64_t begun = platform_.system->MonotonicMilliseconds();
+    std::vector<std::string> dependents;
     entry.stopResult =
-        StopServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
-    Report(ServiceEvent::Action::kStop, entry.serviceName, entry.stopResult, step.row, begun);
+        StopServiceAndWait(*platform_.services, *platform_.system, entry.serviceName, &dependents);
+    Report(ServiceEvent::Action::kStop, entry.serviceName, entry.stopResult, step.row, begun,
+           std::move(dependents));
     // A service that was stopped meanwhile is just as stopped.
     if (entry.stopResult == kServiceStopped || entry.stopResult == kServiceNothingToDo) {
       SetCell(step.row, 3, text::kServiceStopOk);

@@ -101,12 +101,14 @@ class Rollback {
     for (const std::string& name : names) {
       if (QueryServiceState(*m_.services, name) != kServiceRunning) continue;
       running_.push_back(name);
-      const int32_t result = StopServiceAndWait(*m_.services, *m_.system, name);
+      std::vector<std::string> dependents;
+      const int32_t result = StopServiceAndWait(*m_.services, *m_.system, name, &dependents);
       if (result == kServiceStopped || result == kServiceNothingToDo) {
         Say(Format(text::kRollbackServiceStopped, name.c_str()), "stopped");
       } else {
-        Say(Format(text::kRollbackServiceStopFailed, name.c_str()),
-            Format("stop result %d", static_cast<int>(result)));
+        std::string detail = Format("stop result %d", static_cast<int>(result));
+        if (!dependents.empty()) detail += "; dependent services running: " + Join(dependents);
+        Say(Format(text::kRollbackServiceStopFailed, name.c_str()), detail);
       }
     }
   }

@@ -60,4 +60,13 @@ std::string AsciiUpper(std::string_view text) {
   return out;
 }
 
+std::string Join(const std::vector<std::string>& parts) {
+  std::string joined;
+  for (const std::string& part : parts) {
+    if (!joined.empty()) joined += ", ";
+    joined += part;
+  }
+  return joined;
+}
+
 }  // namespace ost

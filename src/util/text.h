@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ost {
 
@@ -35,5 +36,8 @@ std::string_view CutUtf8(std::string_view utf8, size_t maxBytes);
 
 // ASCII upper-casing (the other bytes stay as they are).
 std::string AsciiUpper(std::string_view text);
+
+// "a, b, c".
+std::string Join(const std::vector<std::string>& parts);
 
 }  // namespace ost

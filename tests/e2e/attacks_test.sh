@@ -129,6 +129,16 @@ expect_status 0 "a linked cgi-bin"
 check "the web platform counts as absent" 's["status_line"] == "◎共需进行 0 项更新,预计所需时间 0 秒。"'
 same "no file of the root changed" "$before" "$(root_files)"
 
+echo "== a service whose process goes on after it reported stopped"
+# Its program stays held until the process ends, 1.5 s later: more than the retries of
+# a rename wait, so only a wait for the process lets the update through.
+machine m-linger --service CSOstraServer:processLingerMs=1500
+publish --component Server=12
+nogolden=1 run linger --start --confirm yes
+expect_status 0 "a lingering process"
+check "the program was replaced once its process ended" \
+  '"update 12" in file("drives/c/OSTRA/CSOstraServer.exe") and services()["CSOstraServer"] == 4'
+
 echo "== an empty package"
 machine m-empty
 publish --component Server=12

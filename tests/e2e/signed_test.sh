@@ -26,7 +26,7 @@ printf '#include <windows.h>\nBOOL WINAPI DllMain(HINSTANCE i, DWORD r, LPVOID p
   cd "$work/build"
   x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -s -static -municode -Wl,--no-insert-timestamp \
     -o CSOstraServer.exe ost_winsvc.cpp -ladvapi32
-  x86_64-w64-mingw32-gcc -O2 -s -shared -Wl,--no-insert-timestamp -o Velin.dll velin.c
+  x86_64-w64-mingw32-gcc-posix -O2 -s -shared -Wl,--no-insert-timestamp -o Velin.dll velin.c
 )
 cp "$work/build/CSOstraServer.exe" "$src/bin/"
 cp "$work/build/Velin.dll" "$src/web/"

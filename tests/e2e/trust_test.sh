@@ -54,6 +54,24 @@ has "the written file, how and what it replaced" \
 check "the journal is UTF-8 with a byte-order mark and CRLF lines" \
   'open(os.path.join(root, "program/OstServerUpdate.log"), "rb").read().startswith(b"\xef\xbb\xbf") and b"\r\n" in open(os.path.join(root, "program/OstServerUpdate.log"), "rb").read()'
 
+echo "== a stop refused because services that depend on it run"
+machine dependents
+# A service of another product, installed as depending on the server, and running.
+python3 - "$root/services.json" <<'PY'
+import json, sys
+doc = json.load(open(sys.argv[1]))
+doc["services"]["OstReport"] = {"state": 4, "binaryPath": "C:\\Report\\OstReport.exe",
+                                "dependsOn": ["CSOstraServer"]}
+json.dump(doc, open(sys.argv[1], "w"), indent=2)
+PY
+publish --component Server=12
+nogolden=1 run dependents --start --confirm yes
+if grep -q '^row 4 | .* | 停止服务失败 |' "$work/dependents.out"; then passes=$((passes + 1)); else
+  echo "FAIL: the documented failure on the row"; failures=$((failures + 1)); fi
+has "the dependents named" \
+  'SERVICE +stop CSOstraServer: failed \(10\) after [0-9]+ ms; dependent services running: OstReport.?$'
+check "they were left running" 'services()["OstReport"] == 4'
+
 echo "== the journal of a refused login, and never the password"
 machine login --password 'Pa55-secret' --dsn-password other
 publish --ostra 3.80 --component Server=12
@@ -106,7 +124,7 @@ expect_status 1 "a rollback of a run without a backup"
 said unknown "没有更新 20200101-000000-beef 的备份。"
 
 echo "== a file new to the machine goes again"
-machine newfile --web-root 'E:\site'
+machine newfile --web-root 'D:\site'
 rm "$root/drives/d/wwwroot/cgi-bin/Velin.dll"
 publish --ostra 3.80 --component Velin=15
 run newfile-update --start --confirm yes

@@ -110,7 +110,7 @@ check "write error in red" 'row(4)["status"] == "写文件错误，异常终止�
 check "nothing recorded" 'sql("ostra", "select nn from sys_server_update where ii = 1") == [(10,)]'
 
 echo "== the web DLL written at its fallback path"
-machine fallback --web-root 'E:\site'
+machine fallback --web-root 'D:\site'
 publish --ostra 3.80 --component Velin=15
 run fallback --start --confirm yes
 expect_status 0 "fallback"

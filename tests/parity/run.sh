@@ -20,8 +20,8 @@ while [ $# -gt 0 ] && [ "$1" != -- ]; do builds+=("$1"); shift; done
 only=("$@")
 linux_build=$(cd "${builds[0]:-$repo/build/linux}" && pwd)
 windows_build=$(cd "${builds[1]:-$repo/build/windows}" && pwd)
-windows64_build=${builds[2]:-$repo/build/windows64}
-odbc_i386_build=${builds[3]:-$repo/build/odbc-i386}
+windows64_build=$(realpath -m "${builds[2]:-$repo/build/windows64}")
+odbc_i386_build=$(realpath -m "${builds[3]:-$repo/build/odbc-i386}")
 tool=$linux_build/src/ost-server-update
 sandbox=$linux_build/sandbox/ost-sandbox
 scenarios=$here/scenarios.json

@@ -283,10 +283,28 @@ bool FakeServices::Stop(ServiceHandle service, int32_t* state) {
   const std::string& name = handles_.at(service - 100);
   calls.push_back("stop " + name);
   Service& s = services[name];
-  if (s.refuseStop) return false;
+  if (s.refuseStop || !s.dependents.empty()) return false;
   s.state = s.pendingPolls > 0 ? 3 : 1;
   *state = s.state;
   return true;
+}
+
+ProcessHandle FakeServices::OpenOwnProcess(ServiceHandle service) {
+  const std::string& name = handles_.at(service - 100);
+  const Service& s = services[name];
+  if (!s.ownProcess || s.state == 1) return 0;
+  processes_.push_back(name);
+  return 500 + processes_.size() - 1;
+}
+
+bool FakeServices::WaitProcessEnd(ProcessHandle process, uint32_t milliseconds) {
+  const std::string& name = processes_.at(process - 500);
+  calls.push_back("wait " + name + " " + std::to_string(milliseconds));
+  return services[name].processEnds;
+}
+
+std::vector<std::string> FakeServices::ActiveDependents(ServiceHandle service) {
+  return services[handles_.at(service - 100)].dependents;
 }
 
 bool FakeServices::QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) {

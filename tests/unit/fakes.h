@@ -205,6 +205,9 @@ class FakeServices : public ServicesPort {
     bool refuseStart = false;
     bool refuseStop = false;
     bool startEndsStopped = false;
+    bool ownProcess = false;              // runs in a process of its own while not stopped
+    bool processEnds = true;              // that process ends within the wait
+    std::vector<std::string> dependents;  // running; they make a stop fail
   };
 
   ServiceHandle OpenManager(ManagerAccess) override {
@@ -218,15 +221,21 @@ class FakeServices : public ServicesPort {
   bool Stop(ServiceHandle service, int32_t* state) override;
   bool QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) override;
   void Close(ServiceHandle) override { ++closed; }
+  ProcessHandle OpenOwnProcess(ServiceHandle service) override;
+  bool WaitProcessEnd(ProcessHandle process, uint32_t milliseconds) override;
+  void CloseProcess(ProcessHandle) override { ++closedProcesses; }
+  std::vector<std::string> ActiveDependents(ServiceHandle service) override;
 
   std::map<std::string, Service> services;
-  std::vector<std::string> calls;  // "start X", "stop X"
+  std::vector<std::string> calls;  // "start X", "stop X", "wait X 20000"
   bool managerWorks = true;
   int opened = 0;
   int closed = 0;
+  int closedProcesses = 0;
 
  private:
   std::vector<std::string> handles_;
+  std::vector<std::string> processes_;
 };
 
 // The product database as the check reads it, and a record of every statement.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "platform/posix/posix_files.h"
@@ -96,6 +97,21 @@ TEST_F(PosixFilesTest, WritesReadsAndReplacesUnderTheDrive) {
   EXPECT_EQ(content, "new");
   EXPECT_TRUE(files->Remove("D:\\web\\a.dll"));
   EXPECT_FALSE(files->Exists("D:\\web\\a.dll"));
+}
+
+// A write in place never follows a link at the name: it fails, and the file the link
+// points at stays as it was.
+TEST_F(PosixFilesTest, AWriteInPlaceRefusesALink) {
+  {
+    std::ofstream victim(dir + "/victim");
+    victim << "a file of the host";
+  }
+  ASSERT_EQ(symlink((dir + "/victim").c_str(), (dir + "/drives/d/web/a.dll").c_str()), 0);
+  EXPECT_EQ(files->CreateTruncate("D:\\web\\a.dll"), nullptr);
+  EXPECT_EQ(files->LastError(), ELOOP);
+  std::ifstream check(dir + "/victim");
+  std::string content((std::istreambuf_iterator<char>(check)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "a file of the host");
 }
 
 TEST_F(PosixFilesTest, FailuresAreReportedNotHidden) {

@@ -71,6 +71,17 @@ class PosixServicesTest : public testing::Test {
     return service;
   }
 
+  // Changes one service's state in the file, as another process would.
+  void SetState(const std::string& name, int32_t state) {
+    std::vector<ServiceRecord> records;
+    std::string error;
+    ASSERT_TRUE(ReadServicesFile(file_, &records, &error)) << error;
+    for (ServiceRecord& record : records) {
+      if (record.name == name) record.state = state;
+    }
+    Write(records);
+  }
+
   int32_t State(PosixServices& services, ServiceHandle service) {
     int32_t state = -1;
     EXPECT_TRUE(services.QueryState(service, &state)) << services.LastError();
@@ -527,6 +538,79 @@ namespace ost {
 namespace {
 
 // What Windows would keep from being overwritten: the programs of live services.
+// A service's process may go on after it reported stopped, holding its program: a
+// waiter follows the file to the process's end, within its bound.
+TEST_F(PosixServicesTest, AProcessThatLingersIsWaitedForWithinTheBound) {
+  ServiceRecord slow = Record("Slow", kRunning);
+  slow.stopPendingMs = 1000;
+  slow.processLingerMs = 3000;
+  ServiceRecord shared = Record("Plain", kRunning);
+  Write({slow, shared});
+  std::vector<int64_t> sleeps;
+  PosixServices services(
+      file_, [this] { return now_; },
+      [&](int64_t ms) {
+        sleeps.push_back(ms);
+        now_ += ms;
+      });
+  const int64_t t0 = now_;
+  ServiceHandle service = Open(services, "Slow");
+  ProcessHandle process = services.OpenOwnProcess(service);
+  ASSERT_NE(process, 0u);
+  ASSERT_TRUE(services.Stop(service, nullptr));
+  EXPECT_FALSE(services.WaitProcessEnd(process, 500));  // still stopping
+  EXPECT_EQ(now_, t0 + 500);
+  now_ = t0 + 1000;
+  EXPECT_EQ(State(services, service), kStopped);
+  EXPECT_EQ(OnDisk("Slow").processEndsAtMs, t0 + 4000);
+  EXPECT_EQ(ProgramsInUseAt({OnDisk("Slow")}, t0 + 3999).programs.size(), 1u);
+  EXPECT_TRUE(ProgramsInUseAt({OnDisk("Slow")}, t0 + 4000).programs.empty());
+  sleeps.clear();
+  EXPECT_TRUE(services.WaitProcessEnd(process, 20000));
+  EXPECT_EQ(now_, t0 + 4000);  // woke at its end, not at the bound
+  EXPECT_EQ(sleeps, std::vector<int64_t>{3000});
+  services.CloseProcess(process);
+  EXPECT_FALSE(services.WaitProcessEnd(process, 1));  // a closed handle
+  // Stopped and ended: no process to wait for. One that stops at once lingers too.
+  EXPECT_EQ(services.OpenOwnProcess(service), 0u);
+  ServiceHandle plain = Open(services, "Plain");
+  process = services.OpenOwnProcess(plain);
+  ASSERT_NE(process, 0u);
+  ASSERT_TRUE(services.Stop(plain, nullptr));
+  EXPECT_TRUE(services.WaitProcessEnd(process, 20000));
+  // A stop that settled while nobody looked started its linger then.
+  ASSERT_TRUE(services.Start(service));
+  EXPECT_FALSE(OnDisk("Slow").processEndsAtMs.has_value());
+  ASSERT_TRUE(services.Stop(service, nullptr));
+  EXPECT_EQ(ProgramsInUseAt({OnDisk("Slow")}, now_ + 3999).programs.size(), 1u);
+  EXPECT_TRUE(ProgramsInUseAt({OnDisk("Slow")}, now_ + 4000).programs.empty());
+}
+
+// As the manager: a service refuses the stop while a service that depends on it runs,
+// and only a handle opened to list dependents may list them.
+TEST_F(PosixServicesTest, RunningDependentsRefuseTheStopAndAreNamed) {
+  ServiceRecord base = Record("Base", kRunning);
+  ServiceRecord first = Record("First", kRunning);
+  first.dependsOn = {"BASE"};
+  ServiceRecord second = Record("Second", kStopped);
+  second.dependsOn = {"Other", "Base"};
+  Write({base, first, second, Record("Other", kRunning)});
+  PosixServices services = Make();
+  ServiceHandle handle = Open(services, "Base");
+  EXPECT_FALSE(services.Stop(handle, nullptr));
+  EXPECT_NE(services.LastError().find("dependent"), std::string::npos);
+  EXPECT_TRUE(services.ActiveDependents(handle).empty());  // kAll may not list them
+  ServiceHandle lister = Open(services, "Base", ServiceAccess::kEnumerateDependents);
+  EXPECT_EQ(services.ActiveDependents(lister), std::vector<std::string>{"First"});
+  SetState("Second", kRunning);
+  EXPECT_EQ(services.ActiveDependents(lister), (std::vector<std::string>{"First", "Second"}));
+  SetState("First", kStopped);
+  SetState("Second", kStopped);
+  EXPECT_TRUE(services.Stop(handle, nullptr)) << services.LastError();
+  EXPECT_EQ(OnDisk("Base").dependsOn, std::vector<std::string>{});
+  EXPECT_EQ(OnDisk("Second").dependsOn, (std::vector<std::string>{"Other", "Base"}));
+}
+
 TEST(ProgramsInUse, LiveServicesHoldTheirPrograms) {
   auto service = [](const char* name, int32_t state, const char* program) {
     ServiceRecord record;

@@ -75,6 +75,51 @@ TEST_F(ServiceControllerTest, StopWaitsOnlyForAPendingStop) {
   EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 10);
 }
 
+// A service may report stopped while its own process still ends and holds its
+// program: that process is waited for, within a bound, before anything is written.
+TEST_F(ServiceControllerTest, StopWaitsForTheServicesOwnProcess) {
+  auto& svc = services.services["Svc"];
+  svc.ownProcess = true;
+  svc.pendingPolls = 2;
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 1);
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"stop Svc", "wait Svc 20000"}));
+  // Still running after the bound: the stop counts, the writes retry on their own.
+  svc.state = 4;
+  svc.processEnds = false;
+  services.calls.clear();
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 1);
+  EXPECT_EQ(services.calls, (std::vector<std::string>{"stop Svc", "wait Svc 20000"}));
+  // A shared process (or none): nothing to wait for.
+  svc.state = 4;
+  svc.ownProcess = false;
+  services.calls.clear();
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 1);
+  EXPECT_EQ(services.calls, std::vector<std::string>{"stop Svc"});
+  // A refused stop waits for nothing.
+  svc.state = 4;
+  svc.ownProcess = true;
+  svc.refuseStop = true;
+  services.calls.clear();
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 10);
+  EXPECT_EQ(services.calls, std::vector<std::string>{"stop Svc"});
+  EXPECT_EQ(services.opened, services.closed);
+  EXPECT_EQ(services.closedProcesses, 3);
+}
+
+TEST_F(ServiceControllerTest, ARefusalForRunningDependentsNamesThem) {
+  auto& svc = services.services["Svc"];
+  svc.dependents = {"OstReport", "OstAudit"};
+  std::vector<std::string> dependents;
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc", &dependents), 10);
+  EXPECT_EQ(dependents, (std::vector<std::string>{"OstReport", "OstAudit"}));
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc"), 10);  // not asked: not listed
+  svc.dependents.clear();
+  dependents = {"stale"};
+  EXPECT_EQ(StopServiceAndWait(services, system, "Svc", &dependents), 1);
+  EXPECT_EQ(dependents, std::vector<std::string>{"stale"});
+  EXPECT_EQ(services.opened, services.closed);
+}
+
 TEST_F(ServiceControllerTest, WaitsAreBounded) {
   auto& svc = services.services["Svc"];
   svc.state = 1;

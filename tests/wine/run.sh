@@ -35,8 +35,8 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 linux_build=$(cd "${1:-$repo/build/linux}" && pwd)
 windows_build=$(cd "${2:-$repo/build/windows}" && pwd)
-windows64_build=${3:-$repo/build/windows64}
-odbc_i386_build=${4:-$repo/build/odbc-i386}
+windows64_build=$(realpath -m "${3:-$repo/build/windows64}")
+odbc_i386_build=$(realpath -m "${4:-$repo/build/odbc-i386}")
 sandbox=$linux_build/sandbox/ost-sandbox
 release=$linux_build/release/ost-release
 crypto_linux=$linux_build/tests/crypto/ost-cryptocheck

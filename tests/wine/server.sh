@@ -287,8 +287,12 @@ wine_lay_out() {
 
   # The product's key as its setup writes it, in the view of the tool's bitness, and
   # nothing of an earlier root's.
-  printf 'REGEDIT4\r\n\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\OSTRA]\r\n' >"$work/forget.reg"
-  wine_regedit "$bits" "$work/forget.reg"
+  # Not by importing "[-KEY]": Wine's reg import leaves the 32-bit view's key in place
+  # (seen with Wine 8), and with it an earlier root's values.
+  w64 reg delete 'HKLM\SOFTWARE\OSTRA' "/reg:$bits" /f >>"$work/wine.log" 2>&1 || true
+  if w64 reg query 'HKLM\SOFTWARE\OSTRA' "/reg:$bits" >/dev/null 2>&1; then
+    die "the product's key of an earlier root could not be removed"
+  fi
   [ ! -f "$root/registry.reg" ] || wine_regedit "$bits" "$root/registry.reg"
 
   # The data source: Wine's odbc32 passes the tool's text on in the system code page,

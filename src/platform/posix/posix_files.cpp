@@ -95,7 +95,8 @@ bool PosixFiles::Held(const std::string& native) const {
 std::unique_ptr<File> PosixFiles::CreateTruncate(const std::string& path) {
   const std::string native = root_.Map(path);
   if (Held(native)) return nullptr;
-  return Open(native, O_WRONLY | O_CREAT | O_TRUNC);
+  // A link at the name would send the write wherever it points.
+  return Open(native, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW);
 }
 
 std::unique_ptr<File> PosixFiles::CreateNew(const std::string& path) {

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <thread>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -93,6 +95,8 @@ bool CheckRecord(const ServiceRecord& record, std::string* error) {
              " is not a service state (1 to 7)";
   } else if (record.startPendingMs < 0 || record.stopPendingMs < 0) {
     *error = "service " + Quoted(record.name) + ": a pending time is negative";
+  } else if (record.processLingerMs < 0) {
+    *error = "service " + Quoted(record.name) + ": the linger time is negative";
   } else {
     return true;
   }
@@ -136,12 +140,30 @@ bool ReadMember(const std::string& key, const Json& value, ServiceRecord* record
       return false;
     }
     (key == "startPendingMs" ? record->startPendingMs : record->stopPendingMs) = number;
-  } else if (key == "settleAtMs") {
-    if (!ReadInt64(value, &number)) {
-      *error = "\"settleAtMs\" must be an integer";
+  } else if (key == "processLingerMs") {
+    if (!ReadInt64(value, &number) || number < 0) {
+      *error = "\"processLingerMs\" must be a non-negative integer";
       return false;
     }
-    record->settleAtMs = number;
+    record->processLingerMs = number;
+  } else if (key == "dependsOn") {
+    if (!value.is_array()) {
+      *error = "\"dependsOn\" must be a list of service names";
+      return false;
+    }
+    for (const Json& name : value) {
+      if (!name.is_string() || name.get<std::string>().empty()) {
+        *error = "\"dependsOn\" must be a list of service names";
+        return false;
+      }
+      record->dependsOn.push_back(name.get<std::string>());
+    }
+  } else if (key == "settleAtMs" || key == "processEndsAtMs") {
+    if (!ReadInt64(value, &number)) {
+      *error = "\"" + key + "\" must be an integer";
+      return false;
+    }
+    (key == "settleAtMs" ? record->settleAtMs : record->processEndsAtMs) = number;
   } else {
     for (const BoolKnob& knob : kBoolKnobs) {
       if (key != knob.name) continue;
@@ -201,6 +223,9 @@ Json RecordToJson(const ServiceRecord& record) {
   for (const BoolKnob& knob : kBoolKnobs) {
     if (record.*knob.field) entry[knob.name] = true;
   }
+  if (record.processLingerMs != 0) entry["processLingerMs"] = record.processLingerMs;
+  if (!record.dependsOn.empty()) entry["dependsOn"] = record.dependsOn;
+  if (record.processEndsAtMs) entry["processEndsAtMs"] = *record.processEndsAtMs;
   if (record.settleAtMs) entry["settleAtMs"] = *record.settleAtMs;
   return entry;
 }
@@ -303,14 +328,49 @@ struct ServicesDocument {
 
 namespace {
 
+// When a stopped service's process ends: it lingers after a stop, not after a start
+// that failed.
+std::optional<int64_t> ProcessEnd(const ServiceRecord& record, int32_t from, int64_t stoppedAtMs) {
+  if (record.processLingerMs == 0 || from == kStartPending) return std::nullopt;
+  return AddClamped(stoppedAtMs, record.processLingerMs);
+}
+
 void SetState(ServicesDocument* doc, int32_t state, int64_t atMs) {
   ServiceRecord& record = doc->services[doc->index];
-  if (record.state != state) doc->transitions.emplace_back(atMs, state);
+  if (record.state != state) {
+    doc->transitions.emplace_back(atMs, state);
+    record.processEndsAtMs =
+        state == kStopped ? ProcessEnd(record, record.state, atMs) : std::nullopt;
+  }
   record.state = state;
   doc->changed = true;
 }
 
+// The state a service is in at nowMs, a pending one whose time has come settled.
+int32_t StateAt(const ServiceRecord& record, int64_t nowMs) {
+  if (IsPending(record.state) && record.settleAtMs && !record.neverSettle &&
+      nowMs >= *record.settleAtMs) {
+    return SettledState(record);
+  }
+  return record.state;
+}
+
 }  // namespace
+
+std::vector<std::string> ActiveDependentsOf(const std::vector<ServiceRecord>& services,
+                                            std::string_view name, int64_t nowMs) {
+  std::vector<std::string> names;
+  for (const ServiceRecord& record : services) {
+    if (StateAt(record, nowMs) == kStopped) continue;
+    for (const std::string& needed : record.dependsOn) {
+      if (ServiceNamesEqual(needed, name)) {
+        names.push_back(record.name);
+        break;
+      }
+    }
+  }
+  return names;
+}
 
 bool ServiceNamesEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -375,8 +435,12 @@ int64_t WallClockMs() {
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-PosixServices::PosixServices(std::string servicesFile, Clock clock)
-    : path_(std::move(servicesFile)), clock_(clock ? std::move(clock) : Clock(WallClockMs)) {}
+PosixServices::PosixServices(std::string servicesFile, Clock clock, Sleeper sleep)
+    : path_(std::move(servicesFile)),
+      clock_(clock ? std::move(clock) : Clock(WallClockMs)),
+      sleep_(sleep ? std::move(sleep) : Sleeper([](int64_t ms) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      })) {}
 
 PosixServices::~PosixServices() = default;
 
@@ -460,6 +524,11 @@ bool PosixServices::WriteBack(ServicesDocument* doc) {
   } else {
     entry.erase("settleAtMs");
   }
+  if (record.processEndsAtMs) {
+    entry["processEndsAtMs"] = *record.processEndsAtMs;
+  } else {
+    entry.erase("processEndsAtMs");
+  }
   doc->changed = false;
   if (!SaveJson(path_, doc->json, &lastError_)) return false;
   LogTransitions(record.name, doc);
@@ -540,6 +609,8 @@ bool PosixServices::Stop(ServiceHandle service, int32_t* state) {
     refusal = "cannot accept the stop control in state " + std::to_string(record.state);
   } else if (record.refuseStop) {
     refusal = "refuses to stop (refuseStop)";
+  } else if (!ActiveDependentsOf(doc.services, record.name, doc.nowMs).empty()) {
+    refusal = "has dependent services running";
   }
   if (!refusal.empty()) {
     WriteBack(&doc);
@@ -585,15 +656,71 @@ bool PosixServices::QueryBinaryPath(ServiceHandle service, size_t bufferChars, s
 
 void PosixServices::Close(ServiceHandle handle) { open_.erase(handle); }
 
+ProcessHandle PosixServices::OpenOwnProcess(ServiceHandle service) {
+  lastError_.clear();
+  const OpenHandle* handle = ServiceFor(service, ServiceAccess::kQueryStatus, "query its state");
+  ServicesDocument doc;
+  if (!handle || !LoadService(*handle, &doc)) return 0;
+  WriteBack(&doc);
+  const ServiceRecord& record = doc.services[doc.index];
+  if (record.state == kStopped &&
+      (!record.processEndsAtMs || *record.processEndsAtMs <= doc.nowMs)) {
+    return 0;
+  }
+  ProcessHandle process = nextHandle_++;
+  processes_.emplace(process, record.name);
+  return process;
+}
+
+bool PosixServices::WaitProcessEnd(ProcessHandle process, uint32_t milliseconds) {
+  auto it = processes_.find(process);
+  if (it == processes_.end()) return false;
+  const OpenHandle owner{true, it->second, ServiceAccess::kQueryStatus};
+  const int64_t deadline = AddClamped(clock_(), milliseconds);
+  for (;;) {
+    ServicesDocument doc;
+    if (!LoadService(owner, &doc)) return false;
+    WriteBack(&doc);
+    const ServiceRecord& record = doc.services[doc.index];
+    if (record.state == kStopped &&
+        (!record.processEndsAtMs || *record.processEndsAtMs <= doc.nowMs)) {
+      return true;
+    }
+    if (doc.nowMs >= deadline) return false;
+    // Until its end where it is known, otherwise a short look again.
+    int64_t until = record.state == kStopped ? *record.processEndsAtMs : doc.nowMs + 50;
+    if (record.state != kStopped && record.settleAtMs) until = std::min(until, *record.settleAtMs);
+    sleep_(std::max<int64_t>(1, std::min(until, deadline) - doc.nowMs));
+  }
+}
+
+void PosixServices::CloseProcess(ProcessHandle process) { processes_.erase(process); }
+
+std::vector<std::string> PosixServices::ActiveDependents(ServiceHandle service) {
+  lastError_.clear();
+  auto it = open_.find(service);
+  if (it == open_.end() || !it->second.isService ||
+      it->second.access != ServiceAccess::kEnumerateDependents) {
+    lastError_ = "handle " + std::to_string(service) + " may not list the dependents";
+    return {};
+  }
+  ServicesDocument doc;
+  if (!LoadService(it->second, &doc)) return {};
+  return ActiveDependentsOf(doc.services, it->second.name, doc.nowMs);
+}
+
 ProgramsInUse ProgramsInUseAt(const std::vector<ServiceRecord>& services, int64_t nowMs) {
   ProgramsInUse inUse;
   for (const ServiceRecord& record : services) {
-    int32_t state = record.state;
-    if (IsPending(state) && record.settleAtMs && !record.neverSettle &&
-        nowMs >= *record.settleAtMs) {
-      state = SettledState(record);
+    const int32_t state = StateAt(record, nowMs);
+    if (state == kStopped) {
+      // A stop that settled unseen started its linger then.
+      std::optional<int64_t> endsAt = record.processEndsAtMs;
+      if (record.state == kStopPending && record.settleAtMs) {
+        endsAt = ProcessEnd(record, record.state, *record.settleAtMs);
+      }
+      if (!endsAt || *endsAt <= nowMs) continue;
     }
-    if (state == kStopped) continue;
     std::string program = record.binaryPath;
     if (!program.empty() && program.front() == '"') {
       size_t close = program.find('"', 1);

@@ -23,6 +23,13 @@
 //   denyAccess        opening the service fails, as for a caller without the right.
 //   configTooLarge    the configuration query fails whatever the buffer, as for a
 //                     configuration larger than the caller's buffer.
+//   processLingerMs   how long the service's process goes on after the service reported
+//                     stopped, holding its program, as a process still shutting down;
+//                     default 0.
+//   dependsOn         names of services this one depends on: while it is not stopped,
+//                     they refuse the stop control.
+//   processEndsAtMs   kept by the stand-in while a stopped service's process lingers:
+//                     the wall-clock time at which it ends.
 //   settleAtMs        kept by the stand-in while a state is pending: the wall-clock time
 //                     (Unix epoch, milliseconds) at which it settles: 2 to 4 (1 with
 //                     startEndsStopped), 3 to 1, 5 to 4, 6 to 7. Wall-clock, because the
@@ -33,7 +40,7 @@
 // What the controls accept, as the real manager does: a start only from state 1; the
 // stop control only from 4, 5, 6 and 7. A start or stop needs a service opened with
 // ServiceAccess::kAll, the state query kQueryStatus or kAll, the configuration query
-// kQueryConfig or kAll.
+// kQueryConfig or kAll, the list of dependents kEnumerateDependents alone.
 #pragma once
 
 #include <cstddef>
@@ -62,8 +69,15 @@ struct ServiceRecord {
   bool neverSettle = false;
   bool denyAccess = false;
   bool configTooLarge = false;
+  int64_t processLingerMs = 0;
+  std::vector<std::string> dependsOn;
+  std::optional<int64_t> processEndsAtMs;
   std::optional<int64_t> settleAtMs;
 };
+
+// The services that depend on `name` and are not stopped at nowMs, in file order.
+std::vector<std::string> ActiveDependentsOf(const std::vector<ServiceRecord>& services,
+                                            std::string_view name, int64_t nowMs);
 
 // Service names compare as the manager compares them: ASCII letters in any case.
 bool ServiceNamesEqual(std::string_view a, std::string_view b);
@@ -108,9 +122,10 @@ struct ServicesDocument;
 class PosixServices : public ServicesPort {
  public:
   using Clock = std::function<int64_t()>;  // Unix epoch milliseconds
+  using Sleeper = std::function<void(int64_t milliseconds)>;
 
-  // An empty clock means WallClockMs.
-  explicit PosixServices(std::string servicesFile, Clock clock = {});
+  // An empty clock means WallClockMs, an empty sleeper the thread's own sleep.
+  explicit PosixServices(std::string servicesFile, Clock clock = {}, Sleeper sleep = {});
   ~PosixServices() override;
 
   // Fails when the file is missing, unreadable or not a valid services file.
@@ -128,6 +143,12 @@ class PosixServices : public ServicesPort {
   // with configTooLarge.
   bool QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) override;
   void Close(ServiceHandle handle) override;
+  // A service that is not stopped, or whose process still lingers, has one.
+  ProcessHandle OpenOwnProcess(ServiceHandle service) override;
+  // Follows the service's file: its process ends once it is stopped and has lingered.
+  bool WaitProcessEnd(ProcessHandle process, uint32_t milliseconds) override;
+  void CloseProcess(ProcessHandle process) override;
+  std::vector<std::string> ActiveDependents(ServiceHandle service) override;
 
   // Why the last call failed, empty after a success; a query that succeeded but could
   // not write its settled state back leaves that reason here too. For logs.
@@ -151,7 +172,9 @@ class PosixServices : public ServicesPort {
 
   std::string path_;
   Clock clock_;
+  Sleeper sleep_;
   std::unordered_map<ServiceHandle, OpenHandle> open_;
+  std::unordered_map<ProcessHandle, std::string> processes_;  // the service's name
   ServiceHandle nextHandle_ = 1;
   std::string lastError_;
 };

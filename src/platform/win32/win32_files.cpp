@@ -1,6 +1,8 @@
 #include "platform/win32/win32_files.h"
 
 #include "platform/win32/windows_headers.h"
+// The lean windows.h leaves the access-list functions out.
+#include <aclapi.h>
 
 #include <algorithm>
 #include <climits>
@@ -107,7 +109,31 @@ std::unique_ptr<File> Win32Files::OpenRead(const std::string& path) {
 }
 
 std::unique_ptr<File> Win32Files::CreateTruncate(const std::string& path) {
-  return Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+  // Opened as it is and emptied only once it is known to be no link or junction, which
+  // would send the write wherever it points.
+  std::wstring wide = Widen(path);
+  if (wide.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  DWORD error = ERROR_SUCCESS;
+  if (!GetFileInformationByHandle(handle, &info)) {
+    error = GetLastError();
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    error = ERROR_CANT_ACCESS_FILE;
+  } else if (!SetEndOfFile(handle)) {
+    error = GetLastError();
+  }
+  if (error != ERROR_SUCCESS) {
+    CloseHandle(handle);
+    SetLastError(error);
+    return nullptr;
+  }
+  return std::make_unique<Win32File>(handle);
 }
 
 std::unique_ptr<File> Win32Files::CreateNew(const std::string& path) {
@@ -180,14 +206,46 @@ bool Win32Files::Exists(const std::string& path) {
   return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+
+// The replaced file's access list goes to its successor before the rename, as a write
+// in place would have kept it; best effort, as the documented write never asked.
+void TakeAccessList(const std::wstring& from, const std::wstring& to) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(to.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  if (GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+    // Inherited entries come from the folder, which both share.
+    const SECURITY_INFORMATION what =
+        DACL_SECURITY_INFORMATION |
+        ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    SetNamedSecurityInfoW(const_cast<wchar_t*>(from.c_str()), SE_FILE_OBJECT, what, nullptr,
+                          nullptr, dacl, nullptr);
+  }
+  LocalFree(descriptor);
+}
+
+}  // namespace
+
 // A program just stopped may still be held for a moment (its process ending, a virus
 // scanner reading the new file): such refusals are tried again a few times. Not
 // ReplaceFileW: it moves a running program aside and puts the new one in its place,
-// where the documented way must fail and leave the program as it is.
+// where the documented way must fail and leave the program as it is. The replaced
+// file's attributes and access list stay with the name.
 bool Win32Files::Rename(const std::string& from, const std::string& to) {
   std::wstring wideFrom = Widen(from);
   std::wstring wideTo = Widen(to);
   if (wideFrom.empty() || wideTo.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(wideTo.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) TakeAccessList(wideFrom, wideTo);
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   constexpr int kTries = 5;
   constexpr DWORD kWaitMs = 200;
   DWORD error = 0;
@@ -195,6 +253,9 @@ bool Win32Files::Rename(const std::string& from, const std::string& to) {
     if (attempt > 0) ::Sleep(kWaitMs);
     if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept) != 0) {
+        SetFileAttributesW(wideTo.c_str(), attributes & kKept);
+      }
       return true;
     }
     error = GetLastError();

@@ -26,6 +26,8 @@ DWORD ServiceRights(ServiceAccess access) {
       // What starting and stopping take, no more: a service whose permissions were
       // hardened refuses all access although it lets administrators start and stop it.
       return SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG;
+    case ServiceAccess::kEnumerateDependents:
+      return SERVICE_ENUMERATE_DEPENDENTS;
   }
   return 0;
 }
@@ -114,6 +116,47 @@ bool Win32Services::QueryBinaryPath(ServiceHandle service, size_t bufferChars, s
 
 void Win32Services::Close(ServiceHandle handle) {
   if (handle != 0) CloseServiceHandle(ToScHandle(handle));
+}
+
+ProcessHandle Win32Services::OpenOwnProcess(ServiceHandle service) {
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(ToScHandle(service), SC_STATUS_PROCESS_INFO,
+                            reinterpret_cast<BYTE*>(&status), sizeof status, &needed) ||
+      status.dwProcessId == 0 || (status.dwServiceType & SERVICE_WIN32_SHARE_PROCESS) != 0) {
+    return 0;
+  }
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
+  return reinterpret_cast<ProcessHandle>(process);
+}
+
+bool Win32Services::WaitProcessEnd(ProcessHandle process, uint32_t milliseconds) {
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(process), milliseconds) == WAIT_OBJECT_0;
+}
+
+void Win32Services::CloseProcess(ProcessHandle process) {
+  if (process != 0) CloseHandle(reinterpret_cast<HANDLE>(process));
+}
+
+std::vector<std::string> Win32Services::ActiveDependents(ServiceHandle service) {
+  std::vector<std::string> names;
+  DWORD needed = 0;
+  DWORD count = 0;
+  // Asked once for the size, then with room for it; a list that grew meanwhile is
+  // simply not named.
+  if (EnumDependentServicesW(ToScHandle(service), SERVICE_ACTIVE, nullptr, 0, &needed, &count) ||
+      GetLastError() != ERROR_MORE_DATA || needed == 0) {
+    return names;
+  }
+  std::vector<ULONGLONG> storage(needed / sizeof(ULONGLONG) + 1, 0);
+  auto* list = reinterpret_cast<ENUM_SERVICE_STATUSW*>(storage.data());
+  if (!EnumDependentServicesW(ToScHandle(service), SERVICE_ACTIVE, list,
+                              static_cast<DWORD>(storage.size() * sizeof(ULONGLONG)), &needed,
+                              &count)) {
+    return names;
+  }
+  for (DWORD i = 0; i < count; ++i) names.push_back(WideToUtf8(list[i].lpServiceName));
+  return names;
 }
 
 }  // namespace ost

@@ -25,6 +25,10 @@ class Win32Services : public ServicesPort {
   // as UTF-8.
   bool QueryBinaryPath(ServiceHandle service, size_t bufferChars, std::string* path) override;
   void Close(ServiceHandle handle) override;
+  ProcessHandle OpenOwnProcess(ServiceHandle service) override;
+  bool WaitProcessEnd(ProcessHandle process, uint32_t milliseconds) override;
+  void CloseProcess(ProcessHandle process) override;
+  std::vector<std::string> ActiveDependents(ServiceHandle service) override;
 };
 
 }  // namespace ost
