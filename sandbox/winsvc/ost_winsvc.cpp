@@ -10,6 +10,8 @@
 //   StartPendingMs, StopPendingMs  how long it stays START_PENDING / STOP_PENDING
 //   RefuseStart                    ends at once, never reaching RUNNING
 //   RefuseStop                     does not accept the stop control
+//   ProcessLingerMs                the process goes on this long after it reported
+//                                  STOPPED, holding its program, as one still ending
 // Each is read when it matters (RefuseStop five times a second while it runs), so that
 // a knob taken away lets a running service stop.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -25,6 +27,9 @@
 namespace {
 
 SERVICE_STATUS_HANDLE g_status = nullptr;
+// Read before the last report: once the service is stopped, the dispatcher returns and
+// wmain ends the process, whatever the service's own thread still does.
+volatile DWORD g_lingerMs = 0;
 HANDLE g_stopEvent = nullptr;
 std::wstring g_name;
 
@@ -195,6 +200,7 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   } while (WaitForSingleObject(g_stopEvent, 200) == WAIT_TIMEOUT);
   if (DWORD stopPendingMs = Knob(L"StopPendingMs")) Sleep(stopPendingMs);
   Log("stop");
+  g_lingerMs = Knob(L"ProcessLingerMs");
   Report(SERVICE_STOPPED, 0);
 }
 
@@ -205,6 +211,11 @@ int wmain() {
   if (!StartServiceCtrlDispatcherW(table)) {
     std::fprintf(stderr, "ost-winsvc: runs only as a service (start it with sc start NAME)\n");
     return 2;
+  }
+  if (g_lingerMs) {
+    Log("lingering");
+    Sleep(g_lingerMs);
+    Log("ended");  // the marker of the file as it is now: replaced already, or not
   }
   return 0;
 }

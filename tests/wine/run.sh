@@ -17,6 +17,8 @@
 #   7. a release signed by ost-release applied whole with UpdateKey set, and one with a
 #      tampered package refused before anything is written;
 #   8. a staged update without a window, then its rollback, and a second one refused.
+#   9. a service whose process goes on after it reported stopped: its program is
+#      replaced once the process has ended.
 #
 # The executable that ships is 32-bit. It runs as on 64-bit Windows: the product's key
 # in the 32-bit registry view and its services registered by 32-bit programs, as the
@@ -731,6 +733,36 @@ check "rollback: the service runs again" test "$(probe state CSOstraServer | tr 
 windows_tool again --rollback
 check "rollback: a second one is refused (status $tool_status)" test "$tool_status" = 1
 check "rollback: and says why" grep -q '已经回滚过,不能再次回滚。' "$work/again.txt"
+
+# --- 9. a process that goes on after its service stopped, headless ---------------------
+say "== a process that goes on after its service stopped"
+python3 - "$root/services.json" <<'PY'
+import json, sys
+doc = json.load(open(sys.argv[1], encoding="utf-8"))
+doc["services"]["CSOstraServer"]["processLingerMs"] = 2500
+json.dump(doc, open(sys.argv[1], "w", encoding="utf-8"), indent=2)
+PY
+wine_lay_out "$root"
+probe_timeout=90 probe start CSOstraServer >/dev/null
+component "$work/server19.exe" CSOstraServer.exe 19
+cat >"$work/release5.json" <<JSON
+{"ostra": "3.85", "ostraScriptsFrom": 385,
+ "components": {"Server": {"version": 19, "contentFile": "$work/server19.exe"}}}
+JSON
+"$sandbox" publish "$root" --release "$work/release5.json" >/dev/null
+windows_tool linger --headless --start --confirm yes
+check "linger: the run finished (status $tool_status)" test "$tool_status" = 0
+py "linger: the server program is update 19" '"update 19" in file("drives/c/OSTRA/CSOstraServer.exe")'
+# The old process logs its end with the marker of the file as it was then: the file was
+# still the old one when the process ended, and only then replaced.
+py "linger: replaced only after the old process ended" \
+  '(lambda l, ended: ended and "update 19" not in l[ended[-1]] and ended[-1] < l.index("CSOstraServer start MZ sandbox component CSOstraServer.exe update 19"))(log(), [i for i, x in enumerate(log()) if x.startswith("CSOstraServer ended ")])'
+python3 - "$root/services.json" <<'PY'
+import json, sys
+doc = json.load(open(sys.argv[1], encoding="utf-8"))
+del doc["services"]["CSOstraServer"]["processLingerMs"]
+json.dump(doc, open(sys.argv[1], "w", encoding="utf-8"), indent=2)
+PY
 
 if [ -n "${OST_WINE_SHOTS:-}" ]; then
   mkdir -p "$OST_WINE_SHOTS"

@@ -314,7 +314,8 @@ wine_lay_out() {
 import json, sys
 doc = json.load(open(sys.argv[1], encoding="utf-8"))["services"]
 knobs = {"startPendingMs": "StartPendingMs", "stopPendingMs": "StopPendingMs",
-         "refuseStart": "RefuseStart", "refuseStop": "RefuseStop"}
+         "refuseStart": "RefuseStart", "refuseStop": "RefuseStop",
+         "processLingerMs": "ProcessLingerMs"}
 reg = ["REGEDIT4", ""]
 lines = []
 for name in ["CSOstraServer", "CSOstraAgent", "CSOstraMessage", "CSTuyoMess", "W3SVC"]:
