@@ -51,8 +51,8 @@ const char kUsage[] =
     "  --sql-port N       SQLPort value (default 1433); --no-sql-port leaves it out\n"
     "  --no-registry      write no registry.reg (a machine without the configuration)\n"
     "  --code-page NAME   the machine's system code page, an iconv name (default GBK):\n"
-    "                     the registry's texts are written in it and the data source\n"
-    "                     takes its clients' text in it\n"
+    "                     the registry's texts are written in it, and its number\n"
+    "                     (ACP) when not 936; the data source takes narrow text in it\n"
     "  --update-host H[:P]   UpdateHost value: the primary update host\n"
     "  --update-host2 H[:P]  UpdateHost2 value: the secondary update host\n"
     "  --update-key KEY   UpdateKey value: the maker's public key as ost-release keygen\n"
@@ -270,6 +270,23 @@ bool MakeDirs(const std::string& path) {
 }
 
 // UTF-8 text in the machine's code page; false when a character has no place in it.
+// The Windows number of a code page named as iconv names it (CP1252, WINDOWS-1252, GBK);
+// empty for one Windows has no number for here.
+std::string AnsiCodePageNumber(const std::string& name) {
+  std::string upper;
+  for (char c : name) upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+  if (upper == "GBK" || upper == "GB2312") return "936";
+  for (const char* prefix : {"CP", "WINDOWS-"}) {
+    const std::string digits = upper.substr(0, std::strlen(prefix)) == prefix
+                                   ? upper.substr(std::strlen(prefix))
+                                   : std::string();
+    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) {
+      return digits;
+    }
+  }
+  return "";
+}
+
 bool Encode(const std::string& utf8, const std::string& codePage, std::string* out) {
   iconv_t cd = iconv_open(codePage.c_str(), "UTF-8");
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
@@ -337,6 +354,12 @@ int Init(const std::string& dir, const Options& options) {
         return 1;
       }
       doc.SetString(machine, ost::kConfigKeyPath, "ServerIP", serverIp);
+    }
+    // Where Windows keeps its system code page: the Linux tool reads the connection
+    // values in it. GBK (936) is what the tool takes without it.
+    const std::string acp = AnsiCodePageNumber(options.codePage);
+    if (!acp.empty() && acp != "936") {
+      doc.SetString(machine, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", acp);
     }
     if (!options.updateHost.empty()) {
       doc.SetString(machine, ost::kConfigKeyPath, "UpdateHost", options.updateHost);

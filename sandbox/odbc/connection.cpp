@@ -176,7 +176,9 @@ SQLRETURN Finish(Diagnostics* diag, SQLRETURN code) {
   return code;
 }
 
-SQLRETURN Connect(Dbc* dbc, const std::string& dsn, std::string user, std::string password) {
+// wide: user and password came through a wide entry point, UTF-8 already.
+SQLRETURN Connect(Dbc* dbc, const std::string& dsn, std::string user, std::string password,
+                  bool wide) {
   if (dbc->db) {
     dbc->diag.Add("08002", "Connection name in use");
     return SQL_ERROR;
@@ -192,7 +194,7 @@ SQLRETURN Connect(Dbc* dbc, const std::string& dsn, std::string user, std::strin
   if (user.empty()) {  // the data source's own login
     user = loginUser;
     password = loginPassword;
-  } else {
+  } else if (!wide) {
     user = dbc->charset.ToUtf8(user);
     password = dbc->charset.ToUtf8(password);
   }
@@ -361,6 +363,14 @@ std::string InputText(const SQLCHAR* text, SQLINTEGER length) {
 
 std::string InputSql(const Dbc* dbc, const SQLCHAR* text, SQLINTEGER length) {
   return dbc->charset.ToUtf8(InputText(text, length));
+}
+
+std::string InputWide(const SQLWCHAR* text, SQLINTEGER length) {
+  static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC's SQLWCHAR is UTF-16");
+  if (!text || (length < 0 && length != SQL_NTS)) return "";
+  const auto* units = reinterpret_cast<const char16_t*>(text);
+  return Utf16ToUtf8(length == SQL_NTS ? std::u16string_view(units)
+                                       : std::u16string_view(units, static_cast<size_t>(length)));
 }
 
 void AddSqliteError(Diagnostics* diag, Dbc* dbc, int code) {
@@ -592,8 +602,8 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER a
       }
       return Finish(&dbc->diag, SQL_SUCCESS);
     case SQL_ATTR_ANSI_APP:
-      // Text is bytes in the data source's ClientCharset (UTF-8 unless set) for ANSI and
-      // Unicode applications alike.
+      // The narrow entry points take text in the data source's ClientCharset (UTF-8 unless
+      // set) and the wide ones UTF-16, whichever kind the application says it is.
       return Finish(&dbc->diag, SQL_SUCCESS);
     default:
       dbc->diag.Add("HYC00", "Optional feature not implemented (connection attribute " +
@@ -639,6 +649,20 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER a
   return Finish(&dbc->diag, SQL_SUCCESS);
 }
 
+// The connection attributes the driver knows are all numbers: the same in both forms.
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute,
+                                                     SQLPOINTER value, SQLINTEGER length) {
+  Trace("SQLSetConnectAttrW");
+  return SQLSetConnectAttr(handle, attribute, value, length);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute,
+                                                     SQLPOINTER value, SQLINTEGER bufferLength,
+                                                     SQLINTEGER* length) {
+  Trace("SQLGetConnectAttrW");
+  return SQLGetConnectAttr(handle, attribute, value, bufferLength, length);
+}
+
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC handle, SQLCHAR* server,
                                              SQLSMALLINT serverLength, SQLCHAR* user,
                                              SQLSMALLINT userLength, SQLCHAR* password,
@@ -649,8 +673,48 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC handle, SQLCHAR* server,
   dbc->diag.Clear();
   return Finish(&dbc->diag,
                 Connect(dbc, InputText(server, serverLength), InputText(user, userLength),
-                        InputText(password, passwordLength)));
+                        InputText(password, passwordLength), false));
 }
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLConnectW(SQLHDBC handle, SQLWCHAR* server,
+                                              SQLSMALLINT serverLength, SQLWCHAR* user,
+                                              SQLSMALLINT userLength, SQLWCHAR* password,
+                                              SQLSMALLINT passwordLength) {
+  Trace("SQLConnectW");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  return Finish(&dbc->diag,
+                Connect(dbc, InputWide(server, serverLength), InputWide(user, userLength),
+                        InputWide(password, passwordLength), true));
+}
+
+namespace {
+
+// in is UTF-8 for a wide application; the completed string goes out through out.
+SQLRETURN DriverConnect(Dbc* dbc, const std::string& in, const TextOut& out, SQLPOINTER buffer,
+                        SQLSMALLINT bufferLength, SQLSMALLINT* outLength) {
+  // Nothing is ever prompted for: every completion mode behaves as SQL_DRIVER_NOPROMPT.
+  auto pairs = ParseConnectionString(in);
+  const std::string dsn = pairs["DSN"];
+  if (dsn.empty()) {
+    dbc->diag.Add("08001", "The connection string names no data source (DSN=...).");
+    return Finish(&dbc->diag, SQL_ERROR);
+  }
+  SQLRETURN rc = Connect(dbc, dsn, pairs["UID"], pairs["PWD"], out.wide);
+  if (rc != SQL_SUCCESS) return Finish(&dbc->diag, rc);
+  const std::string user = out.wide ? dbc->user : dbc->charset.FromUtf8(dbc->user);
+  const std::string complete = "DSN=" + QuoteConnectionValue(dsn) +
+                               ";UID=" + QuoteConnectionValue(user) +
+                               ";PWD=" + QuoteConnectionValue(pairs["PWD"]) + ";";
+  if (out.Put(complete, buffer, bufferLength, outLength, true) == SQL_SUCCESS_WITH_INFO) {
+    dbc->diag.Add("01004", "String data, right truncated");
+    rc = SQL_SUCCESS_WITH_INFO;
+  }
+  return Finish(&dbc->diag, rc);
+}
+
+}  // namespace
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR* in,
                                                    SQLSMALLINT inLength, SQLCHAR* out,
@@ -660,23 +724,20 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLC
   Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
   if (!dbc) return SQL_INVALID_HANDLE;
   dbc->diag.Clear();
-  // Nothing is ever prompted for: every completion mode behaves as SQL_DRIVER_NOPROMPT.
-  auto pairs = ParseConnectionString(InputText(in, inLength));
-  const std::string dsn = pairs["DSN"];
-  if (dsn.empty()) {
-    dbc->diag.Add("08001", "The connection string names no data source (DSN=...).");
-    return Finish(&dbc->diag, SQL_ERROR);
-  }
-  SQLRETURN rc = Connect(dbc, dsn, pairs["UID"], pairs["PWD"]);
-  if (rc != SQL_SUCCESS) return Finish(&dbc->diag, rc);
-  const std::string complete = "DSN=" + QuoteConnectionValue(dsn) +
-                               ";UID=" + QuoteConnectionValue(dbc->charset.FromUtf8(dbc->user)) +
-                               ";PWD=" + QuoteConnectionValue(pairs["PWD"]) + ";";
-  if (CopyOut(complete, out, outMax, outLength) == SQL_SUCCESS_WITH_INFO) {
-    dbc->diag.Add("01004", "String data, right truncated");
-    rc = SQL_SUCCESS_WITH_INFO;
-  }
-  return Finish(&dbc->diag, rc);
+  return DriverConnect(dbc, InputText(in, inLength), TextOut::Narrow(dbc->charset), out, outMax,
+                       outLength);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC handle, SQLHWND, SQLWCHAR* in,
+                                                    SQLSMALLINT inLength, SQLWCHAR* out,
+                                                    SQLSMALLINT outMax, SQLSMALLINT* outLength,
+                                                    SQLUSMALLINT) {
+  Trace("SQLDriverConnectW");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  return DriverConnect(dbc, InputWide(in, inLength), TextOut::Wide(WideUnit::kCharacters), out,
+                       outMax, outLength);
 }
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle) {
@@ -696,6 +757,25 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle) {
   return Finish(&dbc->diag, SQL_SUCCESS);
 }
 
+namespace {
+
+SQLRETURN NativeSql(Dbc* dbc, const std::string& in, const TextOut& out, SQLPOINTER buffer,
+                    SQLINTEGER bufferLength, SQLINTEGER* outLength) {
+  std::string error;
+  const std::string sql = RewriteSqlServerDialect(in, &error);
+  if (!error.empty()) {
+    dbc->diag.Add("42000", error);
+    return Finish(&dbc->diag, SQL_ERROR);
+  }
+  if (out.Put(sql, buffer, bufferLength, outLength) == SQL_SUCCESS_WITH_INFO) {
+    dbc->diag.Add("01004", "String data, right truncated");
+    return Finish(&dbc->diag, SQL_SUCCESS_WITH_INFO);
+  }
+  return Finish(&dbc->diag, SQL_SUCCESS);
+}
+
+}  // namespace
+
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR* in, SQLINTEGER inLength,
                                                SQLCHAR* out, SQLINTEGER outMax,
                                                SQLINTEGER* outLength) {
@@ -703,26 +783,27 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR* in, SQLI
   Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
   if (!dbc) return SQL_INVALID_HANDLE;
   dbc->diag.Clear();
-  std::string error;
-  const std::string sql = RewriteSqlServerDialect(InputSql(dbc, in, inLength), &error);
-  if (!error.empty()) {
-    dbc->diag.Add("42000", error);
-    return Finish(&dbc->diag, SQL_ERROR);
-  }
-  if (CopyOut(dbc->charset.FromUtf8(sql), out, outMax, outLength) == SQL_SUCCESS_WITH_INFO) {
-    dbc->diag.Add("01004", "String data, right truncated");
-    return Finish(&dbc->diag, SQL_SUCCESS_WITH_INFO);
-  }
-  return Finish(&dbc->diag, SQL_SUCCESS);
+  return NativeSql(dbc, InputSql(dbc, in, inLength), TextOut::Narrow(dbc->charset), out, outMax,
+                   outLength);
 }
 
-OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT type, SQLPOINTER value,
-                                             SQLSMALLINT bufferLength, SQLSMALLINT* length) {
-  Trace("SQLGetInfo");
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC handle, SQLWCHAR* in, SQLINTEGER inLength,
+                                                SQLWCHAR* out, SQLINTEGER outMax,
+                                                SQLINTEGER* outLength) {
+  Trace("SQLNativeSqlW");
   Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
   if (!dbc) return SQL_INVALID_HANDLE;
   dbc->diag.Clear();
+  return NativeSql(dbc, InputWide(in, inLength), TextOut::Wide(WideUnit::kCharacters), out, outMax,
+                   outLength);
+}
+
+namespace {
+
+SQLRETURN GetInfo(Dbc* dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT bufferLength,
+                  SQLSMALLINT* length, const TextOut& out) {
   std::string text;
+  bool raw = true;  // the narrow form of the text is the text itself
   switch (type) {
     case SQL_DRIVER_ODBC_VER:
       text = "03.00";
@@ -749,7 +830,8 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT type, 
       text = dbc->dsn;
       break;
     case SQL_USER_NAME:
-      text = dbc->charset.FromUtf8(dbc->user);
+      text = dbc->user;
+      raw = false;
       break;
     case SQL_DATA_SOURCE_READ_ONLY:
       text = dbc->readOnly ? "Y" : "N";
@@ -777,11 +859,31 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT type, 
                                  std::to_string(type) + ")");
       return Finish(&dbc->diag, SQL_ERROR);
   }
-  if (CopyOut(text, value, bufferLength, length) == SQL_SUCCESS_WITH_INFO) {
+  if (out.Put(text, value, bufferLength, length, raw) == SQL_SUCCESS_WITH_INFO) {
     dbc->diag.Add("01004", "String data, right truncated");
     return Finish(&dbc->diag, SQL_SUCCESS_WITH_INFO);
   }
   return Finish(&dbc->diag, SQL_SUCCESS);
+}
+
+}  // namespace
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC handle, SQLUSMALLINT type, SQLPOINTER value,
+                                             SQLSMALLINT bufferLength, SQLSMALLINT* length) {
+  Trace("SQLGetInfo");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  return GetInfo(dbc, type, value, bufferLength, length, TextOut::Narrow(dbc->charset));
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetInfoW(SQLHDBC handle, SQLUSMALLINT type, SQLPOINTER value,
+                                              SQLSMALLINT bufferLength, SQLSMALLINT* length) {
+  Trace("SQLGetInfoW");
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  return GetInfo(dbc, type, value, bufferLength, length, TextOut::Wide(WideUnit::kBytes));
 }
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetFunctions(SQLHDBC handle, SQLUSMALLINT id,
@@ -866,4 +968,57 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE ha
   if (!diag) return SQL_INVALID_HANDLE;
   return GetDiagField(ForClient(*diag, dbc), type, record, identifier, info, bufferLength, length,
                       server);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle,
+                                                 SQLSMALLINT record, SQLWCHAR* state,
+                                                 SQLINTEGER* native, SQLWCHAR* message,
+                                                 SQLSMALLINT bufferLength, SQLSMALLINT* length) {
+  Trace("SQLGetDiagRecW");
+  std::string server;
+  const Dbc* dbc = nullptr;
+  Diagnostics* diag = HandleDiagnostics(type, handle, &server, &dbc);
+  if (!diag) return SQL_INVALID_HANDLE;
+  if (record < 1 || bufferLength < 0) return SQL_ERROR;
+  if (static_cast<size_t>(record) > diag->records.size()) return SQL_NO_DATA;
+  // The records hold UTF-8: the wide form needs no character set.
+  const DiagRecord& r = diag->records[static_cast<size_t>(record) - 1];
+  if (state)
+    CopyOutWide(r.state, state, 6, WideUnit::kCharacters, static_cast<SQLSMALLINT*>(nullptr));
+  if (native) *native = r.native;
+  return CopyOutWide(r.message, message, bufferLength, WideUnit::kCharacters, length);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT type, SQLHANDLE handle,
+                                                   SQLSMALLINT record, SQLSMALLINT identifier,
+                                                   SQLPOINTER info, SQLSMALLINT bufferLength,
+                                                   SQLSMALLINT* length) {
+  Trace("SQLGetDiagFieldW");
+  std::string server;
+  const Dbc* dbc = nullptr;
+  Diagnostics* diag = HandleDiagnostics(type, handle, &server, &dbc);
+  if (!diag) return SQL_INVALID_HANDLE;
+  switch (identifier) {
+    case SQL_DIAG_SQLSTATE:
+    case SQL_DIAG_MESSAGE_TEXT:
+    case SQL_DIAG_CLASS_ORIGIN:
+    case SQL_DIAG_SUBCLASS_ORIGIN:
+    case SQL_DIAG_CONNECTION_NAME:
+    case SQL_DIAG_SERVER_NAME:
+    case SQL_DIAG_DYNAMIC_FUNCTION: {
+      // The field's text, whole, then in its wide form.
+      if (bufferLength < 0) return SQL_ERROR;
+      SQLSMALLINT size = 0;
+      SQLRETURN rc = GetDiagField(*diag, type, record, identifier, nullptr, 0, &size, server);
+      if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return rc;
+      std::vector<char> text(static_cast<size_t>(size) + 1, '\0');
+      rc = GetDiagField(*diag, type, record, identifier, text.data(),
+                        static_cast<SQLSMALLINT>(text.size()), &size, server);
+      if (rc != SQL_SUCCESS) return rc;
+      return CopyOutWide(std::string_view(text.data(), static_cast<size_t>(size)), info,
+                         bufferLength, WideUnit::kBytes, length);
+    }
+    default:
+      return GetDiagField(*diag, type, record, identifier, info, bufferLength, length, server);
+  }
 }

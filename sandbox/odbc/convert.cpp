@@ -181,7 +181,112 @@ ConvertResult ToBytes(std::string_view source, bool text, bool keepCharacters, C
   return {};
 }
 
+// The wide form of ToBytes: source in units, lengths and offset in bytes, never a cut
+// between the two halves of a surrogate pair.
+ConvertResult ToWide(std::u16string_view source, SQLPOINTER buffer, SQLLEN bufferLength,
+                     SQLLEN* indicator, size_t* offset) {
+  const size_t unitsDone = *offset == kDone ? kDone : *offset / 2;
+  if (unitsDone == kDone || (unitsDone > 0 && unitsDone >= source.size())) {
+    return {SQL_NO_DATA, nullptr, nullptr};
+  }
+  const std::u16string_view rest = source.substr(unitsDone);
+  if (indicator) *indicator = static_cast<SQLLEN>(rest.size() * 2);
+  size_t n = 0;
+  if (buffer && bufferLength >= 2) {
+    const size_t room = static_cast<size_t>(bufferLength) / 2 - 1;
+    n = rest.size() < room ? rest.size() : room;
+    if (n < rest.size() && n > 1 && rest[n - 1] >= 0xD800 && rest[n - 1] <= 0xDBFF) --n;
+    std::memcpy(buffer, rest.data(), n * 2);
+    static_cast<char16_t*>(buffer)[n] = 0;
+  }
+  if (n < rest.size()) {
+    *offset += n * 2;
+    return {SQL_SUCCESS_WITH_INFO, "01004", "String data, right truncated"};
+  }
+  *offset = kDone;
+  return {};
+}
+
 }  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    size_t length = 0;
+    char32_t c = 0;
+    char32_t least = 0;
+    if (lead < 0x80) {
+      length = 1;
+      c = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      c = lead & 0x1F;
+      least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      c = lead & 0x0F;
+      least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      c = lead & 0x07;
+      least = 0x10000;
+    }
+    bool valid = length > 0 && i + length <= utf8.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
+    if (!valid || c < least || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size() * 3);
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    char32_t c = utf16[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
 
 size_t WholeCharacters(std::string_view text, size_t limit, CharacterCut cut) {
   if (limit >= text.size()) return text.size();
@@ -204,8 +309,8 @@ size_t WholeCharacters(std::string_view text, size_t limit, CharacterCut cut) {
 }
 
 bool IsSupportedCType(SQLSMALLINT cType) {
-  return cType == SQL_C_CHAR || cType == SQL_C_BINARY || cType == SQL_C_DOUBLE ||
-         cType == SQL_C_FLOAT || FindIntegerTarget(cType) != nullptr;
+  return cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY ||
+         cType == SQL_C_DOUBLE || cType == SQL_C_FLOAT || FindIntegerTarget(cType) != nullptr;
 }
 
 bool IsKnownCType(SQLSMALLINT cType) {
@@ -247,6 +352,11 @@ ConvertResult ConvertCell(const CellValue& value, SQLSMALLINT cType, SQLPOINTER 
       return ToBytes(Hex(value.text), true, false, cut, buffer, bufferLength, indicator, offset);
     }
     return ToBytes(value.text, true, true, cut, buffer, bufferLength, indicator, offset);
+  }
+  if (cType == SQL_C_WCHAR) {
+    const std::u16string wide =
+        Utf8ToUtf16(value.type == CellValue::Type::kBlob ? Hex(value.text) : value.text);
+    return ToWide(wide, buffer, bufferLength, indicator, offset);
   }
   if (cType == SQL_C_BINARY) {
     std::string_view bytes = value.text;

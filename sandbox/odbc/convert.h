@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace ost {
@@ -36,6 +37,11 @@ enum class CharacterCut {
 // (text starts on one). A limit below the first character's length gives limit bytes.
 size_t WholeCharacters(std::string_view text, size_t limit, CharacterCut cut);
 
+// UTF-8 and UTF-16, the text of the wide entry points (SQLWCHAR is two bytes). An invalid
+// UTF-8 sequence costs one byte and a lone surrogate one unit; each becomes U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
 // True for the C types that the driver converts to.
 bool IsSupportedCType(SQLSMALLINT cType);
 // True for any C type that ODBC defines (so the rest are invalid, not just unsupported).
@@ -44,6 +50,8 @@ bool IsKnownCType(SQLSMALLINT cType);
 // Converts value into buffer as cType. offset is the number of bytes of a character or
 // binary value already returned by earlier calls for the same column (SQLGetData in
 // parts); it is advanced. A text cut keeps whole characters (as cut says) when it can.
+// SQL_C_WCHAR gives the UTF-16 form of the text (lengths and offset in bytes), cut between
+// whole characters whatever cut says.
 ConvertResult ConvertCell(const CellValue& value, SQLSMALLINT cType, SQLPOINTER buffer,
                           SQLLEN bufferLength, SQLLEN* indicator, size_t* offset,
                           CharacterCut cut = CharacterCut::kUtf8);

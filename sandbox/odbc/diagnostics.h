@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "convert.h"
+
 namespace ost {
 
 // Every message the driver reports starts with this, as SQL Server's driver names itself.
@@ -56,6 +58,29 @@ SQLRETURN CopyOut(std::string_view text, SQLPOINTER buffer, SQLLEN bufferLength,
   auto* out = static_cast<char*>(buffer);
   text.copy(out, n);
   out[n] = '\0';
+  return n < text.size() ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+// How a wide entry point counts its text buffer and the length it returns: in characters
+// (SQLGetDiagRecW, SQLDescribeColW, SQLDriverConnectW, SQLNativeSqlW) or in bytes
+// (SQLGetInfoW, SQLColAttributeW, SQLGetDiagFieldW).
+enum class WideUnit { kCharacters, kBytes };
+
+// CopyOut for the wide entry points: the UTF-16 form of utf8, cut between whole characters.
+template <typename LengthType>
+SQLRETURN CopyOutWide(std::string_view utf8, SQLPOINTER buffer, SQLLEN bufferLength, WideUnit unit,
+                      LengthType* length) {
+  const std::u16string text = Utf8ToUtf16(utf8);
+  const size_t scale = unit == WideUnit::kBytes ? 2 : 1;
+  if (length) *length = static_cast<LengthType>(text.size() * scale);
+  const SQLLEN units = bufferLength / static_cast<SQLLEN>(scale);
+  if (!buffer || units <= 0) return text.empty() ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO;
+  const size_t room = static_cast<size_t>(units) - 1;
+  size_t n = text.size() < room ? text.size() : room;
+  if (n < text.size() && n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+  auto* out = static_cast<char16_t*>(buffer);
+  text.copy(out, n);
+  out[n] = 0;
   return n < text.size() ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 

@@ -90,6 +90,31 @@ std::string InputText(const SQLCHAR* text, SQLINTEGER length);
 // Statement text from the application, as UTF-8.
 std::string InputSql(const Dbc* dbc, const SQLCHAR* text, SQLINTEGER length);
 
+// Text of a wide entry point (UTF-16, length in characters or SQL_NTS), as UTF-8. The
+// data source's ClientCharset is for narrow text only: wide text is Unicode already.
+std::string InputWide(const SQLWCHAR* text, SQLINTEGER length);
+
+// Where an entry point's text output goes: narrow, in the client's character set, or wide,
+// its buffer counted as unit says.
+struct TextOut {
+  const ClientCharset* charset = nullptr;  // narrow
+  bool wide = false;
+  WideUnit unit = WideUnit::kCharacters;
+
+  static TextOut Narrow(const ClientCharset& set) { return {&set, false, WideUnit::kCharacters}; }
+  static TextOut Wide(WideUnit unit) { return {nullptr, true, unit}; }
+
+  // utf8 as the application gets it; raw is for narrow texts that are passed back as
+  // the application gave them.
+  template <typename LengthType>
+  SQLRETURN Put(std::string_view utf8, SQLPOINTER buffer, SQLLEN bufferLength, LengthType* length,
+                bool raw = false) const {
+    if (wide) return CopyOutWide(utf8, buffer, bufferLength, unit, length);
+    if (raw || !charset) return CopyOut(utf8, buffer, bufferLength, length);
+    return CopyOut(charset->FromUtf8(utf8), buffer, bufferLength, length);
+  }
+};
+
 // Appends the function name to the file named by OST_ODBC_TRACE, when set.
 void Trace(const char* function);
 

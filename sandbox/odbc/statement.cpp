@@ -125,9 +125,10 @@ SQLRETURN Execute(Stmt* stmt) {
   return Finish(stmt, SQL_SUCCESS);
 }
 
-bool Rewrite(Stmt* stmt, const SQLCHAR* text, SQLINTEGER length) {
+// utf8: the statement's text, from the narrow or the wide form.
+bool Rewrite(Stmt* stmt, const std::string& utf8) {
   std::string error;
-  std::string sql = RewriteSqlServerDialect(InputSql(stmt->dbc, text, length), &error);
+  std::string sql = RewriteSqlServerDialect(utf8, &error);
   if (!error.empty()) {
     stmt->diag.Add("42000", error);
     return false;
@@ -255,10 +256,10 @@ ConvertResult ConvertForClient(const Stmt* stmt, CellValue value, SQLSMALLINT cT
   return ConvertCell(value, cType, buffer, bufferLength, indicator, offset, charset.cut());
 }
 
-// A column name for the application.
-std::string ColumnName(const Stmt* stmt, sqlite3_stmt* st, int index) {
+// A column name, UTF-8.
+std::string ColumnName(sqlite3_stmt* st, int index) {
   const char* name = sqlite3_column_name(st, index);
-  return stmt->dbc->charset.FromUtf8(name ? name : "");
+  return name ? name : "";
 }
 
 // Checks a C type for SQLBindCol and SQLGetData.
@@ -305,25 +306,23 @@ void DestroyStatement(Stmt* stmt) {
 using namespace ost;
 using namespace ost::driver;
 
-OST_ODBC_EXPORT SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
-  Stmt* stmt = Begin(handle, "SQLExecDirect");
-  if (!stmt) return SQL_INVALID_HANDLE;
+namespace {
+
+SQLRETURN ExecDirect(Stmt* stmt, const std::string& utf8) {
   if (stmt->cursor) return Fail(stmt, "24000", "Invalid cursor state");
   sqlite3_finalize(stmt->preview);
   stmt->preview = nullptr;
   stmt->prepared = false;
-  if (!Rewrite(stmt, text, length)) return Finish(stmt, SQL_ERROR);
+  if (!Rewrite(stmt, utf8)) return Finish(stmt, SQL_ERROR);
   return Execute(stmt);
 }
 
-OST_ODBC_EXPORT SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
-  Stmt* stmt = Begin(handle, "SQLPrepare");
-  if (!stmt) return SQL_INVALID_HANDLE;
+SQLRETURN Prepare(Stmt* stmt, const std::string& utf8) {
   if (stmt->cursor) return Fail(stmt, "24000", "Invalid cursor state");
   sqlite3_finalize(stmt->preview);
   stmt->preview = nullptr;
   stmt->prepared = stmt->executed = false;
-  if (!Rewrite(stmt, text, length)) return Finish(stmt, SQL_ERROR);
+  if (!Rewrite(stmt, utf8)) return Finish(stmt, SQL_ERROR);
   // The first statement is compiled now, for its errors and its columns.
   const char* start = stmt->sql.c_str();
   const char* tail = start;
@@ -338,6 +337,33 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR* text, SQL
   }
   stmt->prepared = true;
   return Finish(stmt, SQL_SUCCESS);
+}
+
+}  // namespace
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
+  Stmt* stmt = Begin(handle, "SQLExecDirect");
+  if (!stmt) return SQL_INVALID_HANDLE;
+  return ExecDirect(stmt, InputSql(stmt->dbc, text, length));
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT handle, SQLWCHAR* text,
+                                                 SQLINTEGER length) {
+  Stmt* stmt = Begin(handle, "SQLExecDirectW");
+  if (!stmt) return SQL_INVALID_HANDLE;
+  return ExecDirect(stmt, InputWide(text, length));
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
+  Stmt* stmt = Begin(handle, "SQLPrepare");
+  if (!stmt) return SQL_INVALID_HANDLE;
+  return Prepare(stmt, InputSql(stmt->dbc, text, length));
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLPrepareW(SQLHSTMT handle, SQLWCHAR* text, SQLINTEGER length) {
+  Stmt* stmt = Begin(handle, "SQLPrepareW");
+  if (!stmt) return SQL_INVALID_HANDLE;
+  return Prepare(stmt, InputWide(text, length));
 }
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLExecute(SQLHSTMT handle) {
@@ -371,13 +397,11 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT*
   return Finish(stmt, SQL_SUCCESS);
 }
 
-OST_ODBC_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column,
-                                                 SQLCHAR* name, SQLSMALLINT bufferLength,
-                                                 SQLSMALLINT* nameLength, SQLSMALLINT* dataType,
-                                                 SQLULEN* columnSize, SQLSMALLINT* decimalDigits,
-                                                 SQLSMALLINT* nullable) {
-  Stmt* stmt = Begin(handle, "SQLDescribeCol");
-  if (!stmt) return SQL_INVALID_HANDLE;
+namespace {
+
+SQLRETURN DescribeCol(Stmt* stmt, SQLUSMALLINT column, SQLPOINTER name, SQLSMALLINT bufferLength,
+                      SQLSMALLINT* nameLength, SQLSMALLINT* dataType, SQLULEN* columnSize,
+                      SQLSMALLINT* decimalDigits, SQLSMALLINT* nullable, const TextOut& out) {
   sqlite3_stmt* st = Columns(stmt);
   if (!st) return Fail(stmt, "07005", "Prepared statement is not a query");
   if (column < 1 || column > sqlite3_column_count(st)) {
@@ -391,20 +415,16 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT c
   if (columnSize) *columnSize = size;
   if (decimalDigits) *decimalDigits = 0;
   if (nullable) *nullable = SQL_NULLABLE_UNKNOWN;
-  if (CopyOut(ColumnName(stmt, st, index), name, bufferLength, nameLength) ==
-      SQL_SUCCESS_WITH_INFO) {
+  if (out.Put(ColumnName(st, index), name, bufferLength, nameLength) == SQL_SUCCESS_WITH_INFO) {
     stmt->diag.Add("01004", "String data, right truncated");
     return Finish(stmt, SQL_SUCCESS_WITH_INFO);
   }
   return Finish(stmt, SQL_SUCCESS);
 }
 
-OST_ODBC_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT column,
-                                                  SQLUSMALLINT field, SQLPOINTER text,
-                                                  SQLSMALLINT bufferLength, SQLSMALLINT* length,
-                                                  SQLLEN* number) {
-  Stmt* stmt = Begin(handle, "SQLColAttribute");
-  if (!stmt) return SQL_INVALID_HANDLE;
+SQLRETURN ColAttribute(Stmt* stmt, SQLUSMALLINT column, SQLUSMALLINT field, SQLPOINTER text,
+                       SQLSMALLINT bufferLength, SQLSMALLINT* length, SQLLEN* number,
+                       const TextOut& out) {
   sqlite3_stmt* st = Columns(stmt);
   if (!st) return Fail(stmt, "07005", "Prepared statement is not a query");
   if (field == SQL_DESC_COUNT) {
@@ -422,8 +442,7 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT 
     case SQL_DESC_NAME:
     case SQL_DESC_LABEL:
     case SQL_DESC_BASE_COLUMN_NAME:
-      if (CopyOut(ColumnName(stmt, st, index), text, bufferLength, length) ==
-          SQL_SUCCESS_WITH_INFO) {
+      if (out.Put(ColumnName(st, index), text, bufferLength, length) == SQL_SUCCESS_WITH_INFO) {
         stmt->diag.Add("01004", "String data, right truncated");
         return Finish(stmt, SQL_SUCCESS_WITH_INFO);
       }
@@ -450,6 +469,50 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT 
   }
   if (number) *number = value;
   return Finish(stmt, SQL_SUCCESS);
+}
+
+}  // namespace
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT column,
+                                                 SQLCHAR* name, SQLSMALLINT bufferLength,
+                                                 SQLSMALLINT* nameLength, SQLSMALLINT* dataType,
+                                                 SQLULEN* columnSize, SQLSMALLINT* decimalDigits,
+                                                 SQLSMALLINT* nullable) {
+  Stmt* stmt = Begin(handle, "SQLDescribeCol");
+  if (!stmt) return SQL_INVALID_HANDLE;
+  return DescribeCol(stmt, column, name, bufferLength, nameLength, dataType, columnSize,
+                     decimalDigits, nullable, TextOut::Narrow(stmt->dbc->charset));
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT handle, SQLUSMALLINT column,
+                                                  SQLWCHAR* name, SQLSMALLINT bufferLength,
+                                                  SQLSMALLINT* nameLength, SQLSMALLINT* dataType,
+                                                  SQLULEN* columnSize, SQLSMALLINT* decimalDigits,
+                                                  SQLSMALLINT* nullable) {
+  Stmt* stmt = Begin(handle, "SQLDescribeColW");
+  if (!stmt) return SQL_INVALID_HANDLE;
+  return DescribeCol(stmt, column, name, bufferLength, nameLength, dataType, columnSize,
+                     decimalDigits, nullable, TextOut::Wide(WideUnit::kCharacters));
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT column,
+                                                  SQLUSMALLINT field, SQLPOINTER text,
+                                                  SQLSMALLINT bufferLength, SQLSMALLINT* length,
+                                                  SQLLEN* number) {
+  Stmt* stmt = Begin(handle, "SQLColAttribute");
+  if (!stmt) return SQL_INVALID_HANDLE;
+  return ColAttribute(stmt, column, field, text, bufferLength, length, number,
+                      TextOut::Narrow(stmt->dbc->charset));
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLColAttributeW(SQLHSTMT handle, SQLUSMALLINT column,
+                                                   SQLUSMALLINT field, SQLPOINTER text,
+                                                   SQLSMALLINT bufferLength, SQLSMALLINT* length,
+                                                   SQLLEN* number) {
+  Stmt* stmt = Begin(handle, "SQLColAttributeW");
+  if (!stmt) return SQL_INVALID_HANDLE;
+  return ColAttribute(stmt, column, field, text, bufferLength, length, number,
+                      TextOut::Wide(WideUnit::kBytes));
 }
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN* count) {

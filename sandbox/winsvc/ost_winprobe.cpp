@@ -222,7 +222,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: ost-winprobe hold SECONDS | windows | children PREFIX |"
                " rect PREFIX ID | state NAME... | load DLL | start NAME... | stop NAME... |"
-               " items PREFIX ID | columns PREFIX ID | dpi\n");
+               " items PREFIX ID | columns PREFIX ID | dpi | acp\n");
   return 64;
 }
 
@@ -264,6 +264,10 @@ int wmain(int argc, wchar_t** argv) {
     HDC screen = GetDC(nullptr);
     std::printf("%d\n", GetDeviceCaps(screen, LOGPIXELSY));
     ReleaseDC(nullptr, screen);
+    return 0;
+  }
+  if (command == L"acp" && argc == 2) {
+    std::printf("%u\n", GetACP());
     return 0;
   }
   if (command == L"hold" && argc == 3) {

@@ -1,4 +1,14 @@
 // The product database over the ODBC 3 API of the platform's driver manager.
+//
+// Text crosses ODBC through the wide calls, as UTF-16 converted from and to GBK (code page
+// 936) here: the ANSI calls would leave it to the driver to read the tool's GBK in the
+// server's system code page, which garbles Chinese text on a server whose locale is not
+// Chinese. The Linux build takes the same path (unixODBC's SQLWCHAR is two bytes too), so
+// that the stand-in machine runs the code that ships.
+//
+// The login's values are the registry's bytes, which the product's setup wrote in the
+// system code page: they are widened from that code page, not from GBK, so that a
+// password the system code page has and GBK lacks still works.
 #include "db/product_database.h"
 
 #include <cstring>
@@ -14,32 +24,47 @@ bool Succeeded(SQLRETURN result) {
   return result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO;
 }
 
-SQLCHAR* Sql(const std::string& text) {
-  return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the wide calls take UTF-16");
+
+SQLWCHAR* Wide(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
+
+// GBK as the wide calls take it: UTF-16, ending with a zero.
+class WideText {
+ public:
+  explicit WideText(std::string_view gbk) : text_(GbkToUtf16(gbk)) {}
+  SQLWCHAR* get() { return reinterpret_cast<SQLWCHAR*>(text_.data()); }
+
+ private:
+  std::u16string text_;
+};
+
+// UTF-16 from a wide call's buffer, up to its first zero or the end, as GBK.
+std::string GbkFrom(const SQLWCHAR* buffer, size_t units) {
+  const auto* text = reinterpret_cast<const char16_t*>(buffer);
+  size_t length = 0;
+  while (length < units && text[length] != 0) ++length;
+  return Utf16ToGbk(std::u16string_view(text, length));
 }
 
 // Every diagnostic record the driver keeps for a handle, in order.
 std::vector<DbDiagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
   std::vector<DbDiagnostic> records;
   for (SQLSMALLINT number = 1;; ++number) {
-    SQLCHAR state[6] = {};
+    SQLWCHAR state[6] = {};
     SQLINTEGER nativeError = 0;
-    std::vector<SQLCHAR> message(1024);
-    SQLSMALLINT length = 0;
-    SQLRETURN result = SQLGetDiagRec(type, handle, number, state, &nativeError, message.data(),
-                                     static_cast<SQLSMALLINT>(message.size()), &length);
+    std::vector<SQLWCHAR> message(1024);
+    SQLSMALLINT length = 0;  // in characters
+    SQLRETURN result = SQLGetDiagRecW(type, handle, number, state, &nativeError, message.data(),
+                                      static_cast<SQLSMALLINT>(message.size()), &length);
     if (result == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
       // The message did not fit: ask again with room for all of it.
       message.assign(static_cast<size_t>(length) + 1, 0);
-      result = SQLGetDiagRec(type, handle, number, state, &nativeError, message.data(),
-                             static_cast<SQLSMALLINT>(message.size()), &length);
+      result = SQLGetDiagRecW(type, handle, number, state, &nativeError, message.data(),
+                              static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!Succeeded(result)) break;
-    const char* text = reinterpret_cast<const char*>(message.data());
-    records.push_back({std::string(reinterpret_cast<const char*>(state),
-                                   strnlen(reinterpret_cast<const char*>(state), 5)),
-                       static_cast<int32_t>(nativeError),
-                       std::string(text, strnlen(text, message.size()))});
+    records.push_back({GbkFrom(state, 5), static_cast<int32_t>(nativeError),
+                       GbkFrom(message.data(), message.size())});
   }
   return records;
 }
@@ -67,8 +92,8 @@ class Statement {
       outcome.status = DbStatus::kNoHandle;
       return outcome;
     }
-    std::string terminated(text);
-    if (!Succeeded(SQLExecDirect(handle_, Sql(terminated), SQL_NTS))) {
+    WideText wide(text);
+    if (!Succeeded(SQLExecDirectW(handle_, wide.get(), SQL_NTS))) {
       outcome.status = DbStatus::kFailed;
       outcome.diagnostics = Diagnostics(SQL_HANDLE_STMT, handle_);
     }
@@ -113,8 +138,11 @@ ProductDatabase::OpenResult OdbcDatabase::Open(const std::string& dataSource,
   connection_ = connection;
   SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(30), 0);
 
-  if (!Succeeded(SQLConnect(connection, Sql(dataSource), SQL_NTS, Sql(user), SQL_NTS, Sql(password),
-                            SQL_NTS))) {
+  std::u16string wideSource = SystemTextToUtf16(dataSource);
+  std::u16string wideUser = SystemTextToUtf16(user);
+  std::u16string widePassword = SystemTextToUtf16(password);
+  if (!Succeeded(SQLConnectW(connection, Wide(wideSource), SQL_NTS, Wide(wideUser), SQL_NTS,
+                             Wide(widePassword), SQL_NTS))) {
     result.failure = OpenFailure::kConnect;
     result.diagnostics = Diagnostics(SQL_HANDLE_DBC, connection);
     // Nothing will use these handles again.
@@ -152,12 +180,21 @@ DbText OdbcDatabase::QueryText(const std::string& statement, size_t width) {
   Statement handle(connected_ ? connection_ : nullptr);
   text.outcome = handle.Execute(Utf8ToDbText(statement));
   if (text.outcome.status != DbStatus::kOk) return text;
-  std::vector<char> buffer(width, 0);
+  // The width counts GBK bytes. Every character is at least one byte of GBK and at most
+  // two units of UTF-16, so a value that does not fit 2 * width units does not fit the
+  // width either; one that does is measured in GBK.
+  std::vector<SQLWCHAR> buffer(2 * width + 1, 0);
   SQLLEN length = 0;
-  SQLBindCol(handle.handle(), 1, SQL_C_CHAR, buffer.data(), static_cast<SQLLEN>(width), &length);
+  SQLBindCol(handle.handle(), 1, SQL_C_WCHAR, buffer.data(),
+             static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR)), &length);
   text.found = SQLFetch(handle.handle()) != SQL_NO_DATA;
-  text.bytes.assign(buffer.data(), strnlen(buffer.data(), width));
-  text.overflowed = text.found && length != SQL_NULL_DATA && length >= static_cast<SQLLEN>(width);
+  if (!text.found || width == 0) return text;
+  const std::string gbk = GbkFrom(buffer.data(), buffer.size());
+  const bool cut = length != SQL_NULL_DATA && length != SQL_NO_TOTAL &&
+                   length > static_cast<SQLLEN>((buffer.size() - 1) * sizeof(SQLWCHAR));
+  // As a narrow buffer of width bytes would hold it: width - 1 bytes and the zero.
+  text.bytes = std::string(CutGbk(gbk, width - 1));
+  text.overflowed = length != SQL_NULL_DATA && (cut || gbk.size() >= width);
   return text;
 }
 

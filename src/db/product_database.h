@@ -12,8 +12,8 @@
 
 namespace ost {
 
-// One diagnostic record of the driver. Texts are in the driver's encoding (the system
-// code page on Windows, UTF-8 through unixODBC); DbTextToUtf8 turns them into UTF-8.
+// One diagnostic record of the driver. Texts are GBK, as the tool holds database text
+// (the driver gives UTF-16); DbTextToUtf8 turns them into UTF-8.
 struct DbDiagnostic {
   std::string state;  // the five characters of the SQLSTATE
   int32_t nativeError = 0;
@@ -31,7 +31,8 @@ struct DbOutcome {
   std::vector<DbDiagnostic> diagnostics;  // of a failure; may be empty
 };
 
-// The first column of the first row, bound as text into a buffer of `width` bytes.
+// The first column of the first row as GBK, held as a buffer of `width` bytes would hold
+// it (at most width - 1 bytes, cut between characters).
 struct DbText {
   DbOutcome outcome;
   bool found = false;       // a row came; false for no row
@@ -56,8 +57,8 @@ class ProductDatabase {
   virtual ~ProductDatabase() = default;
 
   // Allocates the environment (ODBC 3) and the connection and connects with a
-  // 30-second login time-out. The texts are bytes in the driver's encoding, passed on
-  // unchanged. After a refused connection nothing is kept open.
+  // 30-second login time-out. The texts are the registry's bytes, in the system code
+  // page. After a refused connection nothing is kept open.
   virtual OpenResult Open(const std::string& dataSource, const std::string& user,
                           const std::string& password) = 0;
   virtual bool connected() const = 0;
@@ -65,8 +66,8 @@ class ProductDatabase {
   virtual void Close() = 0;
 
   // Each runs one statement on a statement handle of its own, freed before it returns.
-  // `statement` is UTF-8 for Execute and the Query calls; ExecuteRaw sends bytes as
-  // they are (scripts as published). Not connected: kNoHandle.
+  // `statement` is UTF-8 for Execute and the Query calls; ExecuteRaw takes GBK (scripts
+  // as published). Not connected: kNoHandle.
   virtual DbOutcome Execute(const std::string& statement) = 0;
   virtual DbOutcome ExecuteRaw(std::string_view statement) = 0;
   virtual DbText QueryText(const std::string& statement, size_t width) = 0;

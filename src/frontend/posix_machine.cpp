@@ -9,6 +9,7 @@ namespace {
 
 const MachineRoot& Prepared(const MachineRoot& root) {
   root.UseOdbcConfiguration();
+  root.UseSystemCodePage();
   return root;
 }
 

@@ -22,10 +22,19 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
 
-// Text as the ODBC driver passes it: the system code page (GBK), on Windows and on the
-// Linux stand-in machine alike.
+// Database text as the tool holds it: GBK, the product's code page, on both builds.
 std::string DbTextToUtf8(std::string_view dbText);
 std::string Utf8ToDbText(std::string_view utf8);
+
+// GBK and UTF-16, the text of the ODBC wide calls: code page 936 whatever the system's
+// code page is. A byte that does not convert, or a character GBK lacks, becomes '?'.
+std::u16string GbkToUtf16(std::string_view gbk);
+std::string Utf16ToGbk(std::u16string_view utf16);
+
+// Text in the system code page, as the product's setup leaves the connection values in
+// the registry, as UTF-16. Implemented by the platform: CP_ACP on Windows, the machine
+// root's code page on Linux.
+std::u16string SystemTextToUtf16(std::string_view text);
 
 // The longest prefix of a GBK text that fits in maxBytes without splitting a
 // two-byte character.

@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sqlite3.h>
+
 #include <cstdlib>
+#include <fstream>
 
 #include "app/texts.h"
 #include "db/installation.h"
 #include "sandbox_db.h"
 #include "unit/fakes.h"
+#include "util/text.h"
 
 namespace ost {
 namespace {
@@ -26,6 +30,11 @@ const std::string& OdbcRoot() {
                          &error, "GBK")) {
       ADD_FAILURE() << error;
     }
+    // The same databases behind a driver whose narrow text is not GBK, as on a server
+    // whose system locale is not Chinese.
+    std::ofstream(dir + "/odbc/odbc.ini", std::ios::app)
+        << "[ostra_latin]\nDriver = " << kSandboxOdbcDriverName << "\nDatabase = " << dir
+        << "/db\nUID = sa\nPWD = secret\nClientCharset = CP1252\n";
     setenv("ODBCSYSINI", (dir + "/odbc").c_str(), 1);
     std::atexit([] { std::system(("rm -rf " + OdbcRoot()).c_str()); });
     return dir;
@@ -64,6 +73,22 @@ class ProductDatabaseTest : public ::testing::Test {
     EXPECT_TRUE(RunSandboxSql(OdbcRoot() + "/db", database, sql, &error)) << error;
   }
   std::string Status() { return h.Cell(1, 3); }
+  // The first column of the first row, read from the database file itself.
+  std::string Stored(const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::string text = "(no row)";
+    if (sqlite3_open_v2((OdbcRoot() + "/db/ostra.sqlite").c_str(), &db, SQLITE_OPEN_READONLY,
+                        nullptr) == SQLITE_OK) {
+      sqlite3_stmt* st = nullptr;
+      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+          sqlite3_step(st) == SQLITE_ROW) {
+        text = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+      }
+      sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return text;
+  }
 
   SandboxDbOptions options;
   OdbcDatabase database;
@@ -294,6 +319,56 @@ TEST_F(ProductDatabaseTest, ScriptsAndRecordsRunOnTheConnection) {
   EXPECT_NE(failed.diagnostics[0].message.find("no_such_table"), std::string::npos);
   database.Close();
   EXPECT_EQ(database.Execute("SELECT 1").status, DbStatus::kNoHandle);
+}
+
+// Whatever code page the driver reads narrow text in, Chinese text of a script, of a
+// description and of a driver's message crosses the connection whole.
+TEST_F(ProductDatabaseTest, ChineseTextCrossesIntactWhateverTheDriversCodePage) {
+  const std::string note = "升级脚本：中文说明";
+  const std::string description = "修正：数据同步（服务器端）";
+  for (const char* source : {"ostra", "ostra_latin"}) {
+    SCOPED_TRACE(source);
+    Create();
+    ASSERT_EQ(database.Open(source, "sa", "secret").failure, ProductDatabase::OpenFailure::kNone);
+    // A script as published, in GBK, and a record built from UTF-8.
+    EXPECT_EQ(database
+                  .ExecuteRaw(Utf8ToGbk("INSERT INTO ostra.dbo.sys_dict (dcname, dcvalue) "
+                                        "VALUES ('说明', '" +
+                                        note + "')\r\n"))
+                  .status,
+              DbStatus::kOk);
+    EXPECT_EQ(database
+                  .Execute("{CALL ostra.dbo.cp_sys_server_update_set(3,11,'Ostra 服务器','" +
+                           description + "')}")
+                  .status,
+              DbStatus::kOk);
+    EXPECT_EQ(Stored("SELECT dcvalue FROM sys_dict WHERE dcname = '说明'"), note);
+    EXPECT_EQ(Stored("SELECT cdesc FROM sys_server_update_log WHERE ii = 3"), description);
+
+    // Back as GBK, byte for byte; a short width cuts between characters.
+    DbText back =
+        database.QueryText("SELECT dcvalue FROM ostra.dbo.sys_dict WHERE dcname='说明'", 64);
+    EXPECT_TRUE(back.found);
+    EXPECT_EQ(back.bytes, Utf8ToGbk(note));
+    EXPECT_FALSE(back.overflowed);
+    back = database.QueryText("SELECT dcvalue FROM ostra.dbo.sys_dict WHERE dcname='说明'", 10);
+    EXPECT_EQ(back.bytes, Utf8ToGbk("升级脚本"));
+    EXPECT_TRUE(back.overflowed);
+    // 18 bytes of GBK: a width of 19 holds them with the zero, 18 does not.
+    EXPECT_FALSE(
+        database.QueryText("SELECT dcvalue FROM ostra.dbo.sys_dict WHERE dcname='说明'", 19)
+            .overflowed);
+    EXPECT_TRUE(database.QueryText("SELECT dcvalue FROM ostra.dbo.sys_dict WHERE dcname='说明'", 18)
+                    .overflowed);
+
+    DbOutcome failed = database.Execute("SELECT * FROM ostra.dbo.中文表");
+    EXPECT_EQ(failed.status, DbStatus::kFailed);
+    ASSERT_EQ(failed.diagnostics.size(), 1u);
+    EXPECT_EQ(failed.diagnostics[0].state, "42S02");
+    EXPECT_EQ(DbTextToUtf8(failed.diagnostics[0].message),
+              "[ost][SQL Server stand-in]no such table: ostra.中文表");
+    database.Close();
+  }
 }
 
 }  // namespace

@@ -166,9 +166,61 @@ TEST(Convert, BlobsAsTextAreHexDigits) {
 
 TEST(Convert, TypesTheDriverDoesNotConvertAreKnownButUnsupported) {
   EXPECT_TRUE(IsSupportedCType(SQL_C_ULONG));
-  EXPECT_FALSE(IsSupportedCType(SQL_C_WCHAR));
-  EXPECT_TRUE(IsKnownCType(SQL_C_WCHAR));
+  EXPECT_FALSE(IsSupportedCType(SQL_C_TYPE_TIMESTAMP));
+  EXPECT_TRUE(IsKnownCType(SQL_C_TYPE_TIMESTAMP));
   EXPECT_FALSE(IsKnownCType(1234));
+}
+
+TEST(Convert, Utf16RoundTripsEveryPlaneAndMarksWhatIsNotText) {
+  // BMP, a character outside it (a surrogate pair) and ASCII.
+  const std::string text = "升级脚本：中文说明 \xF0\x9F\x98\x80 ok";
+  const std::u16string wide = Utf8ToUtf16(text);
+  EXPECT_EQ(wide, u"升级脚本：中文说明 \U0001F600 ok");
+  EXPECT_EQ(Utf16ToUtf8(wide), text);
+  // A lone surrogate, a stray continuation byte, an overlong '/', a cut sequence.
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(u"a") + char16_t(0xD800) + u"b"),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(Utf8ToUtf16("a\x80"
+                        "b"),
+            u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");
+  EXPECT_EQ(Utf8ToUtf16("x\xE5\x8D"), u"x\uFFFD\uFFFD");
+}
+
+TEST(Convert, WideTextCountsBytesAndComesInPartsOfWholeCharacters) {
+  // "中文😀" is 2 + 2 units: a 4-unit buffer holds 3 with the terminator, and the pair
+  // is not split, so the first part is "中文".
+  char16_t buffer[4];
+  SQLLEN indicator = 0;
+  size_t offset = 0;
+  const CellValue value = Text("中文\xF0\x9F\x98\x80");
+  ConvertResult r = ConvertCell(value, SQL_C_WCHAR, buffer, sizeof buffer, &indicator, &offset);
+  EXPECT_EQ(r.code, SQL_SUCCESS_WITH_INFO);
+  EXPECT_STREQ(r.state, "01004");
+  EXPECT_EQ(indicator, 8);  // bytes, all of the value
+  EXPECT_EQ(std::u16string(buffer), u"中文");
+  r = ConvertCell(value, SQL_C_WCHAR, buffer, sizeof buffer, &indicator, &offset);
+  EXPECT_EQ(r.code, SQL_SUCCESS);
+  EXPECT_EQ(indicator, 4);  // what was left
+  EXPECT_EQ(std::u16string(buffer), u"\U0001F600");
+  EXPECT_EQ(ConvertCell(value, SQL_C_WCHAR, buffer, sizeof buffer, &indicator, &offset).code,
+            SQL_NO_DATA);
+  // Numbers and blobs as wide text.
+  offset = 0;
+  CellValue number = Integer(-42);
+  number.text = "-42";  // SQLite's rendering, as the driver reads it
+  EXPECT_EQ(ConvertCell(number, SQL_C_WCHAR, buffer, sizeof buffer, &indicator, &offset).code,
+            SQL_SUCCESS);
+  EXPECT_EQ(std::u16string(buffer), u"-42");
+  CellValue blob;
+  blob.type = CellValue::Type::kBlob;
+  blob.text = std::string_view("\x01\xAB", 2);
+  char16_t hex[8];
+  offset = 0;
+  EXPECT_EQ(ConvertCell(blob, SQL_C_WCHAR, hex, sizeof hex, &indicator, &offset).code, SQL_SUCCESS);
+  EXPECT_EQ(std::u16string(hex), u"01AB");
+  EXPECT_EQ(indicator, 8);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "sandbox_db.h"
 
 namespace ost {
@@ -322,8 +324,8 @@ TEST_F(Driver, UnsupportedCallsSayIm001OrHyc00) {
   EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_ERROR);
   EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, dbc).state, "IM001");
   ASSERT_EQ(Exec("SELECT 1"), SQL_SUCCESS);
-  SQLWCHAR wide[8];
-  EXPECT_EQ(SQLBindCol(stmt, 1, SQL_C_WCHAR, wide, sizeof wide, nullptr), SQL_ERROR);
+  SQL_TIMESTAMP_STRUCT stamp;
+  EXPECT_EQ(SQLBindCol(stmt, 1, SQL_C_TYPE_TIMESTAMP, &stamp, sizeof stamp, nullptr), SQL_ERROR);
   EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).state, "HYC00");
 }
 
@@ -407,6 +409,142 @@ TEST_F(Driver, TheDatabaseKeepsUtf8WhateverTheClientSpeaks) {
   connected = true;
   EXPECT_EQ(Texts("SELECT cname FROM ostra.dbo.sys_server_update_log WHERE ii = 3"),
             std::vector<std::string>{"服务器"});
+}
+
+// UTF-16 for the wide entry points: a pointer to units and a length in characters.
+SQLWCHAR* Wide(const std::u16string& text) {
+  return reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(text.c_str()));
+}
+
+// The first diagnostic record through SQLGetDiagRecW, with a message buffer of size units.
+struct WideDiag {
+  SQLRETURN rc = SQL_ERROR;
+  std::u16string state;
+  std::u16string message;
+  SQLSMALLINT length = 0;
+};
+WideDiag FirstWideDiag(SQLSMALLINT type, SQLHANDLE handle, size_t size = 512) {
+  WideDiag diag;
+  SQLWCHAR state[6] = {0};
+  std::vector<SQLWCHAR> message(size, 0);
+  SQLINTEGER native = 0;
+  diag.rc = SQLGetDiagRecW(type, handle, 1, state, &native, message.data(),
+                           static_cast<SQLSMALLINT>(message.size()), &diag.length);
+  diag.state = reinterpret_cast<const char16_t*>(state);
+  diag.message = reinterpret_cast<const char16_t*>(message.data());
+  return diag;
+}
+
+std::string SqliteText(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::string text = "(none)";
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+      text = std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                         static_cast<size_t>(sqlite3_column_bytes(st, 0)));
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return text;
+}
+
+// The data source's ClientCharset (GBK here) is for narrow text; wide text is Unicode
+// whatever it says, and the database keeps it as UTF-8.
+TEST_F(Driver, WideCallsCarryUnicodeTextInAndOutIntact) {
+  options.componentNumbers = {-1, 5, -1, -1, -1, -1};
+  std::string error;
+  ASSERT_TRUE(CreateSandboxDatabases(OdbcFolder::dir + "/db", options, &error)) << error;
+  const std::u16string dsn = u"ostra_gbk", user = u"SA", password = u"p;w#d=x {1}";
+  ASSERT_EQ(SQLConnectW(dbc, Wide(dsn), SQL_NTS, Wide(user), SQL_NTS, Wide(password), SQL_NTS),
+            SQL_SUCCESS);
+  connected = true;
+  ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
+  const std::u16string call =
+      u"{CALL ostra.dbo.cp_sys_server_update_set(3, 11, 'Ostra 服务器', "
+      u"'升级脚本：中文说明 \U0001F600')}";
+  ASSERT_EQ(SQLExecDirectW(stmt, Wide(call), SQL_NTS), SQL_SUCCESS)
+      << FirstDiag(SQL_HANDLE_STMT, stmt).message;
+  EXPECT_EQ(SqliteText(OdbcFolder::dir + "/db/ostra.sqlite",
+                       "SELECT cdesc FROM sys_server_update_log WHERE ii = 3"),
+            "升级脚本：中文说明 \xF0\x9F\x98\x80");
+
+  // Back through SQLGetData as wide text, in parts: 6 units of room hold 5 characters.
+  const std::u16string query =
+      u"SELECT cdesc, cname AS 名称 FROM ostra.dbo.sys_server_update_log WHERE cdesc LIKE "
+      u"'升级%'";
+  ASSERT_EQ(SQLFreeStmt(stmt, SQL_CLOSE), SQL_SUCCESS);
+  ASSERT_EQ(SQLExecDirectW(stmt, Wide(query), SQL_NTS), SQL_SUCCESS);
+  ASSERT_EQ(SQLFetch(stmt), SQL_SUCCESS);
+  std::u16string whole;
+  SQLWCHAR part[6];
+  SQLLEN indicator = 0;
+  SQLRETURN rc;
+  std::vector<SQLLEN> indicators;
+  while ((rc = SQLGetData(stmt, 1, SQL_C_WCHAR, part, sizeof part, &indicator)) != SQL_NO_DATA) {
+    ASSERT_TRUE(SQL_SUCCEEDED(rc));
+    whole += reinterpret_cast<const char16_t*>(part);
+    indicators.push_back(indicator);
+  }
+  EXPECT_EQ(whole, u"升级脚本：中文说明 \U0001F600");
+  EXPECT_EQ(indicators, (std::vector<SQLLEN>{24, 14, 4}));  // bytes left at each part
+  // A column name, in characters for SQLDescribeColW and in bytes for SQLColAttributeW.
+  SQLWCHAR name[8] = {0};
+  SQLSMALLINT nameLength = 0;
+  ASSERT_EQ(SQLDescribeColW(stmt, 2, name, 8, &nameLength, nullptr, nullptr, nullptr, nullptr),
+            SQL_SUCCESS);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(name)), u"名称");
+  EXPECT_EQ(nameLength, 2);
+  ASSERT_EQ(SQLColAttributeW(stmt, 2, SQL_DESC_NAME, name, sizeof name, &nameLength, nullptr),
+            SQL_SUCCESS);
+  EXPECT_EQ(nameLength, 4);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(name)), u"名称");
+
+  // A message naming a Chinese table comes back whole, and cut between characters when
+  // its buffer is short, with the whole length in characters.
+  ASSERT_EQ(SQLFreeStmt(stmt, SQL_CLOSE), SQL_SUCCESS);
+  ASSERT_EQ(SQLExecDirectW(stmt, Wide(u"SELECT * FROM ostra.dbo.中文表"), SQL_NTS), SQL_ERROR);
+  const WideDiag diag = FirstWideDiag(SQL_HANDLE_STMT, stmt);
+  EXPECT_EQ(diag.rc, SQL_SUCCESS);
+  EXPECT_EQ(diag.state, u"42S02");
+  EXPECT_EQ(diag.message, u"[ost][SQL Server stand-in]no such table: ostra.中文表");
+  EXPECT_EQ(diag.length, static_cast<SQLSMALLINT>(diag.message.size()));
+  const WideDiag cut = FirstWideDiag(SQL_HANDLE_STMT, stmt, diag.message.size() - 1);
+  EXPECT_EQ(cut.rc, SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(cut.message, u"[ost][SQL Server stand-in]no such table: ostra.中");
+  EXPECT_EQ(cut.length, diag.length);
+  SQLWCHAR text[64] = {0};
+  SQLSMALLINT textLength = 0;
+  ASSERT_EQ(SQLGetDiagFieldW(SQL_HANDLE_STMT, stmt, 1, SQL_DIAG_MESSAGE_TEXT, text, sizeof text,
+                             &textLength),
+            SQL_SUCCESS);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(text)), diag.message);
+  EXPECT_EQ(textLength, static_cast<SQLSMALLINT>(2 * diag.message.size()));
+
+  // SQLGetInfoW counts bytes.
+  SQLWCHAR info[8] = {0};
+  SQLSMALLINT infoLength = 0;
+  ASSERT_EQ(SQLGetInfoW(dbc, SQL_USER_NAME, info, sizeof info, &infoLength), SQL_SUCCESS);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(info)), u"SA");  // as it logged in
+  EXPECT_EQ(infoLength, 4);
+}
+
+TEST_F(Driver, AWideConnectionStringIsCompletedInWideText) {
+  std::string error;
+  ASSERT_TRUE(CreateSandboxDatabases(OdbcFolder::dir + "/db", options, &error)) << error;
+  const std::u16string in = u"DSN=ostra;UID=SA;PWD={p;w#d=x {1}}}";
+  SQLWCHAR out[128] = {0};
+  SQLSMALLINT outLength = 0;
+  ASSERT_EQ(
+      SQLDriverConnectW(dbc, nullptr, Wide(in), SQL_NTS, out, 128, &outLength, SQL_DRIVER_NOPROMPT),
+      SQL_SUCCESS)
+      << FirstDiag(SQL_HANDLE_DBC, dbc).message;
+  connected = true;
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(out)),
+            u"DSN=ostra;UID=SA;PWD={p;w#d=x {1}}};");
+  EXPECT_EQ(outLength, 36);  // characters
 }
 
 TEST_F(Driver, AnUnknownClientCharsetFailsTheConnection) {

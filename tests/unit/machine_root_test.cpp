@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/posix/posix_files.h"
+#include "util/text.h"
 
 namespace ost {
 namespace {
@@ -45,6 +46,32 @@ TEST(MachineRoot, PathsOutsideTheRootNameNothing) {
   EXPECT_EQ(root.Map("sub\\Ostra.rut"), "");
   EXPECT_EQ(root.Map("CSOstraServer.exe"), "");
   EXPECT_EQ(root.Map("..\\x"), "");
+}
+
+// The connection values are read in the code page the registry substitute names, as
+// Windows keeps it; GBK without it.
+TEST(MachineRoot, TheSystemCodePageComesFromTheRegistry) {
+  char pattern[] = "/tmp/ost-acp-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  MachineRoot root(dir);
+  const std::string latin = "ab\xff";      // "abÿ" in code page 1252
+  const std::string chinese = "\xd6\xd0";  // "中" in GBK
+  root.UseSystemCodePage();                // no registry file at all
+  EXPECT_EQ(SystemTextToUtf16(chinese), u"中");
+  std::ofstream(root.RegistryFile())
+      << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]"
+         "\r\n\"ACP\"=\"1252\"\r\n";
+  root.UseSystemCodePage();
+  EXPECT_EQ(SystemTextToUtf16(latin), u"abÿ");
+  std::ofstream(root.RegistryFile())
+      << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]"
+         "\r\n\"ACP\"=\"936\"\r\n";
+  root.UseSystemCodePage();
+  EXPECT_EQ(SystemTextToUtf16(chinese), u"中");
+  EXPECT_EQ(SystemTextToUtf16(latin), u"ab?");
+  EXPECT_EQ(::system(("rm -rf " + dir).c_str()), 0);
+  SetSystemCodePage("GBK");
 }
 
 TEST(MachineRoot, RelativeRootBecomesAbsolute) {

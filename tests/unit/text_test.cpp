@@ -20,6 +20,20 @@ TEST(Text, BadBytesBecomeQuestionMarks) {
   EXPECT_EQ(Utf8ToGbk("x\xc3"), "x?");
 }
 
+TEST(Text, GbkAndUtf16ForTheWideOdbcCalls) {
+  const std::string gbk = "\xc9\xfd\xbc\xb6\xa3\xba ok";  // "升级： ok"
+  EXPECT_EQ(GbkToUtf16(gbk), u"升级： ok");
+  EXPECT_EQ(Utf16ToGbk(u"升级： ok"), gbk);
+  EXPECT_EQ(GbkToUtf16(""), u"");
+  // A bad byte, a lead byte cut off; a character GBK lacks (a surrogate pair) and a lone
+  // surrogate are one '?' each, and what follows still converts.
+  EXPECT_EQ(GbkToUtf16("a\xff"
+                       "b\xd6"),
+            u"a?b?");
+  EXPECT_EQ(Utf16ToGbk(u"x\U0001F600y"), "x?y");
+  EXPECT_EQ(Utf16ToGbk(std::u16string(u"x") + char16_t(0xDC00) + u"中"), "x?\xd6\xd0");
+}
+
 TEST(Text, CutsNeverSplitACharacter) {
   const std::string gbk = "a\xd6\xd0\xce\xc4";  // a + two double-byte characters
   EXPECT_EQ(CutGbk(gbk, 5), gbk);

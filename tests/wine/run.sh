@@ -17,7 +17,10 @@
 #   7. a release signed by ost-release applied whole with UpdateKey set, and one with a
 #      tampered package refused before anything is written;
 #   8. a staged update without a window, then its rollback, and a second one refused.
-#   9. a service whose process goes on after it reported stopped: its program is
+#   9. Chinese text on a server whose system code page is Western (1252), its driver
+#      reading narrow text in that code page: a script's text and a description arrive
+#      whole, through the wide ODBC calls.
+#  10. a service whose process goes on after it reported stopped: its program is
 #      replaced once the process has ended.
 #
 # The executable that ships is 32-bit. It runs as on 64-bit Windows: the product's key
@@ -129,8 +132,8 @@ say "prefix ready"
 port=$(free_port)
 "$sandbox" init "$root" --update-host "127.0.0.1:$port" --update-host2 "127.0.0.1:$port" \
   --stopped CSOstraMessage --web-file index.htm="old page" >/dev/null
-# Wine's odbc32 passes the tool's text on in the system code page, which is the
-# machine root's (GBK) already.
+# The data source reads narrow text in the machine root's code page (GBK); the tool's
+# text goes through the wide calls, which that leaves alone (the last scenario changes it).
 grep -q '^ClientCharset = GBK$' "$root/odbc/odbc.ini" || die "the data source speaks no GBK"
 for name in CSOstraServer CSOstraAgent CSOstraMessage CSTuyoMess; do
   wine_component "$root/drives/c/OSTRA/$name.exe" "$name.exe" 10
@@ -734,7 +737,51 @@ windows_tool again --rollback
 check "rollback: a second one is refused (status $tool_status)" test "$tool_status" = 1
 check "rollback: and says why" grep -q '已经回滚过,不能再次回滚。' "$work/again.txt"
 
-# --- 9. a process that goes on after its service stopped, headless ---------------------
+# --- 9. Chinese text on a Western server, headless -----------------------------------
+say "== Chinese text on a Western server"
+# A Windows driver reads the ANSI calls' text in the system code page: so does the data
+# source here, and the prefix's code page is the Western one. Only the wide calls keep
+# Chinese whole.
+sed -i 's/^ClientCharset = .*/ClientCharset = CP1252/' "$root/odbc/odbc.ini"
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n"ACP"="1252"\r\n' \
+  >"$work/acp.reg"
+wine_regedit 64 "$work/acp.reg"
+wine_lay_out "$root"
+acp=$(LC_ALL=C.UTF-8 probe acp | tr -d '\r')
+check "the system code page is 1252 ($acp)" test "$acp" = 1252
+latin=$work/src-latin
+mkdir -p "$latin/bin" "$latin/sql"
+component "$latin/bin/CSOstraServer.exe" CSOstraServer.exe 19
+printf -- "-- 升级脚本：中文说明\r\nINSERT INTO ostra.dbo.sys_dict (dcname, dcvalue) VALUES ('说明', N'升级脚本：中文说明')\r\nGO\r\nINSERT INTO ostra.dbo.sys_version (cversion) VALUES ('3.85')\r\nGO\r\n" |
+  iconv -f UTF-8 -t GBK >"$latin/sql/update385.sql"
+cat >"$latin/release.json" <<JSON
+{"ostra": "3.85", "velin": "7.2",
+ "components": {"Server": {"update": 19, "label": "v19", "description": "升级说明：中文描述（服务器）",
+                           "file": "bin/CSOstraServer.exe"}},
+ "scripts": {"ostra": {"3.85": "sql/update385.sql"}}}
+JSON
+rm -rf "$root/host/ostra"
+if "$release" build "$latin" "$work/latin" --key "$work/maker.pem" >"$work/latin.log" 2>&1; then
+  cp -r "$work/latin/ostra" "$root/host/"
+else
+  fail "latin: ost-release build failed"
+  cat "$work/latin.log"
+fi
+: >"$work/odbc-trace.txt"
+OST_ODBC_TRACE=$work/odbc-trace.txt LC_ALL=C.UTF-8 windows_tool latin --headless --start --confirm yes
+check "latin: the run finished (status $tool_status)" test "$tool_status" = 0
+py "latin: the script's Chinese text stored whole" 'dict(sql("ostra", "select dcname, dcvalue from sys_dict")).get("说明") == "升级脚本：中文说明" and sql("ostra", "select max(cversion) from sys_version") == [("3.85",)]'
+py "latin: the description recorded whole" 'sql("ostra", "select cname, cdesc from sys_server_update_log where ii = 0 and nn = 19") == [("Ostra 服务器", "升级说明：中文描述（服务器）")]'
+check "latin: the description shown whole" grep -q '升级说明：中文描述（服务器）' "$work/latin.txt"
+# The driver's own record of the calls: the wide ones, and no narrow text call at all.
+for call in SQLConnectW SQLExecDirectW; do
+  check "latin: the tool called $call" grep -qx "$call" "$work/odbc-trace.txt"
+done
+narrow='SQL(Connect|DriverConnect|ExecDirect|Prepare|GetDiagRec)'
+check "latin: no narrow text call ($(grep -xE "$narrow" "$work/odbc-trace.txt" | sort -u | tr '\n' ' '))" \
+  test -z "$(grep -xE "$narrow" "$work/odbc-trace.txt")"
+
+# --- 10. a process that goes on after its service stopped, headless ---------------------
 say "== a process that goes on after its service stopped"
 python3 - "$root/services.json" <<'PY'
 import json, sys
@@ -744,19 +791,19 @@ json.dump(doc, open(sys.argv[1], "w", encoding="utf-8"), indent=2)
 PY
 wine_lay_out "$root"
 probe_timeout=90 probe start CSOstraServer >/dev/null
-component "$work/server19.exe" CSOstraServer.exe 19
-cat >"$work/release5.json" <<JSON
-{"ostra": "3.85", "ostraScriptsFrom": 385,
- "components": {"Server": {"version": 19, "contentFile": "$work/server19.exe"}}}
+component "$work/server20.exe" CSOstraServer.exe 20
+cat >"$work/release6.json" <<JSON
+{"ostra": "3.86", "ostraScriptsFrom": 386,
+ "components": {"Server": {"version": 20, "contentFile": "$work/server20.exe"}}}
 JSON
-"$sandbox" publish "$root" --release "$work/release5.json" >/dev/null
+"$sandbox" publish "$root" --release "$work/release6.json" >/dev/null
 windows_tool linger --headless --start --confirm yes
 check "linger: the run finished (status $tool_status)" test "$tool_status" = 0
-py "linger: the server program is update 19" '"update 19" in file("drives/c/OSTRA/CSOstraServer.exe")'
+py "linger: the server program is update 20" '"update 20" in file("drives/c/OSTRA/CSOstraServer.exe")'
 # The old process logs its end with the marker of the file as it was then: the file was
 # still the old one when the process ended, and only then replaced.
 py "linger: replaced only after the old process ended" \
-  '(lambda l, ended: ended and "update 19" not in l[ended[-1]] and ended[-1] < l.index("CSOstraServer start MZ sandbox component CSOstraServer.exe update 19"))(log(), [i for i, x in enumerate(log()) if x.startswith("CSOstraServer ended ")])'
+  '(lambda l, ended: ended and "update 20" not in l[ended[-1]] and ended[-1] < l.index("CSOstraServer start MZ sandbox component CSOstraServer.exe update 20"))(log(), [i for i, x in enumerate(log()) if x.startswith("CSOstraServer ended ")])'
 python3 - "$root/services.json" <<'PY'
 import json, sys
 doc = json.load(open(sys.argv[1], encoding="utf-8"))

@@ -85,6 +85,8 @@ wine_select_build() {
   if [ "$bits" = 32 ]; then
     wine=(wine) # the wrapper: the 32-bit loader
     driver32=$(find "$odbc_i386_build" -name libostodbc.so -print -quit 2>/dev/null || true)
+    # Named in the data source, which is read from other folders: absolute.
+    [ -z "$driver32" ] || driver32=$(realpath "$driver32")
     [ -n "$driver32" ] && file -b "$driver32" | grep -q '^ELF 32-bit.*80386' ||
       die "no i386 stand-in ODBC driver in $odbc_i386_build" \
         "(cmake --preset odbc-i386 && cmake --build --preset odbc-i386)"
@@ -295,8 +297,8 @@ wine_lay_out() {
   fi
   [ ! -f "$root/registry.reg" ] || wine_regedit "$bits" "$root/registry.reg"
 
-  # The data source: Wine's odbc32 passes the tool's text on in the system code page,
-  # which is the machine root's (GBK) already.
+  # The data source: Wine's odbc32 passes the tool's wide calls on to the host's
+  # unixODBC as they are.
   if [ "$bits" = 32 ]; then
     # The same data source for the host's 32-bit unixODBC, with the driver built for
     # it; the database folder named as the root's odbc.ini names it.

@@ -1,5 +1,7 @@
 #include "platform/posix/machine_root.h"
 
+#include "platform/posix/reg_file.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +32,20 @@ void MachineRoot::UseOdbcConfiguration() const {
   if (::stat(OdbcDir().c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     ::setenv("ODBCSYSINI", OdbcDir().c_str(), 1);
   }
+}
+
+void MachineRoot::UseSystemCodePage() const {
+  RegDocument doc;
+  std::string error;
+  if (LoadRegFile(RegistryFile(), &doc, &error) != RegLoadStatus::kOk) return;
+  const RegKeyData* key =
+      doc.FindKey(RegistryRoot::kLocalMachine, "SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage");
+  const RegValue* acp = key ? key->FindValue("ACP") : nullptr;
+  if (!acp || acp->type != kRegSz) return;
+  std::string number(acp->data.begin(), acp->data.end());
+  while (!number.empty() && number.back() == '\0') number.pop_back();
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return;
+  SetSystemCodePage(number == "936" ? "GBK" : "CP" + number);
 }
 
 namespace {

@@ -35,8 +35,15 @@ class MachineRoot {
   // the folder exists. Call before the first ODBC call of the process.
   void UseOdbcConfiguration() const;
 
+  // Takes the system code page from the registry substitute, where Windows keeps it
+  // (HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage, "ACP"); GBK without it.
+  void UseSystemCodePage() const;
+
  private:
   std::string root_;
 };
+
+// The code page SystemTextToUtf16 reads (an iconv name); text_iconv.cpp.
+void SetSystemCodePage(const std::string& iconvName);
 
 }  // namespace ost

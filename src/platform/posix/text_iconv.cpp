@@ -2,12 +2,16 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include "platform/posix/machine_root.h"
 #include "util/text.h"
 
 namespace ost {
 namespace {
 
-std::string Convert(std::string_view input, const char* to, const char* from) {
+// input in `from`, whose units are `unit` bytes long; a sequence that does not convert
+// gives `replacement` for its first unit.
+std::string Convert(std::string_view input, const char* to, const char* from, size_t unit,
+                    std::string_view replacement) {
   std::string out;
   if (input.empty()) return out;
   iconv_t cd = iconv_open(to, from);
@@ -20,11 +24,13 @@ std::string Convert(std::string_view input, const char* to, const char* from) {
   while (inLeft > 0) {
     if (iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1)) break;
     if (errno == E2BIG) break;  // cannot happen with 4x room; stop rather than spin
-    // An invalid or cut sequence: one '?' for its first byte, then go on.
-    *dst++ = '?';
-    --outLeft;
-    ++in;
-    --inLeft;
+    if (inLeft < unit) break;   // half a UTF-16 unit: nothing to say
+    // An invalid or cut sequence: one replacement for its first unit, then go on.
+    replacement.copy(dst, replacement.size());
+    dst += replacement.size();
+    outLeft -= replacement.size();
+    in += unit;
+    inLeft -= unit;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   out.resize(out.size() - outLeft);
@@ -32,14 +38,64 @@ std::string Convert(std::string_view input, const char* to, const char* from) {
   return out;
 }
 
+// The machine root's system code page, an iconv name.
+std::string& SystemCodePage() {
+  static std::string name = "GBK";
+  return name;
+}
+
+// UTF-16 in the machine's byte order, as SQLWCHAR holds it.
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr char kUtf16[] = "UTF-16LE";
+#else
+constexpr char kUtf16[] = "UTF-16BE";
+#endif
+
 }  // namespace
 
-std::string GbkToUtf8(std::string_view gbk) { return Convert(gbk, "UTF-8", "GBK"); }
+std::string GbkToUtf8(std::string_view gbk) { return Convert(gbk, "UTF-8", "GBK", 1, "?"); }
 
-std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "GBK", "UTF-8"); }
+std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "GBK", "UTF-8", 1, "?"); }
 
-// The stand-in machine speaks to its data source in its system code page, GBK, as the
-// tool on a Chinese Windows server does through the ANSI calls.
+std::u16string GbkToUtf16(std::string_view gbk) {
+  const char16_t question = u'?';
+  const std::string bytes =
+      Convert(gbk, kUtf16, "GBK", 1, std::string_view(reinterpret_cast<const char*>(&question), 2));
+  std::u16string out(bytes.size() / 2, u'\0');
+  bytes.copy(reinterpret_cast<char*>(out.data()), out.size() * 2);
+  return out;
+}
+
+void SetSystemCodePage(const std::string& iconvName) { SystemCodePage() = iconvName; }
+
+std::u16string SystemTextToUtf16(std::string_view text) {
+  const char16_t question = u'?';
+  const std::string bytes = Convert(text, kUtf16, SystemCodePage().c_str(), 1,
+                                    std::string_view(reinterpret_cast<const char*>(&question), 2));
+  std::u16string out(bytes.size() / 2, u'\0');
+  bytes.copy(reinterpret_cast<char*>(out.data()), out.size() * 2);
+  return out;
+}
+
+std::string Utf16ToGbk(std::u16string_view utf16) {
+  // GBK has nothing outside the BMP: a surrogate pair, or half of one, is one character
+  // that does not convert and gives one '?'.
+  std::u16string merged;
+  merged.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    char16_t c = utf16[i];
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      if (c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+        ++i;
+      }
+      c = u'\uFFFD';
+    }
+    merged += c;
+  }
+  return Convert(std::string_view(reinterpret_cast<const char*>(merged.data()), merged.size() * 2),
+                 "GBK", kUtf16, 2, "?");
+}
+
 std::string DbTextToUtf8(std::string_view dbText) { return GbkToUtf8(dbText); }
 
 std::string Utf8ToDbText(std::string_view utf8) { return Utf8ToGbk(utf8); }

@@ -125,9 +125,43 @@ std::string Utf8ToGbk(std::string_view utf8) {
 
 namespace ost {
 
-// The ODBC calls use the "A" forms, whose text is in the system code page.
 std::string DbTextToUtf8(std::string_view dbText) { return GbkToUtf8(dbText); }
 
 std::string Utf8ToDbText(std::string_view utf8) { return Utf8ToGbk(utf8); }
+
+// Never CP_ACP: on a server whose system locale is not Chinese the ANSI code page would
+// garble every Chinese character of a script or a description.
+std::u16string GbkToUtf16(std::string_view gbk) {
+  std::wstring wide;
+  while (!gbk.empty()) {
+    std::string_view piece = CutGbk(gbk, kMaxPiece);
+    const size_t start = wide.size();
+    if (!AppendWide(kGbk, MB_ERR_INVALID_CHARS, piece, &wide)) {
+      wide.resize(start);
+      AppendGbkLenient(piece, &wide);
+    }
+    gbk.remove_prefix(piece.size());
+  }
+  return std::u16string(wide.begin(), wide.end());
+}
+
+// The one place for CP_ACP: the bytes are the system code page's already.
+std::u16string SystemTextToUtf16(std::string_view text) {
+  std::wstring wide;
+  for (size_t at = 0; at < text.size(); at += kMaxPiece) {
+    AppendWide(CP_ACP, 0, text.substr(at, kMaxPiece), &wide);
+  }
+  return std::u16string(wide.begin(), wide.end());
+}
+
+std::string Utf16ToGbk(std::u16string_view utf16) {
+  std::string gbk;
+  std::wstring wide(utf16.begin(), utf16.end());
+  MergeSurrogates(&wide);
+  for (size_t at = 0; at < wide.size(); at += kMaxPiece) {
+    AppendNarrow(kGbk, std::wstring_view(wide).substr(at, kMaxPiece), &gbk);
+  }
+  return gbk;
+}
 
 }  // namespace ost
