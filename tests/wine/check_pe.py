@@ -174,8 +174,14 @@ def main():
     check("ODBC32.dll is a delay import", bool(delayed), "no delay-import descriptor")
     if delayed:
         check("delay imports name the plain exports",
-              "SQLConnect" in delayed and not any("@" in n or n.startswith("_") for n in delayed),
+              "SQLConnectW" in delayed and not any("@" in n or n.startswith("_") for n in delayed),
               ", ".join(delayed))
+        # Text crosses ODBC through the wide calls only: the narrow ones read it in the
+        # system code page.
+        narrow = sorted(n for n in delayed if n in (
+            "SQLConnect", "SQLDriverConnect", "SQLExecDirect", "SQLPrepare", "SQLGetDiagRec",
+            "SQLDescribeCol", "SQLColAttribute", "SQLGetInfo"))
+        check("no narrow text call is imported", not narrow, ", ".join(narrow))
 
     manifests = image.resources(RT_MANIFEST)
     check("one manifest", len(manifests) == 1, f"{len(manifests)} found")
