@@ -26,6 +26,10 @@ import sqlite3
 import subprocess
 import sys
 
+# The machine root's databases and backup records are read as the golden files read them.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from golden import backup_record, database_rows  # noqa: E402
+
 # Service components: the key ost-sandbox takes, the program's file name.
 SERVICE_PROGRAMS = {"Server": "CSOstraServer.exe", "Agent": "CSOstraAgent.exe",
                     "Message": "CSOstraMessage.exe", "Tuyom": "CSTuyoMess.exe"}
@@ -116,24 +120,6 @@ def layout(path, name, folder, sandbox, winsvc, port, port2):
 
 # --- comparison -------------------------------------------------------------------
 
-TIMESTAMP = re.compile(r"^\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(\.\d+)?$")
-
-
-def plain(value):
-    return "TIMESTAMP" if isinstance(value, str) and TIMESTAMP.match(value) else value
-
-
-def database_rows(path):
-    connection = sqlite3.connect(path)
-    try:
-        tables = [t for (t,) in connection.execute(
-            "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")]
-        return {t: sorted(json.dumps([plain(v) for v in row], ensure_ascii=False)
-                          for row in connection.execute(f'SELECT * FROM "{t}"'))
-                for t in tables}
-    finally:
-        connection.close()
-
 
 def machine(root):
     state = {}
@@ -150,10 +136,7 @@ def machine(root):
             if key.startswith("db") and name.endswith(".sqlite"):
                 state[key] = database_rows(path)
             elif key == "program/backup/RUN/backup.json":
-                with open(path, encoding="utf-8") as f:
-                    record = json.load(f)
-                record["run"] = "RUN"
-                state[key] = record
+                state[key] = backup_record(path)
             else:
                 with open(path, "rb") as f:
                     state[key] = hashlib.sha256(f.read()).hexdigest()

@@ -346,6 +346,12 @@ void SetState(ServicesDocument* doc, int32_t state, int64_t atMs) {
   doc->changed = true;
 }
 
+// True when the service is stopped and its process no longer lingers (its record
+// settled as of nowMs).
+bool ProcessEnded(const ServiceRecord& record, int64_t nowMs) {
+  return record.state == kStopped && (!record.processEndsAtMs || *record.processEndsAtMs <= nowMs);
+}
+
 // The state a service is in at nowMs, a pending one whose time has come settled.
 int32_t StateAt(const ServiceRecord& record, int64_t nowMs) {
   if (IsPending(record.state) && record.settleAtMs && !record.neverSettle &&
@@ -663,10 +669,7 @@ ProcessHandle PosixServices::OpenOwnProcess(ServiceHandle service) {
   if (!handle || !LoadService(*handle, &doc)) return 0;
   WriteBack(&doc);
   const ServiceRecord& record = doc.services[doc.index];
-  if (record.state == kStopped &&
-      (!record.processEndsAtMs || *record.processEndsAtMs <= doc.nowMs)) {
-    return 0;
-  }
+  if (ProcessEnded(record, doc.nowMs)) return 0;
   ProcessHandle process = nextHandle_++;
   processes_.emplace(process, record.name);
   return process;
@@ -682,10 +685,7 @@ bool PosixServices::WaitProcessEnd(ProcessHandle process, uint32_t milliseconds)
     if (!LoadService(owner, &doc)) return false;
     WriteBack(&doc);
     const ServiceRecord& record = doc.services[doc.index];
-    if (record.state == kStopped &&
-        (!record.processEndsAtMs || *record.processEndsAtMs <= doc.nowMs)) {
-      return true;
-    }
+    if (ProcessEnded(record, doc.nowMs)) return true;
     if (doc.nowMs >= deadline) return false;
     // Until its end where it is known, otherwise a short look again.
     int64_t until = record.state == kStopped ? *record.processEndsAtMs : doc.nowMs + 50;
