@@ -240,6 +240,19 @@ click() {
   read -r left top right bottom <<<"$rect"
   xdotool mousemove "$(((left + right) / 2))" "$(((top + bottom) / 2))" sleep 0.2 click 1
 }
+# click_until SECONDS PREFIX ID COMMAND...: clicks the control until the command holds,
+# clicking again every 3 seconds while it does not: on a loaded machine a box can be
+# listed before it takes clicks, and a click given then is lost. Only for a click whose
+# repetition does no harm (the control is gone once it has worked); false on time-out.
+click_until() {
+  local deadline=$((SECONDS + $1)) prefix=$2 id=$3
+  shift 3
+  while :; do
+    click "$prefix" "$id" || true
+    wait_for 3 "$@" && return 0
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+  done
+}
 # geometry FILE: the dialog's size, its controls' sizes and the list's column widths,
 # one "what width height" line each.
 geometry() {
@@ -288,18 +301,16 @@ start_update() {
   wait_for 40 has_control "$title" "$start_button_ready" || { fail "$1: no plan offered"; return 1; }
   pass
   click "$title" 1001 || true
-  wait_for 15 controls "确认提示" >/dev/null || { fail "$1: no confirmation box"; return 1; }
+  wait_for 30 controls "确认提示" >/dev/null || { fail "$1: no confirmation box"; return 1; }
   pass
-  click "确认提示" 6 || true  # IDYES
-  wait_for 10 gone "确认提示" || { fail "$1: the confirmation box stayed"; return 1; }
+  click_until 30 "确认提示" 6 gone "确认提示" || { fail "$1: the confirmation box stayed"; return 1; } # IDYES
 }
 finished() { has_control "$title" "$finished_line" && has_control "$title" "$close_button"; }
 tool_ended() { ! kill -0 "$tool_pid" 2>/dev/null; }
 # Clicks the close button and waits for the program to end with status 0.
 close_tool() {
-  click "$title" 1001 || true
   local status=0
-  if wait_for 30 tool_ended; then
+  if click_until 60 "$title" 1001 tool_ended; then
     wait "$tool_pid" || status=$?
     check "$1: the program ends at the close click with status 0 ($status)" test "$status" -eq 0
   else
@@ -397,15 +408,14 @@ if wait_for 40 controls "$title" >/dev/null && start_update refused; then
     # request that the close guard must refuse.
     click "$title" 1004 || true
     xdotool key alt+F4
-    if wait_for 15 controls "提示" >/dev/null; then
+    if wait_for 30 controls "提示" >/dev/null; then
       pass
       if controls "提示" | grep -qF "正在升级系统,不能退出程序!"; then pass; else
         fail "refused: the box does not say the program cannot exit"
         controls "提示" | sed 's/^/  /'
       fi
       shot "$title" "$work/wine-refused.png" || true
-      click "提示" 1 || true  # IDOK
-      wait_for 10 gone "提示" || fail "refused: the box stayed"
+      click_until 30 "提示" 1 gone "提示" || fail "refused: the box stayed" # IDOK
       check "the dialog is still there" controls "$title" >/dev/null
     else
       fail "refused: no box after the close request"
