@@ -36,8 +36,10 @@ trap : INT
 ulimit -c 0
 stty -g >"$name.before"
 (echo "$BASHPID" >"$name.pid" && exec env LANG=C.UTF-8 "$@")
-echo $? >"$name.status"
+status=$?
+# The modes first: the status file is what the test waits for before it compares them.
 stty -g >"$name.after"
+echo "$status" >"$name.status"
 exec sleep 600
 PANE
 chmod +x "$work/pane.sh"
