@@ -8,6 +8,7 @@
 
 #include "system/service_controller.h"
 #include "update/catalogue.h"
+#include "update/own_folder.h"
 #include "update/package_writer.h"
 #include "util/text.h"
 
@@ -207,21 +208,17 @@ bool BackupKeeper::Begin() {
   failed_ = true;  // said once
   // The tool's own folders: no one but an administrator may plant a record or a link
   // in them.
-  const std::string backups = BackupsFolder(programDir_);
-  if (!files_.MakePrivateFolder(backups)) {
-    Note(
-        Format("the backup folder %s is not the tool's own (a link, or others may write to "
-               "it; system error %d): no backup can be kept",
-               backups.c_str(), files_.LastError()));
+  std::string why;
+  if (!MakeOwnFolder(files_, BackupsFolder(programDir_), &why)) {
+    Note("no backup can be kept: " + why);
     return false;
   }
   // The oldest backups go; this run's is among the ones kept.
   std::vector<RunOrder> runs = RunFolders(files_, programDir_);
   int64_t last = 0;
   for (const RunOrder& run : runs) last = std::max(last, run.sequence);
-  if (!files_.MakePrivateFolder(folder_)) {
-    Note(Format("the run's backup folder %s cannot be made (system error %d)", folder_.c_str(),
-                files_.LastError()));
+  if (!MakeOwnFolder(files_, folder_, &why)) {
+    Note("no backup can be kept: " + why);
     return false;
   }
   begun_ = true;

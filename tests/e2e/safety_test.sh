@@ -166,7 +166,7 @@ rm "$root/program/backup" "$root/program/OstServerUpdate.log"
 mkdir -m 0777 "$root/program/backup"
 run planted-open --start --confirm yes
 not_finished "a run with a backup folder open to others"
-has "the journal says why" 'BACKUP +the backup folder .* is not the tool.s own'
+has "the journal says why" 'BACKUP +no backup can be kept: .*backup is not the tool.s own'
 same "the program was not written over" "$before" "$(product)"
 rmdir "$root/program/backup"
 run planted-update --start --confirm yes

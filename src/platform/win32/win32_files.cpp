@@ -167,8 +167,20 @@ PathKind Win32Files::Kind(const std::string& path) {
 
 namespace {
 
+// Administrators, SYSTEM, and the installer service that owns Program Files, whose
+// full control every folder made there inherits.
 bool IsAdministratorsOrSystem(PSID sid) {
-  return IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid);
+  if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid)) {
+    return true;
+  }
+  PSID installer = nullptr;
+  if (!ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                              &installer)) {
+    return false;
+  }
+  const bool same = EqualSid(sid, installer) != 0;
+  LocalFree(installer);
+  return same;
 }
 
 // The user this process runs as owns what it creates.
@@ -205,7 +217,10 @@ bool OnlyAdministratorsWrite(const std::wstring& folder) {
       break;
     }
     const auto* header = static_cast<ACE_HEADER*>(ace);
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    // An entry only handed down to what the folder will hold grants nothing on it.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) {
+      continue;
+    }
     const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
     if ((allowed->Mask & kWriting) == 0) continue;
     PSID sid = const_cast<DWORD*>(&allowed->SidStart);
