@@ -71,11 +71,8 @@ class Rollback {
     }
     std::string runId = wanted;
     if (runId.empty()) {
-      // The latest run not rolled back yet: rolling back steps back one run at a time.
-      for (auto it = records.rbegin(); it != records.rend() && runId.empty(); ++it) {
-        if (it->rolledBack.empty()) runId = it->runId;
-      }
-      if (runId.empty()) return Refuse(text::kRollbackNothing, "no run is left to roll back");
+      if (runs.empty()) return Refuse(text::kRollbackNothing, "no run has a backup");
+      runId = runs.back();  // the latest by sequence, whatever the clock said
     } else if (std::find(runs.begin(), runs.end(), runId) == runs.end()) {
       return Refuse(Format(text::kRollbackUnknownRun, runId.c_str()), "no backup of run " + runId);
     }

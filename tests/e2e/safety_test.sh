@@ -103,13 +103,13 @@ rollback order-latest
 expect_status 0 "the rollback of the latest run"
 said order-latest "回滚更新 20000101-000000-0000"
 check "back at update 11" '"update 11" in file("drives/c/OSTRA/CSOstraServer.exe") and sql("ostra", "select nn from sys_server_update where ii = 0") == [(11,)]'
-rollback order-next
+rollback order-again
+expect_status 1 "the latest run once more"
+said order-again "更新 20000101-000000-0000 已经回滚过,不能再次回滚。"
+rollback order-next "$run_a"
 expect_status 0 "then the rollback of the run before"
 said order-next "回滚更新 $run_a"
 same "the product's files and numbers as before both runs" "$before" "$(product)"
-rollback order-none
-expect_status 1 "no run left to roll back"
-said order-none "没有可回滚的更新。"
 
 echo "== a rollback killed after it stopped the services"
 machine killed-rollback
