@@ -195,7 +195,8 @@ bool IsThisUser(PSID sid) {
   return ok;
 }
 
-// True when no one but administrators and SYSTEM may write into, or change, the folder.
+// True when no one but administrators, SYSTEM and this process's user may write into,
+// or change, the folder.
 bool OnlyAdministratorsWrite(const std::wstring& folder) {
   PACL dacl = nullptr;
   PSID owner = nullptr;
@@ -224,7 +225,7 @@ bool OnlyAdministratorsWrite(const std::wstring& folder) {
     const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
     if ((allowed->Mask & kWriting) == 0) continue;
     PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-    if (!IsAdministratorsOrSystem(sid)) ok = false;
+    if (!IsAdministratorsOrSystem(sid) && !IsThisUser(sid)) ok = false;
   }
   LocalFree(descriptor);
   return ok;
