@@ -1,6 +1,7 @@
 // What an update run reports as it goes, for whoever keeps a record of it. The
 // dialog's operations call these on the UI thread; every call does nothing unless an
-// observer overrides it, and nothing an observer does changes the run.
+// observer overrides it, and nothing an observer does changes the run, but for one
+// answer: a file that could not be kept is not written over (OnFileWriting).
 #pragma once
 
 #include <cstdint>
@@ -75,9 +76,12 @@ class RunObserver {
                               const std::string& /*updateHost*/) {}
   virtual void OnServiceEvent(const ServiceEvent& /*event*/) {}
   // Right before a file of the plan is written over `target` (or, failing that, over
-  // `fallback` when there is one).
-  virtual void OnFileWriting(const PlanStep& /*step*/, const std::string& /*target*/,
-                             const std::string& /*fallback*/) {}
+  // `fallback` when there is one) with `content`. False: it must not be written, for
+  // there would be no way back (what is there could not be kept).
+  virtual bool OnFileWriting(const PlanStep& /*step*/, const std::string& /*target*/,
+                             const std::string& /*fallback*/, ByteSpan /*content*/) {
+    return true;
+  }
   virtual void OnFileWritten(const PlanStep& /*step*/, ByteSpan /*content*/,
                              const WriteReport& /*report*/) {}
   // The staged mode kept a package that proved whole.
@@ -137,9 +141,11 @@ class TeeObserver : public RunObserver {
     a_.OnServiceEvent(e);
     b_.OnServiceEvent(e);
   }
-  void OnFileWriting(const PlanStep& s, const std::string& t, const std::string& f) override {
-    a_.OnFileWriting(s, t, f);
-    b_.OnFileWriting(s, t, f);
+  bool OnFileWriting(const PlanStep& s, const std::string& t, const std::string& f,
+                     ByteSpan c) override {
+    const bool a = a_.OnFileWriting(s, t, f, c);
+    const bool b = b_.OnFileWriting(s, t, f, c);
+    return a && b;
   }
   void OnFileWritten(const PlanStep& s, ByteSpan c, const WriteReport& r) override {
     a_.OnFileWritten(s, c, r);

@@ -40,6 +40,7 @@ int RunApplication(const Platform& platform, const std::function<void(UpdateDial
   const Sha256Hex digest = Sha256Of(platform);
   Journal journal(*platform.files, *platform.system, programDir, digest);
   BackupKeeper backups(*platform.files, programDir, options.runId, digest);
+  backups.SetNote([&journal](const std::string& why) { journal.Note("BACKUP", why); });
   TeeObserver kept(backups, observer ? *observer : backups);
   TeeObserver all(journal, observer ? static_cast<RunObserver&>(kept) : backups);
   UpdateDialog dialog(platform, programDir, &all, options);

@@ -344,19 +344,45 @@ void Journal::OnServiceEvent(const ServiceEvent& event) {
   Line("SERVICE", text);
 }
 
-void Journal::OnFileWriting(const PlanStep&, const std::string& target, const std::string&) {
-  before_ = "there was no file before";
+bool Journal::OnFileWriting(const PlanStep&, const std::string& target, const std::string&,
+                            ByteSpan) {
+  // Whether there was a file is a question of the name, not of a successful read.
+  switch (files_.Kind(target)) {
+    case PathKind::kMissing:
+      before_ = "there was no file before";
+      return true;
+    case PathKind::kFile:
+      break;
+    case PathKind::kLink:
+      before_ = "there is a link at the name, not followed";
+      return true;
+    default:
+      before_ = "there is something at the name that is no file";
+      return true;
+  }
   std::unique_ptr<File> file = files_.OpenRead(target);
-  if (!file) return;
   std::string content;
   char block[65536];
-  for (int64_t n; (n = file->Read(block, sizeof block)) > 0;) {
+  int64_t n = file ? 0 : -1;
+  while (file && (n = file->Read(block, sizeof block)) > 0) {
     content.append(block, static_cast<size_t>(n));
   }
+  if (n < 0) {
+    before_ =
+        Format("there is a file before that cannot be read, system error %d", files_.LastError());
+    return true;
+  }
   before_ = Format("before %zu bytes, %s", content.size(), Checksum(ByteSpan::Of(content)).c_str());
+  return true;
 }
 
 void Journal::OnFileWritten(const PlanStep& step, ByteSpan content, const WriteReport& report) {
+  if (!report.written && report.failedStep == "backup") {
+    Line("FILE", Format("%s not written: what is there could not be kept in the backup, and "
+                        "without a copy there would be no way back (%s)",
+                        report.path.c_str(), before_.c_str()));
+    return;
+  }
   if (!report.written) {
     Line("FILE",
          Format("%s not written: %s failed at %s, system error %d (%s)", step.targetPath.c_str(),

@@ -52,8 +52,8 @@ class Journal : public RunObserver {
   void OnPlanBuilt(const Plan& plan, const ServiceTable& table) override;
   void OnConfirmation(bool confirmed, int32_t routeChoice, const std::string& updateHost) override;
   void OnServiceEvent(const ServiceEvent& event) override;
-  void OnFileWriting(const PlanStep& step, const std::string& target,
-                     const std::string& fallback) override;
+  bool OnFileWriting(const PlanStep& step, const std::string& target, const std::string& fallback,
+                     ByteSpan content) override;
   void OnFileWritten(const PlanStep& step, ByteSpan content, const WriteReport& report) override;
   void OnPackageStaged(const PlanStep& step, ByteSpan package, const std::string& folder) override;
   void OnScriptRun(const PlanStep& step, int batches, int errors) override;

@@ -11,6 +11,9 @@
 
 namespace ost {
 
+// What a name is in itself: a link or junction at it is not followed.
+enum class PathKind { kMissing, kFile, kFolder, kLink, kOther, kUnknown };
+
 class File {
  public:
   // Closes the file if Close was not called; a failure there goes unnoticed, so a
@@ -59,6 +62,13 @@ class FilePort {
   virtual bool IsLocalFixedPath(const std::string& path) = 0;
   // The provider's own name for a path, for messages and tools.
   virtual std::string NativePath(const std::string& path) = 0;
+  // What is at the path itself; kUnknown when the system cannot tell (no access to a
+  // folder above it, say).
+  virtual PathKind Kind(const std::string& path) = 0;
+  // The tool's own folder (its parent must exist): made writable by the owner only
+  // (Linux) or by administrators and SYSTEM only (Windows), or, when it exists, checked
+  // to be a real folder that no one else may write to. False otherwise.
+  virtual bool MakePrivateFolder(const std::string& path) = 0;
   // The system's error number for the calling thread's last failed call of this port
   // or of one of its files (errno, GetLastError); 0 when the provider has none.
   virtual int LastError() = 0;

@@ -35,6 +35,10 @@ class FilesWrapper : public FilePort {
   bool Remove(const std::string& path) override { return target_.Remove(path); }
   bool IsLocalFixedPath(const std::string& path) override { return target_.IsLocalFixedPath(path); }
   std::string NativePath(const std::string& path) override { return target_.NativePath(path); }
+  PathKind Kind(const std::string& path) override { return target_.Kind(path); }
+  bool MakePrivateFolder(const std::string& path) override {
+    return target_.MakePrivateFolder(path);
+  }
   int LastError() override { return target_.LastError(); }
 
  protected:

@@ -23,6 +23,15 @@ bool Contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
 }
 
+// A file whose former content could not be kept is not written over: there would be no
+// way back.
+WriteReport NotKept(const std::string& target) {
+  WriteReport report;
+  report.path = target;
+  report.failedStep = "backup";
+  return report;
+}
+
 }  // namespace
 
 bool UpdateDialog::UnpackPackage(ByteSpan package, size_t* unpacked) {
@@ -53,9 +62,10 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   const char* fallback = Contains(target, kVelinMarker)     ? kVelinFallback
                          : Contains(target, kOstDataMarker) ? kOstDataFallback
                                                             : "";
-  observer_->OnFileWriting(step, target, fallback);
   const WriteReport written =
-      WritePackageFile(*platform_.files, Unpacked(unpacked), target, fallback);
+      observer_->OnFileWriting(step, target, fallback, Unpacked(unpacked))
+          ? WritePackageFile(*platform_.files, Unpacked(unpacked), target, fallback)
+          : NotKept(target);
   observer_->OnFileWritten(step, Unpacked(unpacked), written);
   if (!written.written) {
     SetStepStatus(text::kWriteFailed, false);
@@ -121,9 +131,10 @@ bool UpdateDialog::ApplyDetailFile(const PlanStep& step, ByteSpan package) {
     MarkPackageFailed(step.requestPath + " does not unpack");
     return false;
   }
-  observer_->OnFileWriting(step, step.targetPath, "");
   const WriteReport written =
-      WritePackageFile(*platform_.files, Unpacked(unpacked), step.targetPath, "");
+      observer_->OnFileWriting(step, step.targetPath, "", Unpacked(unpacked))
+          ? WritePackageFile(*platform_.files, Unpacked(unpacked), step.targetPath, "")
+          : NotKept(step.targetPath);
   observer_->OnFileWritten(step, Unpacked(unpacked), written);
   if (!written.written) {
     SetCell(plan_.headerRow, 3, text::kWriteFailed);

@@ -1,22 +1,44 @@
 #include "update/rollback.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <memory>
 #include <set>
 
 #include "app/run_id.h"
 #include "app/texts.h"
+#include "db/installation.h"
 #include "db/product_database.h"
 #include "journal/journal.h"
 #include "system/config_store.h"
 #include "system/service_controller.h"
 #include "update/backup.h"
+#include "update/catalogue.h"
 #include "update/package_writer.h"
+#include "update/plan.h"
 #include "util/text.h"
 
 namespace ost {
 namespace {
+
+// Windows paths name one file whatever their letters' case or slashes.
+bool SamePath(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = static_cast<char>(std::tolower(static_cast<unsigned char>(a[i])));
+    char y = static_cast<char>(std::tolower(static_cast<unsigned char>(b[i])));
+    if (x == '/') x = '\\';
+    if (y == '/') y = '\\';
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 class Rollback {
  public:
@@ -34,11 +56,23 @@ class Rollback {
       return 1;
     }
     journal_.Begin(MakeRunId(*m_.system), std::string(text::kToolVersion) + " rollback");
+    // Runs in the order they were made, by their stored sequence number.
     const std::vector<std::string> runs = BackupKeeper::Runs(*m_.files, programDir_);
+    std::vector<BackupRecord> records;
+    for (const std::string& id : runs) {
+      BackupRecord record;
+      std::string ignored;
+      if (!BackupKeeper::Load(*m_.files, BackupKeeper::RunFolder(programDir_, id), &record,
+                              &ignored)) {
+        record.runId.clear();
+      }
+      record.runId = id;
+      records.push_back(record);
+    }
     std::string runId = wanted;
     if (runId.empty()) {
       if (runs.empty()) return Refuse(text::kRollbackNothing, "no run has a backup");
-      runId = runs.back();
+      runId = runs.back();  // the latest by sequence, whatever the clock said
     } else if (std::find(runs.begin(), runs.end(), runId) == runs.end()) {
       return Refuse(Format(text::kRollbackUnknownRun, runId.c_str()), "no backup of run " + runId);
     }
@@ -51,31 +85,54 @@ class Rollback {
       return Refuse(Format(text::kRollbackAlready, runId.c_str()),
                     "run " + runId + " was rolled back at " + record_.rolledBack);
     }
-    std::vector<const BackupFile*> replaced;
-    for (const BackupFile& file : record_.files) {
-      if (file.replaced) replaced.push_back(&file);
+    // A later run that wrote the same files and stands: putting this run's files back
+    // would silently undo it, and its own rollback would then restore a state that
+    // never was.
+    const size_t at =
+        static_cast<size_t>(std::find(runs.begin(), runs.end(), runId) - runs.begin());
+    for (size_t later = at + 1; later < records.size(); ++later) {
+      if (!records[later].rolledBack.empty()) continue;
+      for (const BackupFile& theirs : records[later].files) {
+        if (!theirs.replaced) continue;
+        for (const BackupFile& ours : record_.files) {
+          if (ours.replaced && SamePath(ours.original, theirs.original)) {
+            return Refuse(Format(text::kRollbackLaterRun, runId.c_str(),
+                                 records[later].runId.c_str(), records[later].runId.c_str()),
+                          "run " + records[later].runId + " wrote " + theirs.original + " later");
+          }
+        }
+      }
     }
-    Say(Format(text::kRollbackStart, runId.c_str(), static_cast<int>(replaced.size())),
+    ReadPlaces();
+    std::vector<Step> steps;
+    for (const BackupFile& file : record_.files) {
+      if (file.replaced) steps.push_back(Decide(folder, file));
+    }
+    int toDo = 0;
+    for (const Step& step : steps)
+      toDo += step.action == Action::kRestore || step.action == Action::kRemove;
+    Say(Format(text::kRollbackStart, runId.c_str(), toDo),
         "rolling back run " + runId + " from " + folder);
 
-    StopServices(replaced);
-    for (const BackupFile* file : replaced) Restore(folder, *file);
-    StartServices();
-    RecordNumbers(replaced);
+    StopServices(steps);
+    for (Step& step : steps) Carry(step);
+    StartServices(steps);
+    RecordNumbers(steps);
     if (!record_.scripts.empty()) {
       Say(Format(text::kRollbackScripts, static_cast<int>(record_.scripts.size())),
           "the run's database scripts stay applied");
     }
-
+    if (problems_ > 0) {
+      // Not marked: a later rollback of the same run may still finish it.
+      Say(Format(text::kRollbackIncomplete, problems_), "incomplete");
+      return 1;
+    }
     const LocalTime t = m_.system->Now();
     record_.rolledBack =
         Format("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
     if (!BackupKeeper::Store(*m_.files, folder, record_)) {
-      ++problems_;
       journal_.Note("ROLLBACK", "the backup record cannot be marked as rolled back");
-    }
-    if (problems_ > 0) {
-      Say(Format(text::kRollbackIncomplete, problems_), "incomplete");
+      Say(Format(text::kRollbackIncomplete, 1), "incomplete");
       return 1;
     }
     Say(text::kRollbackDone, "done");
@@ -93,14 +150,122 @@ class Rollback {
     journal_.Note("ROLLBACK", note + " | " + line);
   }
 
-  void StopServices(const std::vector<const BackupFile*>& files) {
+  enum class Action { kNothing, kRestore, kRemove, kRefused };
+  struct Step {
+    const BackupFile* file;
+    Action action = Action::kNothing;
+    std::string service;  // derived, never the record's
+    const char* why = "";
+    std::string content;  // the copy, for kRestore
+    std::string note;
+  };
+
+  // Where the product's files may be: the web folder from the database and each
+  // service's configured program, read now rather than taken from a record.
+  void ReadPlaces() {
+    ServerConfig config;
+    configured_ = ReadServerConfig(*m_.registry, &config).result == 1;
+    if (configured_) {
+      open_ = m_.database->Open(config.dataSourceName, config.dbUser, config.dbPassword);
+      if (open_.failure == ProductDatabase::OpenFailure::kNone) {
+        InstallationFacts facts;
+        ReadInstallation(*m_.database, *m_.files, &facts);
+        cgiBinDir_ = facts.cgiBinDir;
+      }
+    }
+  }
+
+  // The path the file of this record entry must have, derived by the tool itself; the
+  // entry's own path is taken only when it is that one.
+  bool Derive(const BackupFile& file, std::string* service) {
+    if (file.slot < 0) {
+      // A detail file: a plain name in the web folder.
+      const std::string name = BaseName(file.original);
+      return !cgiBinDir_.empty() && !name.empty() && name != "." && name != ".." &&
+             SamePath(file.original, cgiBinDir_ + "\\" + name);
+    }
+    const Component* component = nullptr;
+    for (const Component& c : kCatalogue) {
+      if (file.component == c.displayName) component = &c;
+    }
+    if (!component || file.slot >= kServiceCount) return false;
+    if (component->inWebFolder) {
+      *service = "W3SVC";
+      return (!cgiBinDir_.empty() &&
+              SamePath(file.original, cgiBinDir_ + "\\" + component->fileName)) ||
+             SamePath(file.original, std::string("d:\\wwwroot\\cgi-bin\\") + component->fileName);
+    }
+    *service = component->serviceName;
+    std::string binary;
+    if (ReadServiceBinaryPath(*m_.services, component->serviceName, &binary, 255) != 0) {
+      return false;
+    }
+    return SamePath(file.original, InstallFolderOf(binary) + "\\" + component->fileName);
+  }
+
+  // What to do with one file, from what it holds now: only a file that still holds
+  // what the run wrote is put back; one that holds what it held before needs nothing.
+  Step Decide(const std::string& folder, const BackupFile& file) {
+    Step step;
+    step.file = &file;
+    auto refuse = [&](const char* why, const std::string& note) {
+      step.action = Action::kRefused;
+      step.why = why;
+      step.note = note;
+      return step;
+    };
+    if (!Derive(file, &step.service)) {
+      return refuse(text::kRollbackPathRefused,
+                    "the record names a path the tool does not derive for this file");
+    }
+    const PathKind kind = m_.files->Kind(file.original);
+    std::string now;
+    if (kind == PathKind::kFile && !BackupKeeper::ReadWhole(*m_.files, file.original, &now)) {
+      return refuse(text::kRollbackChanged, "the file cannot be read now");
+    }
+    const std::string sum =
+        kind == PathKind::kFile && digest_ ? digest_(ByteSpan::Of(now)) : std::string();
+    if (kind == PathKind::kMissing && !file.existed) return step;  // as before
+    if (kind != PathKind::kFile) return refuse(text::kRollbackChanged, "no plain file there now");
+    if (file.existed && !file.sha256.empty() && sum == file.sha256) return step;
+    if (!file.written.empty() && sum != file.written) {
+      return refuse(text::kRollbackChanged,
+                    "it holds neither what the run wrote nor what was there before: sha256 " + sum);
+    }
+    if (!file.existed) {
+      step.action = Action::kRemove;
+      return step;
+    }
+    // Only a copy under the name the keeper gives: "<position>-<file name>".
+    bool own = false;
+    for (size_t i = 0; i < record_.files.size(); ++i) {
+      own = own || (&record_.files[i] == &file &&
+                    file.copy == BackupKeeper::CopyName(i + 1, file.original));
+    }
+    if (file.copy.empty() || !own || m_.files->Kind(folder + "\\" + file.copy) != PathKind::kFile ||
+        !BackupKeeper::ReadWhole(*m_.files, folder + "\\" + file.copy, &step.content)) {
+      return refuse(text::kRollbackNoCopy, "no copy of its own");
+    }
+    const std::string copySum = digest_ ? digest_(ByteSpan::Of(step.content)) : std::string();
+    if (static_cast<int64_t>(step.content.size()) != file.size ||
+        (!file.sha256.empty() && !copySum.empty() && copySum != file.sha256)) {
+      return refuse(text::kRollbackCopyDamaged, "the copy changed since it was made");
+    }
+    step.action = Action::kRestore;
+    return step;
+  }
+
+  void StopServices(const std::vector<Step>& steps) {
     std::set<std::string> names;
-    for (const BackupFile* file : files) {
-      if (!file->service.empty()) names.insert(file->service);
+    for (const Step& step : steps) {
+      if (!step.service.empty() &&
+          (step.action == Action::kRestore || step.action == Action::kRemove)) {
+        names.insert(step.service);
+      }
     }
     for (const std::string& name : names) {
       if (QueryServiceState(*m_.services, name) != kServiceRunning) continue;
-      running_.push_back(name);
+      running_.insert(name);
       std::vector<std::string> dependents;
       const int32_t result = StopServiceAndWait(*m_.services, *m_.system, name, &dependents);
       if (result == kServiceStopped || result == kServiceNothingToDo) {
@@ -113,8 +278,17 @@ class Rollback {
     }
   }
 
-  void StartServices() {
-    for (const std::string& name : running_) {
+  // Every service that ran before the update runs at the end, whoever stopped it: this
+  // rollback, or an earlier one that did not finish.
+  void StartServices(const std::vector<Step>& steps) {
+    std::set<std::string> wanted = running_;
+    for (const Step& step : steps) {
+      if (!step.service.empty() && step.file->runningBefore) wanted.insert(step.service);
+    }
+    for (const std::string& name : wanted) {
+      if (running_.count(name) == 0 && QueryServiceState(*m_.services, name) == kServiceRunning) {
+        continue;
+      }
       const int32_t result = StartServiceAndWait(*m_.services, *m_.system, name);
       if (result == kServiceRunning || result == kServiceNothingToDo) {
         Say(Format(text::kRollbackServiceStarted, name.c_str()), "started");
@@ -126,59 +300,57 @@ class Rollback {
     }
   }
 
-  void NotRestored(const BackupFile& file, const char* why) {
+  void NotRestored(const BackupFile& file, const char* why, const std::string& note) {
     ++problems_;
     notRestored_.insert(file.slot);
-    Say(Format(text::kRollbackNotRestored, file.original.c_str(), why), "not restored");
+    Say(Format(text::kRollbackNotRestored, file.original.c_str(), why), "not restored: " + note);
   }
 
-  void Restore(const std::string& folder, const BackupFile& file) {
-    if (!file.existed) {
-      // There was nothing before the update: nothing is what it goes back to.
-      if (m_.files->Remove(file.original) || !m_.files->Exists(file.original)) {
-        Say(Format(text::kRollbackRemoved, file.original.c_str()), "removed");
-      } else {
-        NotRestored(file, text::kRollbackWriteFailed);
-      }
-      return;
-    }
-    std::string content;
-    if (file.copy.empty() ||
-        !BackupKeeper::ReadWhole(*m_.files, folder + "\\" + file.copy, &content)) {
-      NotRestored(file, text::kRollbackNoCopy);
-      return;
-    }
-    const std::string sum = digest_ ? digest_(ByteSpan::Of(content)) : std::string();
-    if (static_cast<int64_t>(content.size()) != file.size ||
-        (!file.sha256.empty() && !sum.empty() && sum != file.sha256)) {
-      NotRestored(file, text::kRollbackCopyDamaged);
-      return;
+  void Carry(const Step& step) {
+    const BackupFile& file = *step.file;
+    switch (step.action) {
+      case Action::kNothing:
+        journal_.Note("ROLLBACK", file.original + ": holds what it held before the update");
+        return;
+      case Action::kRefused:
+        NotRestored(file, step.why, step.note);
+        return;
+      case Action::kRemove:
+        // There was nothing before the update: nothing is what it goes back to.
+        if (m_.files->Remove(file.original) ||
+            m_.files->Kind(file.original) == PathKind::kMissing) {
+          Say(Format(text::kRollbackRemoved, file.original.c_str()), "removed");
+        } else {
+          NotRestored(file, text::kRollbackWriteFailed, "the file cannot be removed");
+        }
+        return;
+      case Action::kRestore:
+        break;
     }
     const WriteReport written =
-        WritePackageFile(*m_.files, ByteSpan::Of(content), file.original, "");
+        WritePackageFile(*m_.files, ByteSpan::Of(step.content), file.original, "");
     if (!written.written) {
       journal_.Note("ROLLBACK", Format("%s: failed at %s, system error %d", file.original.c_str(),
                                        written.failedStep.c_str(), written.error));
-      NotRestored(file, text::kRollbackWriteFailed);
+      NotRestored(file, text::kRollbackWriteFailed, "the write failed");
       return;
     }
     Say(Format(text::kRollbackRestored, file.original.c_str()),
-        Format("%zu bytes, sha256 %s", content.size(), sum.c_str()));
+        Format("%zu bytes, sha256 %s", step.content.size(), file.sha256.c_str()));
   }
 
   // The database again says what is installed: the former update number of every
   // component whose files all went back.
-  void RecordNumbers(const std::vector<const BackupFile*>& files) {
+  void RecordNumbers(const std::vector<Step>& steps) {
     std::map<int, const BackupFile*> components;
-    for (const BackupFile* file : files) {
+    for (const Step& step : steps) {
+      const BackupFile* file = step.file;
       if (file->slot >= 0 && notRestored_.count(file->slot) == 0) components[file->slot] = file;
     }
     if (components.empty()) return;
-    ServerConfig config;
-    const bool configured = ReadServerConfig(*m_.registry, &config).result == 1;
+    const bool configured = configured_;
     ProductDatabase& database = *m_.database;
-    ProductDatabase::OpenResult open;
-    if (configured) open = database.Open(config.dataSourceName, config.dbUser, config.dbPassword);
+    const ProductDatabase::OpenResult& open = open_;
     for (const auto& [slot, file] : components) {
       DbOutcome outcome;
       outcome.status = DbStatus::kNoHandle;
@@ -207,7 +379,6 @@ class Rollback {
         Say(Format(text::kRollbackNumberFailed, file->component.c_str()), why);
       }
     }
-    database.Close();
   }
 
   const Platform& m_;
@@ -216,7 +387,10 @@ class Rollback {
   std::string programDir_;
   Journal journal_;
   BackupRecord record_;
-  std::vector<std::string> running_;
+  std::set<std::string> running_;  // stopped by this rollback
+  bool configured_ = false;
+  ProductDatabase::OpenResult open_;
+  std::string cgiBinDir_;
   std::set<int> notRestored_;
   int problems_ = 0;
 };
@@ -226,7 +400,9 @@ class Rollback {
 int RunRollback(const Platform& machine, const std::string& runId, const Sha256Hex& digest,
                 const std::function<void(const std::string&)>& say) {
   Rollback rollback(machine, digest, say);
-  return rollback.Run(runId);
+  const int status = rollback.Run(runId);
+  machine.database->Close();
+  return status;
 }
 
 }  // namespace ost

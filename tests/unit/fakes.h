@@ -109,11 +109,22 @@ class FakeFiles : public FilePort {
     return true;
   }
   std::string NativePath(const std::string& path) override { return path; }
+  PathKind Kind(const std::string& path) override {
+    if (links.count(path) > 0) return PathKind::kLink;
+    if (files.count(path) > 0) return PathKind::kFile;
+    return folders.count(path) > 0 ? PathKind::kFolder : PathKind::kMissing;
+  }
+  bool MakePrivateFolder(const std::string& path) override {
+    if (links.count(path) > 0 || files.count(path) > 0) return false;
+    folders.insert(path);
+    return true;
+  }
   int LastError() override { return lastError; }
 
   std::map<std::string, std::string> files;
-  std::set<std::string> folders;               // made by MakeFolders (a file's folder needs none)
-  std::vector<std::string> opened;             // every path asked for, in order
+  std::set<std::string> links;      // names that are links (what they lead to is not kept)
+  std::set<std::string> folders;    // made by MakeFolders (a file's folder needs none)
+  std::vector<std::string> opened;  // every path asked for, in order
   std::vector<std::string> unwritableFolders;  // nothing can be written below these
   std::vector<std::string> closedFolders;      // no new file below these; old ones can be
   std::set<std::string> unreplaceable;         // Rename onto these fails

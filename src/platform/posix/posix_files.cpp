@@ -107,7 +107,8 @@ std::unique_ptr<File> PosixFiles::CreateNew(const std::string& path) {
 std::unique_ptr<File> PosixFiles::OpenAppend(const std::string& path) {
   const std::string native = root_.Map(path);
   if (Held(native)) return nullptr;
-  return Open(native, O_WRONLY | O_CREAT | O_APPEND);
+  // A link at the name would append to whatever it points at.
+  return Open(native, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW);
 }
 
 int64_t PosixFiles::FileSize(const std::string& path) {
@@ -193,6 +194,41 @@ bool PosixFiles::IsLocalFixedPath(const std::string& path) {
   }
   if (!::realpath(probe.c_str(), resolved)) return false;  // a dangling link
   return driveFinal + probe.substr(drive.size()) == resolved;
+}
+
+PathKind PosixFiles::Kind(const std::string& path) {
+  const std::string native = root_.Map(path);
+  struct stat info;
+  if (native.empty()) return PathKind::kMissing;
+  if (::lstat(native.c_str(), &info) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::kMissing : PathKind::kUnknown;
+  }
+  if (S_ISLNK(info.st_mode)) return PathKind::kLink;
+  if (S_ISREG(info.st_mode)) return PathKind::kFile;
+  if (S_ISDIR(info.st_mode)) return PathKind::kFolder;
+  return PathKind::kOther;
+}
+
+bool PosixFiles::MakePrivateFolder(const std::string& path) {
+  const std::string native = root_.Map(path);
+  if (native.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  if (::mkdir(native.c_str(), 0700) == 0) return true;
+  if (errno != EEXIST) return false;
+  // Opened without following a link, so that the checks and the narrowing concern the
+  // folder itself.
+  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  bool ok = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+            (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  if (ok && (info.st_mode & 077) != 0) ok = ::fchmod(fd, 0700) == 0;
+  if (!ok && errno == 0) errno = EACCES;
+  ::close(fd);
+  if (!ok) errno = EACCES;
+  return ok;
 }
 
 int PosixFiles::LastError() { return errno; }

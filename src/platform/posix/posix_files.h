@@ -35,6 +35,10 @@ class PosixFiles : public FilePort {
   // what realpath makes of its deepest existing part.
   bool IsLocalFixedPath(const std::string& path) override;
   std::string NativePath(const std::string& path) override { return root_.Map(path); }
+  PathKind Kind(const std::string& path) override;
+  // Mode 0700 and this process's user; an existing folder of that user that only
+  // others may read is narrowed to it.
+  bool MakePrivateFolder(const std::string& path) override;
   int LastError() override;
 
  private:

@@ -3,6 +3,7 @@
 #include "platform/win32/windows_headers.h"
 // The lean windows.h leaves the access-list functions out.
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <climits>
@@ -142,8 +143,122 @@ std::unique_ptr<File> Win32Files::CreateNew(const std::string& path) {
 }
 
 std::unique_ptr<File> Win32Files::OpenAppend(const std::string& path) {
+  // A link or junction at the name would append to whatever it points at.
+  if (Kind(path) == PathKind::kLink) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return nullptr;
+  }
   // Every write goes to the end, whoever else appended meanwhile.
   return Open(path, FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS);
+}
+
+PathKind Win32Files::Kind(const std::string& path) {
+  std::wstring wide = Widen(path);
+  if (wide.empty()) return PathKind::kMissing;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kMissing
+                                                                          : PathKind::kUnknown;
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::kLink;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::kFolder : PathKind::kFile;
+}
+
+namespace {
+
+// Administrators, SYSTEM, and the installer service that owns Program Files, whose
+// full control every folder made there inherits.
+bool IsAdministratorsOrSystem(PSID sid) {
+  if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid)) {
+    return true;
+  }
+  PSID installer = nullptr;
+  if (!ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                              &installer)) {
+    return false;
+  }
+  const bool same = EqualSid(sid, installer) != 0;
+  LocalFree(installer);
+  return same;
+}
+
+// The user this process runs as owns what it creates.
+bool IsThisUser(PSID sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(TOKEN_USER) unsigned char buffer[256];
+  DWORD length = 0;
+  const bool ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length) &&
+                  EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+  CloseHandle(token);
+  return ok;
+}
+
+// True when no one but administrators, SYSTEM and this process's user may write into,
+// or change, the folder.
+bool OnlyAdministratorsWrite(const std::wstring& folder) {
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                            &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  constexpr DWORD kWriting = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                             FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC |
+                             WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+  bool ok =
+      dacl != nullptr && owner != nullptr && (IsAdministratorsOrSystem(owner) || IsThisUser(owner));
+  for (DWORD i = 0; ok && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) {
+      ok = false;
+      break;
+    }
+    const auto* header = static_cast<ACE_HEADER*>(ace);
+    // An entry only handed down to what the folder will hold grants nothing on it.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) {
+      continue;
+    }
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if ((allowed->Mask & kWriting) == 0) continue;
+    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    if (!IsAdministratorsOrSystem(sid) && !IsThisUser(sid)) ok = false;
+  }
+  LocalFree(descriptor);
+  return ok;
+}
+
+}  // namespace
+
+bool Win32Files::MakePrivateFolder(const std::string& path) {
+  std::wstring wide = Widen(path);
+  if (wide.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  // Administrators and SYSTEM, nothing inherited from the program folder.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  const bool made = CreateDirectoryW(wide.c_str(), &attributes) != 0;
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  if (made) return true;
+  if (error != ERROR_ALREADY_EXISTS) {
+    SetLastError(error);
+    return false;
+  }
+  if (Kind(path) != PathKind::kFolder || !OnlyAdministratorsWrite(wide)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return true;
 }
 
 int64_t Win32Files::FileSize(const std::string& path) {

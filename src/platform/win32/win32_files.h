@@ -23,6 +23,8 @@ class Win32Files : public FilePort {
   bool Remove(const std::string& path) override;
   bool IsLocalFixedPath(const std::string& path) override;
   std::string NativePath(const std::string& path) override;
+  PathKind Kind(const std::string& path) override;
+  bool MakePrivateFolder(const std::string& path) override;
   int LastError() override;
 };
 
