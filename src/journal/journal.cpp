@@ -267,7 +267,21 @@ void Journal::OnDownloadDone(const DownloadReport& report) {
       if (hop.contentLength >= 0)
         answer += Format(", Content-Length %lld", static_cast<long long>(hop.contentLength));
       if (!hop.location.empty()) answer += ", " + hop.location;
+      if (!hop.via.empty()) answer += ", " + hop.via;
       Line("DOWNLOAD", answer);
+      if (hop.rangeFrom >= 0 || !hop.verdict.empty()) {
+        // A resume (or the whole file asked for again), or a proxy's 407.
+        std::string what;
+        if (hop.rangeFrom >= 0) {
+          what = Format("resume from byte %lld", static_cast<long long>(hop.rangeFrom));
+        } else if (hop.verdict.rfind("407", 0) == 0) {
+          what = hop.via;
+        } else {
+          what = "resume with the whole file";
+        }
+        if (!hop.contentRange.empty()) what += ", Content-Range " + hop.contentRange;
+        Line("DOWNLOAD", what + ": " + hop.verdict);
+      }
     }
   }
   Line("DOWNLOAD",
