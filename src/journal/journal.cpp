@@ -180,7 +180,9 @@ void Journal::OnConfigRead(const ConfigRead& read, const ServerConfig& config) {
          Format("the key HKLM\\SOFTWARE\\OSTRA cannot be opened (status %ld)", read.keyStatus));
     return;
   }
-  for (const ConfigValueRead& value : read.values) {
+  std::vector<ConfigValueRead> values = read.values;
+  values.insert(values.end(), read.networkValues.begin(), read.networkValues.end());
+  for (const ConfigValueRead& value : values) {
     if (value.status != kRegSuccess) {
       Line("CONFIG",
            Format("%s not read (status %ld), default kept", value.name.c_str(), value.status));
@@ -289,6 +291,20 @@ void Journal::OnDownloadDone(const DownloadReport& report) {
               report.requestPath.c_str(), static_cast<int>(report.result),
               static_cast<int>(report.receivedLength), static_cast<int>(report.expectedLength),
               static_cast<unsigned long long>(system_.MonotonicMilliseconds() - downloadStarted_)));
+}
+
+void Journal::OnNetworkChosen(const std::string& proxy, const std::string& source, bool failover) {
+  // The proxy's credentials are never written, only its address.
+  Line("NET",
+       (source == "direct" ? std::string("downloads go directly")
+                           : "downloads go through the proxy " + proxy + " (" + source + ")") +
+           (failover ? "; a failed download is tried once on the other host" : ""));
+}
+
+void Journal::OnFailover(const std::string& requestPath, const std::string& from,
+                         const std::string& to, const std::string& why) {
+  Line("NET",
+       "failover: " + requestPath + " failed on " + from + " (" + why + "), tried once on " + to);
 }
 
 void Journal::OnManifestEvaluated(ByteSpan bytes, const Manifest& manifest,

@@ -473,12 +473,15 @@ void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
     if (int32_t code = ReadHead(download, buffer, &status)) return download.Fail(code);
     headerLength = std::strlen(buffer);
     job.hops.back().statusLine = LineAt(buffer, buffer + headerLength);
-    if (status == 407 && viaProxy) {
+    // Some proxies (tinyproxy) refuse wrong credentials with a 401; the update hosts ask
+    // for none, so a 401 after the proxy's credentials went is the proxy's refusal.
+    if (viaProxy && (status == 407 || (status == 401 && auth))) {
       // Credentials are offered once, and only when asked for.
       download.CloseSocket();
       const bool retry = !auth && !job.proxy.user.empty();
-      job.hops.back().verdict = retry ? "407: credentials sent next"
-                                      : (auth ? "407: credentials refused" : "407: no credentials");
+      job.hops.back().verdict = retry  ? "407: credentials sent next"
+                                : auth ? "407: credentials refused"
+                                       : "407: no credentials";
       if (!retry) return download.Fail(kProxyAuthRefused);
       auth = true;
       continue;

@@ -2,6 +2,7 @@
 // for what was downloaded.
 #include "app/texts.h"
 #include "app/update_dialog.h"
+#include "net/http_getter.h"
 #include "update/catalogue.h"
 #include "util/text.h"
 
@@ -33,10 +34,19 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
   report.fromStaging = chain_ == Chain::kApplyingStaged;
   report.hops = report.fromStaging ? nullptr : &job_->hops;
   observer_->OnDownloadDone(report);
+  const bool secondTry = EndFailover();
 
   if (failed_) {
     SetPhase(RunPhase::kFailed, "a package had failed before");
     return;
+  }
+  if (!secondTry && !report.fromStaging && result != kWorkerNotStarted &&
+      (result != 0 || report.expectedLength != report.receivedLength)) {
+    if (FailOver(result != 0
+                     ? Format("code %d", static_cast<int>(result))
+                     : Format("%d of %d bytes", report.receivedLength, report.expectedLength))) {
+      return;
+    }
   }
   if (job_->downloadKind == kIndexKind) {
     OnIndexDownloaded(result, report);
