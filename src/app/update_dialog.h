@@ -128,6 +128,13 @@ class UpdateDialog {
   // After a download that went to the other host: the route's host again. True when
   // the finished download was such a second try.
   bool EndFailover();
+  // The staged mode's partial packages: the bytes an earlier run kept for the step go
+  // into the receive buffer before its download; what a broken download brought is
+  // kept; a package that came whole leaves nothing kept.
+  void OfferPartial(const PlanStep& step);
+  void KeepPartial(const PlanStep& step);
+  void DropPartial(const PlanStep& step);
+  std::string PartialKey(const PlanStep& step) const;
   bool PackageVouchedFor(const PlanStep& step, ByteSpan package);
 
   // Completions.

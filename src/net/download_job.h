@@ -112,6 +112,11 @@ struct DownloadJob {
   std::function<void(uint32_t)> sleep;
   ResumePolicy resume;
   ProxySettings proxy;
+  // A body begun by an earlier run: its first `resumeFrom` bytes are in the receive
+  // buffer and the file had `resumeTotal` bytes then. The download first asks for the
+  // rest; when that does not finish, it fetches the file as if nothing were here.
+  int32_t resumeFrom = 0;
+  int32_t resumeTotal = 0;
   // Workers started and not yet past their last post.
   std::atomic<int> liveWorkers{0};
 

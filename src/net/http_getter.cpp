@@ -449,6 +449,19 @@ void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
   char* buffer = reinterpret_cast<char*>(job.receiveBuffer);
   Download download(job, sockets, kInvalidSocket);
   bool auth = false;  // the proxy's credentials go with the requests
+  if (job.resumeFrom > 0 && job.resumeFrom < job.resumeTotal &&
+      job.resumeTotal <= static_cast<int32_t>(kReceiveBufferSize)) {
+    job.expectedLength = job.resumeTotal;
+    job.receivedLength = job.resumeFrom;
+    job.notifyWindow->Post(WM_DOWNLOAD_PROGRESS, 0, 0);
+    bool slow = false;
+    Resume(job, sockets, download, target, auth, &slow);
+    if (job.receivedLength.load() == job.expectedLength.load()) {
+      job.receiveBuffer[job.expectedLength.load()] = 0;
+      job.notifyWindow->Post(WM_DOWNLOAD_DONE, kDownloadOk, 0);
+      return;
+    }
+  }
   int64_t status = 0;
   size_t headerLength = 0;
   for (;;) {

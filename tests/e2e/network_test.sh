@@ -67,6 +67,34 @@ for mode in documented staged; do
   echo "   $mode: $size bytes, $sent sent, $(echo "$(date +%s.%N) - $start" | bc) s"
 done
 
+echo "== the staged mode keeps a partial package for the next run"
+faults=(--stall "$package")
+machine partial
+publish --release "$work/big.json"
+size=$(stat -c %s "$root/host$package")
+run partial-first --start --confirm yes --stage
+expect_status 1 "stalling host, staged"
+check "the documented failure, nothing stopped" 'row(4)["status"] == "数据下载错误..." and services()["CSOstraServer"] == 4'
+kept=$(find "$root/program/staging/partial" -name '*.part' -printf '%s\n' 2>/dev/null | head -1)
+if [ -n "$kept" ] && [ "$kept" -eq $((size / 2)) ]; then passes=$((passes + 1)); else
+  echo "FAIL: no partial package of $((size / 2)) bytes kept ($kept)"; failures=$((failures + 1)); fi
+second=$(free_port)
+serve_faulty "$root/host" "$second" "$work/partial-second.log" --cut-every 100000000
+set_host UpdateHost "127.0.0.1:$second"
+set_host UpdateHost2 "127.0.0.1:$second"
+run partial-second --start --confirm yes --stage
+expect_status 0 "the next run resumes the partial package"
+if cmp -s "$work/big.bin" "$root/drives/c/OSTRA/CSOstraServer.exe"; then passes=$((passes + 1)); else
+  echo "FAIL: resumed partial package: the component differs"; failures=$((failures + 1)); fi
+if grep -q "^sent $package range=bytes=$((size / 2))- bytes=$((size - size / 2))$" "$work/partial-second.log" &&
+   [ "$(grep -c "^sent $package " "$work/partial-second.log")" -eq 1 ]; then
+  passes=$((passes + 1))
+else
+  echo "FAIL: the second run did not ask only for the rest"; failures=$((failures + 1))
+fi
+if [ ! -e "$root/program/staging/partial" ]; then passes=$((passes + 1)); else
+  echo "FAIL: the partial package was not removed once used"; failures=$((failures + 1)); fi
+
 echo "== a host that answers a Range request with the whole file"
 faults=(--cut-first 1048576 --range-whole)
 machine whole
