@@ -3,8 +3,8 @@
 #include "app/texts.h"
 #include "app/update_dialog.h"
 #include "net/http_getter.h"
-#include "update/release_check.h"
 #include "update/catalogue.h"
+#include "update/release_check.h"
 #include "util/text.h"
 
 namespace ost {

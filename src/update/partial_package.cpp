@@ -10,8 +10,8 @@ namespace {
 PartialStore StoreOf(FilePort& files, const Staging& staging) {
   const std::string& folder = staging.folder();
   const size_t slash = folder.find_last_of('\\');
-  return PartialStore(files, folder.substr(0, slash == std::string::npos ? 0 : slash) +
-                                 "\\partial");
+  return PartialStore(files,
+                      folder.substr(0, slash == std::string::npos ? 0 : slash) + "\\partial");
 }
 
 }  // namespace
@@ -50,8 +50,8 @@ void UpdateDialog::OfferPartial(const PlanStep& step) {
 void UpdateDialog::KeepPartial(const PlanStep& step) {
   if (!staging_) return;
   StoreOf(*platform_.files, *staging_)
-      .Keep(PartialKey(step), ByteSpan{job_->receiveBuffer,
-                                       static_cast<size_t>(job_->receivedLength.load())},
+      .Keep(PartialKey(step),
+            ByteSpan{job_->receiveBuffer, static_cast<size_t>(job_->receivedLength.load())},
             job_->expectedLength.load());
 }
 
