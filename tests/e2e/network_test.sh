@@ -141,6 +141,37 @@ set_host UpdateHost "127.0.0.1:$(free_port)"
 run option --start --confirm yes --failover
 expect_status 0 "--failover"
 
+echo "== a package the signed index refuses on the first host, whole on the second"
+release_tool=$(dirname "$sandbox")/../release/ost-release
+mkdir -p "$work/signed/bin"
+printf 'MZ signed server 12' >"$work/signed/bin/CSOstraServer.exe"
+printf '{"ostra": "3.80", "velin": "7.0", "components": {"Server": {"update": 12, "label": "v12", "description": "d", "file": "bin/CSOstraServer.exe"}}}' \
+  >"$work/signed/release.json"
+"$release_tool" keygen "$work/maker.pem" >"$work/keygen.out"
+"$release_tool" build "$work/signed" "$work/signed-host" --key "$work/maker.pem" >/dev/null
+for failover in off on; do
+  machine "signed-$failover" --update-key "$(grep '^ecdsa-p256:' "$work/keygen.out")"
+  cp -r "$work/signed-host/ostra" "$root/host/"
+  good=$work/signed-good-$failover
+  mkdir -p "$good"
+  cp -r "$work/signed-host/ostra" "$good/"
+  second=$(free_port)
+  serve "$good" "$second" "$work/signed-second-$failover.log"
+  set_host UpdateHost2 "127.0.0.1:$second"
+  printf 'x' >>"$root/host$package"  # tampered on the first host only
+  [ "$failover" = on ] && reg '"Failover"=dword:00000001'
+  run "signed-$failover" --start --confirm yes
+  if [ "$failover" = off ]; then
+    expect_status 1 "refused package, no failover"
+    check "the documented refusal" 'row(4)["status"] == "文件校验失败，异常终止！"'
+  else
+    expect_status 0 "refused package, failover"
+    check "the package from the second host" 'file("drives/c/OSTRA/CSOstraServer.exe") == "MZ signed server 12"'
+    grep -q "GET $package" "$work/signed-second-on.log" && passes=$((passes + 1)) ||
+      { echo "FAIL: the second host was not asked"; failures=$((failures + 1)); }
+  fi
+done
+
 echo "== through tinyproxy"
 command -v tinyproxy >/dev/null || { echo "FAIL: tinyproxy is not installed"; exit 1; }
 # proxy NAME [BasicAuth line]: a tinyproxy of its own on a free port, in $proxy_port.
