@@ -282,47 +282,34 @@ int32_t Connect(DownloadJob& job, SocketPort& sockets, const Target& target, Soc
   return code;
 }
 
-// The request, formatted into the receive buffer at its offset and sent in one call.
-// Through a proxy the request line names the whole address; a resume asks for the
-// bytes from `rangeFrom` on; `auth` adds the proxy's credentials.
-// A resume keeps the body's bytes where they are: its request is sent from its own text.
+// The request, sent in one call. Through a proxy the request line names the whole
+// address; a resume asks for the bytes from `rangeFrom` on; `auth` adds the proxy's
+// credentials. The request is formatted into the receive buffer at its offset, except
+// while the buffer holds body bytes (a resume), which must stay where they are.
 void SendRequest(DownloadJob& job, SocketPort& sockets, SocketHandle socket, const Target& target,
                  int64_t rangeFrom, bool auth) {
-  char* buffer = reinterpret_cast<char*>(job.receiveBuffer);
   std::string path = target.path;
   if (job.proxy.Serves(target.host)) {
     path = "http://" + target.host +
            (target.port == 80 ? std::string() : ":" + std::to_string(target.port)) + target.path;
   }
-  if (rangeFrom >= 0 || job.receivedLength.load() > 0) {
-    std::string request(kRequestFormat);
-    request.replace(request.find("%s"), 2, path);
-    request.replace(request.find("%s"), 2, target.host);
-    request.resize(request.size() - 2);
-    if (rangeFrom >= 0) request += "Range: bytes=" + std::to_string(rangeFrom) + "-\r\n";
-    if (auth) {
-      request += "Proxy-Authorization: Basic " + Base64(job.proxy.user + ":" + job.proxy.password) +
-                 "\r\n";
-    }
-    request += "\r\n";
+  std::string request(std::strlen(kRequestFormat) + path.size() + target.host.size(), '\0');
+  const int length = std::snprintf(request.data(), request.size() + 1, kRequestFormat, path.c_str(),
+                                   target.host.c_str());
+  request.resize(static_cast<size_t>(std::max(length, 2)) - 2);  // before the blank line
+  if (rangeFrom >= 0) request += "Range: bytes=" + std::to_string(rangeFrom) + "-\r\n";
+  if (auth) {
+    request +=
+        "Proxy-Authorization: Basic " + Base64(job.proxy.user + ":" + job.proxy.password) + "\r\n";
+  }
+  request += "\r\n";
+  if (job.receivedLength.load() > 0 || request.size() > kReceiveBufferSize - kRequestOffset) {
     sockets.Send(socket, request.data(), request.size());
     return;
   }
-  int length = std::snprintf(buffer + kRequestOffset, kReceiveBufferSize - kRequestOffset,
-                             kRequestFormat, path.c_str(), target.host.c_str());
-  std::string extra;
-  if (auth) {
-    extra +=
-        "Proxy-Authorization: Basic " + Base64(job.proxy.user + ":" + job.proxy.password) + "\r\n";
-  }
-  if (!extra.empty() && length > 2) {
-    // Before the blank line that ends the request.
-    std::string request(buffer + kRequestOffset, static_cast<size_t>(length) - 2);
-    request += extra + "\r\n";
-    std::memcpy(buffer + kRequestOffset, request.data(), request.size());
-    length = static_cast<int>(request.size());
-  }
-  sockets.Send(socket, buffer + kRequestOffset, static_cast<size_t>(std::max(length, 0)));
+  char* area = reinterpret_cast<char*>(job.receiveBuffer) + kRequestOffset;
+  std::memcpy(area, request.data(), request.size());
+  sockets.Send(socket, area, request.size());
 }
 
 // Reads the answer's head past interim answers; kDownloadOk with *status, or a code.
@@ -377,9 +364,14 @@ void Resume(DownloadJob& job, SocketPort& sockets, Download& download, const Tar
   const uint64_t began = job.clock ? job.clock() : 0;
   int fruitless = 0;
   bool whole = false;  // the next request asks for the whole file
+  // A host too slow for the floor is given one resume (a stalled connection is worth
+  // another); too slow again, and it keeps the services down no longer.
+  bool floorResumed = false;
   for (int resumes = 0; job.receivedLength.load() < job.expectedLength.load(); ++resumes) {
     if (fruitless >= policy.fruitlessTries || resumes >= policy.maxResumes) return;
     if (job.clock && job.clock() - began >= policy.maxMs) return;
+    if (*slow && floorResumed) return;
+    floorResumed = *slow;
     // A link that just brought bytes is asked again at once; one that brought none
     // is given longer each time.
     if (job.sleep && fruitless > 0) job.sleep(policy.firstPauseMs << (fruitless - 1));
