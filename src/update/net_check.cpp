@@ -33,6 +33,11 @@ class EndKeeper : public WindowPort {
 
 int RunNetCheck(const Platform& platform, const std::string& proxyOption,
                 const std::function<void(const std::string&)>& print) {
+  // The only use of the sockets in this process: the layer starts here.
+  if (!platform.sockets->Startup()) {
+    print("the sockets layer cannot be started");
+    return 1;
+  }
   ServerConfig config;
   ConfigRead read = ReadServerConfig(*platform.registry, &config);
   if (read.keyStatus != kRegSuccess) print("the registry key HKLM\\SOFTWARE\\OSTRA cannot be read");

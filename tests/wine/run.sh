@@ -823,12 +823,12 @@ if command -v tinyproxy >/dev/null; then
   pids+=($!)
   wait_for 10 python3 -c "import socket; socket.create_connection(('127.0.0.1', $proxy_port), 0.2)" \
     2>/dev/null || fail "tinyproxy did not start"
-  # The blob WinHTTP keeps: a version, a counter, the flags (3: a named proxy), then the
+  # The blob WinHTTP keeps: a version, a counter (Wine takes only 0), the flags (3: a named proxy), then the
   # proxy and the bypass list, each a length and its bytes.
   python3 - "127.0.0.1:$proxy_port" >"$work/winhttp.reg" <<'PY'
 import struct, sys
 proxy = sys.argv[1].encode()
-blob = struct.pack("<IIII", 0x18, 1, 3, len(proxy)) + proxy + struct.pack("<I", 0)
+blob = struct.pack("<IIII", 0x18, 0, 3, len(proxy)) + proxy + struct.pack("<I", 0)
 print("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections]\r")
 print('"WinHttpSettings"=hex:' + ",".join(f"{b:02x}" for b in blob) + "\r")
 PY
@@ -838,7 +838,7 @@ PY
   probe_timeout=90 probe start CSOstraServer >/dev/null
   component "$work/server22.exe" CSOstraServer.exe 22
   cat >"$work/release7.json" <<JSON
-{"ostra": "3.88", "ostraScriptsFrom": 388,
+{"ostra": "3.87", "ostraScriptsFrom": 387,
  "components": {"Server": {"version": 22, "contentFile": "$work/server22.exe"}}}
 JSON
   "$sandbox" publish "$root" --release "$work/release7.json" >/dev/null
