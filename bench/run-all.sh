@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/linux}
-for bench in download_throughput md5_throughput sql_runner whole_update; do
+for bench in download_throughput resume md5_throughput sql_runner whole_update; do
   echo "== $bench"
   "bench/$bench.sh" "$build"
   echo

@@ -68,6 +68,13 @@ class RunObserver {
   virtual void OnDownloadStarted(const std::string& /*updateHost*/,
                                  const std::string& /*requestPath*/) {}
   virtual void OnDownloadDone(const DownloadReport& /*report*/) {}
+  // The way chosen to the update hosts (the proxy's "host:port" or "direct", where it
+  // came from) and whether a failed download goes once to the other host.
+  virtual void OnNetworkChosen(const std::string& /*proxy*/, const std::string& /*source*/,
+                               bool /*failover*/) {}
+  // A download that failed on `from` is tried once on `to`.
+  virtual void OnFailover(const std::string& /*requestPath*/, const std::string& /*from*/,
+                          const std::string& /*to*/, const std::string& /*why*/) {}
   virtual void OnManifestEvaluated(ByteSpan /*bytes*/, const Manifest& /*manifest*/,
                                    const ServiceTable& /*table*/) {}
   virtual void OnDetailFileCompared(const std::string& /*line*/, int /*result*/) {}
@@ -116,6 +123,15 @@ class TeeObserver : public RunObserver {
   void OnDownloadStarted(const std::string& h, const std::string& p) override {
     a_.OnDownloadStarted(h, p);
     b_.OnDownloadStarted(h, p);
+  }
+  void OnNetworkChosen(const std::string& p, const std::string& s, bool f) override {
+    a_.OnNetworkChosen(p, s, f);
+    b_.OnNetworkChosen(p, s, f);
+  }
+  void OnFailover(const std::string& p, const std::string& f, const std::string& t,
+                  const std::string& w) override {
+    a_.OnFailover(p, f, t, w);
+    b_.OnFailover(p, f, t, w);
   }
   void OnDownloadDone(const DownloadReport& r) override {
     a_.OnDownloadDone(r);

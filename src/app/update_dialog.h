@@ -39,6 +39,12 @@ struct RunOptions {
   std::function<void(const std::string&)> journalProblem;
   // The run's name; empty: the dialog makes one.
   std::string runId;
+  // --proxy host:port: the proxy for this run, before UpdateProxy and WinHTTP's.
+  std::string proxy;
+  // --failover: a failed download goes once to the other route's host.
+  bool failover = false;
+  // Told when a download goes to the other host (a line of the headless run).
+  std::function<void(const std::string&)> notice;
 };
 
 class UpdateDialog {
@@ -114,6 +120,21 @@ class UpdateDialog {
   // every package checked against it before it is used.
   void RequestIndex();
   void OnIndexDownloaded(uintptr_t result, const DownloadReport& report);
+  // The way to the update hosts, from the options and the configuration.
+  void ChooseNetwork();
+  // With failover on, a download that failed on its host goes once to the other
+  // route's host: true when it was started there. `why` is for the record.
+  bool FailOver(const std::string& why);
+  // After a download that went to the other host: the route's host again. True when
+  // the finished download was such a second try.
+  bool EndFailover();
+  // The staged mode's partial packages: the bytes an earlier run kept for the step go
+  // into the receive buffer before its download; what a broken download brought is
+  // kept; a package that came whole leaves nothing kept.
+  void OfferPartial(const PlanStep& step);
+  void KeepPartial(const PlanStep& step);
+  void DropPartial(const PlanStep& step);
+  std::string PartialKey(const PlanStep& step) const;
   bool PackageVouchedFor(const PlanStep& step, ByteSpan package);
 
   // Completions.
@@ -153,6 +174,8 @@ class UpdateDialog {
 
   // The download job, shared with the worker that runs it.
   std::shared_ptr<DownloadJob> job_;
+  // The route's host while one download tries the other one; empty otherwise.
+  std::string failoverFrom_;
   // The check of a signed release; null unless UpdateKey is set.
   std::unique_ptr<ReleaseCheck> release_;
 

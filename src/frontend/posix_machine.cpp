@@ -27,6 +27,7 @@ PosixMachine::PosixMachine(const std::string& rootDir)
       registry(root.RegistryFile()),
       services(root.ServicesFile()),
       system(root.ProgramDir(), root.root()) {
+  system.SetRegistry(&registry);
   // The running services' programs and the web server's DLLs are held, as on Windows.
   files.SetInUseCheck([this](const std::string& native) {
     std::vector<ServiceRecord> records;

@@ -10,6 +10,7 @@
 #include "frontend/headless/options.h"
 #include "frontend/headless/stdio_output.h"
 #include "frontend/posix_machine.h"
+#include "update/net_check.h"
 #include "update/rollback.h"
 #ifdef OST_HAVE_TUI
 #include "frontend/tui/tui.h"
@@ -23,7 +24,9 @@ void PrintUsage(FILE* out) {
                "       ost-server-update --root DIR --headless [--route 0|1] [--start]\n"
                "                         [--confirm yes|no] [--snapshot FILE] [--output FILE]\n"
                "                         [--stage]\n"
+               "                         [--proxy HOST:PORT] [--failover]\n"
                "       ost-server-update --root DIR --rollback [RUN]\n"
+               "       ost-server-update --root DIR --net-check [--proxy HOST:PORT]\n"
                "\n"
                "Runs the server update on the machine root DIR (see ost-sandbox). Without\n"
                "--headless it opens the dialog in the terminal when standard output is one.\n"
@@ -37,6 +40,12 @@ void PrintUsage(FILE* out) {
                "  --output FILE     write the lines to FILE instead of standard output\n"
                "  --stage           download and check every package before any service\n"
                "                    is stopped (the staged mode; also StageFirst = 1)\n"
+               "  --proxy HOST:PORT the HTTP proxy to the update hosts (before UpdateProxy\n"
+               "                    and the machine's WinHTTP proxy)\n"
+               "  --failover        a download that fails on its host is tried once on the\n"
+               "                    other route's host (also Failover = 1)\n"
+               "  --net-check       try every way to the update hosts (proxy, direct, each\n"
+               "                    route), one line each; exit 0 when one reaches server.txt\n"
                "  --rollback [RUN]  put back the files the run RUN replaced (the latest run\n"
                "                    with a backup when RUN is left out), then end\n"
                "\n%s",
@@ -63,6 +72,12 @@ int main(int argc, char** argv) {
     const ost::Platform platform = machine.Providers();
     return ost::RunRollback(platform, line.rollbackRun, ost::Sha256Of(platform),
                             [](const std::string& text) { std::printf("%s\n", text.c_str()); });
+  }
+  if (line.netCheck) {
+    return ost::RunNetCheck(machine.Providers(), line.options.proxy, [](const std::string& text) {
+      std::printf("%s\n", text.c_str());
+      std::fflush(stdout);
+    });
   }
   if (line.headless) {
     ost::StdioOutput output;

@@ -180,7 +180,9 @@ void Journal::OnConfigRead(const ConfigRead& read, const ServerConfig& config) {
          Format("the key HKLM\\SOFTWARE\\OSTRA cannot be opened (status %ld)", read.keyStatus));
     return;
   }
-  for (const ConfigValueRead& value : read.values) {
+  std::vector<ConfigValueRead> values = read.values;
+  values.insert(values.end(), read.networkValues.begin(), read.networkValues.end());
+  for (const ConfigValueRead& value : values) {
     if (value.status != kRegSuccess) {
       Line("CONFIG",
            Format("%s not read (status %ld), default kept", value.name.c_str(), value.status));
@@ -267,7 +269,21 @@ void Journal::OnDownloadDone(const DownloadReport& report) {
       if (hop.contentLength >= 0)
         answer += Format(", Content-Length %lld", static_cast<long long>(hop.contentLength));
       if (!hop.location.empty()) answer += ", " + hop.location;
+      if (!hop.via.empty()) answer += ", " + hop.via;
       Line("DOWNLOAD", answer);
+      if (hop.rangeFrom >= 0 || !hop.verdict.empty()) {
+        // A resume (or the whole file asked for again), or a proxy's 407.
+        std::string what;
+        if (hop.rangeFrom >= 0) {
+          what = Format("resume from byte %lld", static_cast<long long>(hop.rangeFrom));
+        } else if (hop.verdict.rfind("407", 0) == 0) {
+          what = hop.via;
+        } else {
+          what = "resume with the whole file";
+        }
+        if (!hop.contentRange.empty()) what += ", Content-Range " + hop.contentRange;
+        Line("DOWNLOAD", what + ": " + hop.verdict);
+      }
     }
   }
   Line("DOWNLOAD",
@@ -275,6 +291,20 @@ void Journal::OnDownloadDone(const DownloadReport& report) {
               report.requestPath.c_str(), static_cast<int>(report.result),
               static_cast<int>(report.receivedLength), static_cast<int>(report.expectedLength),
               static_cast<unsigned long long>(system_.MonotonicMilliseconds() - downloadStarted_)));
+}
+
+void Journal::OnNetworkChosen(const std::string& proxy, const std::string& source, bool failover) {
+  // The proxy's credentials are never written, only its address.
+  Line("NET",
+       (source == "direct" ? std::string("downloads go directly")
+                           : "downloads go through the proxy " + proxy + " (" + source + ")") +
+           (failover ? "; a failed download is tried once on the other host" : ""));
+}
+
+void Journal::OnFailover(const std::string& requestPath, const std::string& from,
+                         const std::string& to, const std::string& why) {
+  Line("NET",
+       "failover: " + requestPath + " failed on " + from + " (" + why + "), tried once on " + to);
 }
 
 void Journal::OnManifestEvaluated(ByteSpan bytes, const Manifest& manifest,

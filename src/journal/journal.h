@@ -46,6 +46,9 @@ class Journal : public RunObserver {
   void OnInstallationRead(const InstallationFacts& facts, const ReadOutcome& outcome) override;
   void OnDownloadStarted(const std::string& updateHost, const std::string& requestPath) override;
   void OnDownloadDone(const DownloadReport& report) override;
+  void OnNetworkChosen(const std::string& proxy, const std::string& source, bool failover) override;
+  void OnFailover(const std::string& requestPath, const std::string& from, const std::string& to,
+                  const std::string& why) override;
   void OnManifestEvaluated(ByteSpan bytes, const Manifest& manifest,
                            const ServiceTable& table) override;
   void OnDetailFileCompared(const std::string& line, int result) override;

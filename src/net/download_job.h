@@ -28,6 +28,36 @@ struct DownloadHop {
   std::string statusLine;      // the head's first line, without its line end
   std::string location;        // the Location value of a redirect; empty otherwise
   int64_t contentLength = -1;  // as announced; -1 when the head named none
+  std::string via;             // "proxy host:port" or "direct"
+  int64_t rangeFrom = -1;      // the offset a resume asked for; -1: the whole file
+  std::string contentRange;    // the Content-Range value of a 206
+  std::string verdict;         // what became of a resume's answer, or of a 407
+};
+
+// The way to the update hosts: directly, or through an HTTP proxy.
+struct ProxySettings {
+  std::string host;  // empty: every request goes directly
+  uint16_t port = 80;
+  // Host patterns reached directly (';'-separated in the registry, '*' a wildcard,
+  // "<local>" any name without a dot).
+  std::vector<std::string> bypass;
+  // Basic credentials, sent only after the proxy answered 407.
+  std::string user;
+  std::string password;
+
+  // Whether a request to `target` goes through the proxy.
+  bool Serves(const std::string& target) const;
+  std::string Name() const;  // "host:port", or "direct"
+};
+
+// How a body that broke off is asked for again. The pause before a resume doubles
+// with every attempt in a row that brought no new byte; an attempt that did bring some
+// starts the count again, so a link that drops every few megabytes still finishes.
+struct ResumePolicy {
+  int fruitlessTries = 4;       // attempts in a row without a new byte, then give up
+  uint32_t firstPauseMs = 250;  // 250, 500, 1000 ms before the second to fourth
+  int maxResumes = 64;          // per download
+  uint64_t maxMs = 300000;      // from the first break on (with a clock)
 };
 
 // The slowest a download may go once bytes flow. From the first byte of a window on, at
@@ -78,6 +108,15 @@ struct DownloadJob {
   // no floor.
   std::function<uint64_t()> clock;
   ProgressFloor floor;
+  // Pauses before a resume; none: resumes follow at once.
+  std::function<void(uint32_t)> sleep;
+  ResumePolicy resume;
+  ProxySettings proxy;
+  // A body begun by an earlier run: its first `resumeFrom` bytes are in the receive
+  // buffer and the file had `resumeTotal` bytes then. The download first asks for the
+  // rest; when that does not finish, it fetches the file as if nothing were here.
+  int32_t resumeFrom = 0;
+  int32_t resumeTotal = 0;
   // Workers started and not yet past their last post.
   std::atomic<int> liveWorkers{0};
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace ost {
 namespace {
@@ -82,13 +83,17 @@ class Download {
     job_.notifyWindow->Post(msg, wParam, lParam);
   }
   void Fail(int32_t code) {
-    if (socket_ != kInvalidSocket) sockets_.Close(socket_);
-    socket_ = kInvalidSocket;
+    CloseSocket();
     Post(WM_DOWNLOAD_DONE, static_cast<uintptr_t>(code), 0);
   }
   void CloseSocket() {
     if (socket_ != kInvalidSocket) sockets_.Close(socket_);
     socket_ = kInvalidSocket;
+  }
+  // A new connection of the same download (a redirect, a resume).
+  void Use(SocketHandle socket) {
+    CloseSocket();
+    socket_ = socket;
   }
 
   // Reads one header block into the header area from byte 0. The block ends at an
@@ -97,8 +102,7 @@ class Download {
   // only taken from the socket up to the block's end, so the body stays unread.
   // kDownloadOk, kHeaderTooLong when the block does not fit the header area, or
   // kTooSlow when it does not come in time.
-  int32_t ReadHeaderBlock() {
-    char* header = reinterpret_cast<char*>(job_.receiveBuffer);
+  int32_t ReadHeaderBlock(char* header) {
     size_t length = 0;
     size_t lastLineEnd = 0;
     pace_.Restart();
@@ -146,30 +150,35 @@ class Download {
     return true;
   }
 
-  // The body, block by block, never past the announced length. Progress messages
-  // as a byte-by-byte reader would post them: every multiple of 512 below the
-  // length, and the length itself. False when the bytes come slower than the floor.
-  bool ReadBody(int32_t expected) {
+  enum class BodyEnd { kComplete, kBroken, kTooSlow };
+
+  // The body from byte `from` on, block by block, never past the announced length.
+  // Progress messages as a byte-by-byte reader would post them: every multiple of 512
+  // below the length, and the length itself; a mark already posted in this download
+  // (before a resume started over) is not posted again.
+  BodyEnd ReadBody(int32_t from, int32_t expected) {
     const bool reportBlocks = job_.downloadKind > 2;
-    int32_t received = 0;
+    int32_t received = from;
+    job_.receivedLength.store(received);
     pace_.Restart();
     while (received < expected) {
       size_t want = std::min<size_t>(kBodyBlock, static_cast<size_t>(expected - received));
       int64_t n = sockets_.Receive(socket_, job_.receiveBuffer + received, want);
-      if (n <= 0) break;
+      if (n <= 0) return BodyEnd::kBroken;
       int32_t before = received;
       received += static_cast<int32_t>(n);
       job_.receivedLength.store(received);
       if (reportBlocks) {
-        for (int32_t mark = (before / kProgressStep + 1) * kProgressStep;
+        for (int32_t mark = (std::max(before, reported_) / kProgressStep + 1) * kProgressStep;
              mark <= received && mark < expected; mark += kProgressStep) {
           Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(mark), 1);
         }
         if (received == expected) Post(WM_DOWNLOAD_PROGRESS, static_cast<uintptr_t>(received), 1);
+        reported_ = std::max(reported_, received);
       }
-      if (received < expected && !pace_.Received(n, expected - before)) return false;
+      if (received < expected && !pace_.Received(n, expected - before)) return BodyEnd::kTooSlow;
     }
-    return true;
+    return BodyEnd::kComplete;
   }
 
   SocketHandle socket() const { return socket_; }
@@ -179,6 +188,7 @@ class Download {
   SocketPort& sockets_;
   SocketHandle socket_;
   Pace pace_;
+  int32_t reported_ = 0;
 };
 
 // The head's first line and, after a redirect, its Location value, for the record of
@@ -216,6 +226,7 @@ bool StartDownloadWorker(SystemPort& system, SocketPort& sockets,
                          const std::shared_ptr<DownloadJob>& job) {
   job->hops.clear();
   if (!job->clock) job->clock = [&system] { return system.MonotonicMilliseconds(); };
+  if (!job->sleep) job->sleep = [&system](uint32_t ms) { system.Sleep(ms); };
   ++job->liveWorkers;
   job->downloadThread = system.StartThread([job, &sockets] {
     DownloadWorker(*job, sockets);
@@ -233,48 +244,255 @@ void DownloadWorker(DownloadJob& job, SocketPort& sockets) {
   HttpGet(job, sockets, host, job.requestPath, port);
 }
 
-void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
-             const std::string& path, uint16_t port) {
-  job.hops.push_back({host, port, path, {}, {}, -1});
-  job.expectedLength = 0;
-  job.receivedLength = 0;
+namespace {
 
-  SocketHandle socket = sockets.CreateTcp();
-  if (socket == kInvalidSocket) {
-    job.notifyWindow->Post(WM_DOWNLOAD_DONE, kSocketFailed, 0);
+struct Target {
+  std::string host;
+  std::string path;
+  uint16_t port = 80;
+};
+
+// Opens a connection for `target`, to the proxy when it serves the host. kDownloadOk
+// with *socket set, or the result code of the step that failed.
+int32_t Connect(DownloadJob& job, SocketPort& sockets, const Target& target, SocketHandle* socket) {
+  *socket = sockets.CreateTcp();
+  if (*socket == kInvalidSocket) return kSocketFailed;
+  const bool viaProxy = job.proxy.Serves(target.host);
+  const std::string& name = viaProxy ? job.proxy.host : target.host;
+  const uint16_t port = viaProxy ? job.proxy.port : target.port;
+  uint32_t address = 0;
+  int32_t code = kDownloadOk;
+  if (!sockets.ResolveIpv4(name, &address)) {
+    code = kResolveFailed;
+  } else if (!sockets.SetSendTimeout(*socket, kSendTimeoutMs)) {
+    code = kSendTimeoutFailed;
+  } else if (!sockets.SetReceiveTimeout(*socket, kReceiveTimeoutMs)) {
+    code = kReceiveTimeoutFailed;
+  } else if (!sockets.SetNonBlocking(*socket, true)) {
+    code = kNonBlockingFailed;
+  } else if (!sockets.Connect(*socket, address, port, kConnectWaitMs)) {
+    code = kConnectFailed;
+  } else if (!sockets.SetNonBlocking(*socket, false)) {
+    code = kBlockingFailed;
+  }
+  if (code != kDownloadOk) {
+    sockets.Close(*socket);
+    *socket = kInvalidSocket;
+  }
+  return code;
+}
+
+// The request, sent in one call. Through a proxy the request line names the whole
+// address; a resume asks for the bytes from `rangeFrom` on; `auth` adds the proxy's
+// credentials. The request is formatted into the receive buffer at its offset, except
+// while the buffer holds body bytes (a resume), which must stay where they are.
+void SendRequest(DownloadJob& job, SocketPort& sockets, SocketHandle socket, const Target& target,
+                 int64_t rangeFrom, bool auth) {
+  std::string path = target.path;
+  if (job.proxy.Serves(target.host)) {
+    path = "http://" + target.host +
+           (target.port == 80 ? std::string() : ":" + std::to_string(target.port)) + target.path;
+  }
+  std::string request(std::strlen(kRequestFormat) + path.size() + target.host.size(), '\0');
+  const int length = std::snprintf(request.data(), request.size() + 1, kRequestFormat, path.c_str(),
+                                   target.host.c_str());
+  request.resize(static_cast<size_t>(std::max(length, 2)) - 2);  // before the blank line
+  if (rangeFrom >= 0) request += "Range: bytes=" + std::to_string(rangeFrom) + "-\r\n";
+  if (auth) {
+    request +=
+        "Proxy-Authorization: Basic " + Base64(job.proxy.user + ":" + job.proxy.password) + "\r\n";
+  }
+  request += "\r\n";
+  if (job.receivedLength.load() > 0 || request.size() > kReceiveBufferSize - kRequestOffset) {
+    sockets.Send(socket, request.data(), request.size());
     return;
   }
-  Download download(job, sockets, socket);
-  uint32_t address = 0;
-  if (!sockets.ResolveIpv4(host, &address)) return download.Fail(kResolveFailed);
-  if (!sockets.SetSendTimeout(socket, kSendTimeoutMs)) return download.Fail(kSendTimeoutFailed);
-  if (!sockets.SetReceiveTimeout(socket, kReceiveTimeoutMs)) {
-    return download.Fail(kReceiveTimeoutFailed);
-  }
-  if (!sockets.SetNonBlocking(socket, true)) return download.Fail(kNonBlockingFailed);
-  if (!sockets.Connect(socket, address, port, kConnectWaitMs)) return download.Fail(kConnectFailed);
-  if (!sockets.SetNonBlocking(socket, false)) return download.Fail(kBlockingFailed);
+  char* area = reinterpret_cast<char*>(job.receiveBuffer) + kRequestOffset;
+  std::memcpy(area, request.data(), request.size());
+  sockets.Send(socket, area, request.size());
+}
 
-  char* buffer = reinterpret_cast<char*>(job.receiveBuffer);
-  int requestLength = std::snprintf(buffer + kRequestOffset, kReceiveBufferSize - kRequestOffset,
-                                    kRequestFormat, path.c_str(), host.c_str());
-  sockets.Send(socket, buffer + kRequestOffset, static_cast<size_t>(std::max(requestLength, 0)));
-
-  int64_t status = 0;
+// Reads the answer's head past interim answers; kDownloadOk with *status, or a code.
+int32_t ReadHead(Download& download, char* buffer, int64_t* status) {
   for (int interim = 0;; ++interim) {
     // A host that answers "100 Continue" without end would hold the run for ever.
-    if (interim > kInterimLimit) return download.Fail(kTooManyInterim);
+    if (interim > kInterimLimit) return kTooManyInterim;
     // Each block over a clean area: a shorter one, or none at all when the peer has
     // closed, must not show the status of the interim answer before it.
     std::memset(buffer, 0, kHeaderAreaSize);
-    if (int32_t result = download.ReadHeaderBlock()) return download.Fail(result);
-    status = ReadInteger(buffer + 9);
-    if (status != 100) break;
+    if (int32_t result = download.ReadHeaderBlock(buffer)) return result;
+    *status = ReadInteger(buffer + 9);
+    if (*status != 100) return kDownloadOk;
   }
-  size_t headerLength = std::strlen(buffer);
-  job.hops.back().statusLine = LineAt(buffer, buffer + headerLength);
+}
 
-  if (status != 200) {
+// The announced length of the head in the header area; -1 when it names none.
+int64_t ContentLength(const char* buffer, size_t headerLength) {
+  const char* label = FindNoCase(buffer, headerLength, "Content-Length:");
+  if (!label) return -1;
+  const char* digits = label + 15;
+  while (*digits && !IsDigit(*digits)) ++digits;
+  int64_t length = ReadInteger(digits);
+  // A sign right before the digits still counts: "-5" is not a length of 5.
+  if (digits > label + 15 && digits[-1] == '-') length = -length;
+  return std::min<int64_t>(length, INT32_MAX);
+}
+
+// "bytes FIRST-LAST/TOTAL": first and total; false when the value is not of that form.
+bool ParseContentRange(const std::string& value, int64_t* first, int64_t* total) {
+  size_t at = value.find("bytes");
+  if (at == std::string::npos) return false;
+  const char* text = value.c_str() + at + 5;
+  while (*text == ' ') ++text;
+  if (!IsDigit(*text)) return false;
+  *first = ReadInteger(text);
+  const char* slash = std::strchr(text, '/');
+  if (!slash || !IsDigit(slash[1])) return false;
+  *total = ReadInteger(slash + 1);
+  return true;
+}
+
+// Asks again for what is missing of a body that broke off, until it is whole or the
+// policy gives up. Takes only a 206 whose range starts where the bytes end and names
+// the same total; a 200 starts the body over. *slow: the latest break was the floor's.
+void Resume(DownloadJob& job, SocketPort& sockets, Download& download, const Target& target,
+            bool auth, bool* slow) {
+  // The head of a resume's answer must not land on the body's first bytes.
+  std::unique_ptr<char[]> head(new char[kHeaderAreaSize]);
+  char* buffer = head.get();
+  const ResumePolicy& policy = job.resume;
+  const uint64_t began = job.clock ? job.clock() : 0;
+  int fruitless = 0;
+  bool whole = false;  // the next request asks for the whole file
+  // A host too slow for the floor is given one resume (a stalled connection is worth
+  // another); too slow again, and it keeps the services down no longer.
+  bool floorResumed = false;
+  for (int resumes = 0; job.receivedLength.load() < job.expectedLength.load(); ++resumes) {
+    if (fruitless >= policy.fruitlessTries || resumes >= policy.maxResumes) return;
+    if (job.clock && job.clock() - began >= policy.maxMs) return;
+    if (*slow && floorResumed) return;
+    floorResumed = *slow;
+    // A link that just brought bytes is asked again at once; one that brought none
+    // is given longer each time.
+    if (job.sleep && fruitless > 0) job.sleep(policy.firstPauseMs << (fruitless - 1));
+    const int32_t held = job.receivedLength.load();
+    const int32_t expected = job.expectedLength.load();
+    DownloadHop& hop = job.hops.emplace_back();
+    hop.host = target.host;
+    hop.port = target.port;
+    hop.path = target.path;
+    hop.via = job.proxy.Serves(target.host) ? "proxy " + job.proxy.Name() : "direct";
+    hop.rangeFrom = whole ? -1 : held;
+    ++fruitless;  // until bytes come
+    SocketHandle socket = kInvalidSocket;
+    if (int32_t code = Connect(job, sockets, target, &socket)) {
+      hop.verdict = "no connection (code " + std::to_string(code) + ")";
+      continue;
+    }
+    download.Use(socket);
+    SendRequest(job, sockets, socket, target, hop.rangeFrom, auth);
+    int64_t status = 0;
+    if (int32_t code = ReadHead(download, buffer, &status)) {
+      download.CloseSocket();
+      hop.verdict = "no answer (code " + std::to_string(code) + ")";
+      continue;
+    }
+    const size_t headerLength = std::strlen(buffer);
+    hop.statusLine = LineAt(buffer, buffer + headerLength);
+    hop.contentLength = ContentLength(buffer, headerLength);
+    int32_t from = 0;
+    if (status == 206 && hop.rangeFrom >= 0) {
+      const char* label = FindNoCase(buffer, headerLength, "Content-Range:");
+      if (label) hop.contentRange = LineAt(label + 14, buffer + headerLength);
+      while (!hop.contentRange.empty() && hop.contentRange[0] == ' ') hop.contentRange.erase(0, 1);
+      int64_t first = -1;
+      int64_t total = -1;
+      if (!ParseContentRange(hop.contentRange, &first, &total) || first != held ||
+          total != expected) {
+        download.CloseSocket();
+        hop.verdict = "refused: not the missing part, the whole file next";
+        whole = true;
+        continue;
+      }
+      hop.verdict = "taken from " + std::to_string(held);
+      from = held;
+    } else if (status == 200 && hop.contentLength > 0 &&
+               hop.contentLength <= static_cast<int64_t>(kReceiveBufferSize)) {
+      hop.verdict = "the whole file again, from byte 0";
+      job.expectedLength = static_cast<int32_t>(hop.contentLength);
+    } else {
+      download.CloseSocket();
+      hop.verdict = "not usable";
+      continue;
+    }
+    whole = false;
+    Download::BodyEnd end = download.ReadBody(from, job.expectedLength.load());
+    download.CloseSocket();
+    *slow = end == Download::BodyEnd::kTooSlow;
+    if (job.receivedLength.load() > held) fruitless = 0;
+  }
+}
+
+}  // namespace
+
+void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
+             const std::string& path, uint16_t port) {
+  Target target{host, path, port};
+  char* buffer = reinterpret_cast<char*>(job.receiveBuffer);
+  Download download(job, sockets, kInvalidSocket);
+  bool auth = false;  // the proxy's credentials go with the requests
+  if (job.resumeFrom > 0 && job.resumeFrom < job.resumeTotal &&
+      job.resumeTotal <= static_cast<int32_t>(kReceiveBufferSize)) {
+    job.expectedLength = job.resumeTotal;
+    job.receivedLength = job.resumeFrom;
+    job.notifyWindow->Post(WM_DOWNLOAD_PROGRESS, 0, 0);
+    bool slow = false;
+    Resume(job, sockets, download, target, auth, &slow);
+    if (job.receivedLength.load() == job.expectedLength.load()) {
+      job.receiveBuffer[job.expectedLength.load()] = 0;
+      job.notifyWindow->Post(WM_DOWNLOAD_DONE, kDownloadOk, 0);
+      return;
+    }
+  }
+  int64_t status = 0;
+  size_t headerLength = 0;
+  for (;;) {
+    const bool viaProxy = job.proxy.Serves(target.host);
+    job.hops.push_back({target.host,
+                        target.port,
+                        target.path,
+                        {},
+                        {},
+                        -1,
+                        viaProxy ? "proxy " + job.proxy.Name() : "direct",
+                        -1,
+                        {},
+                        {}});
+    job.expectedLength = 0;
+    job.receivedLength = 0;
+
+    SocketHandle socket = kInvalidSocket;
+    if (int32_t code = Connect(job, sockets, target, &socket)) return download.Fail(code);
+    download.Use(socket);
+    SendRequest(job, sockets, socket, target, -1, auth);
+    if (int32_t code = ReadHead(download, buffer, &status)) return download.Fail(code);
+    headerLength = std::strlen(buffer);
+    job.hops.back().statusLine = LineAt(buffer, buffer + headerLength);
+    // Some proxies (tinyproxy) refuse wrong credentials with a 401; the update hosts ask
+    // for none, so a 401 after the proxy's credentials went is the proxy's refusal.
+    if (viaProxy && (status == 407 || (status == 401 && auth))) {
+      // Credentials are offered once, and only when asked for.
+      download.CloseSocket();
+      const bool retry = !auth && !job.proxy.user.empty();
+      job.hops.back().verdict = retry  ? "407: credentials sent next"
+                                : auth ? "407: credentials refused"
+                                       : "407: no credentials";
+      if (!retry) return download.Fail(kProxyAuthRefused);
+      auth = true;
+      continue;
+    }
+    if (status == 200) break;
+
     download.CloseSocket();
     auto failRedirect = [&] { job.notifyWindow->Post(WM_DOWNLOAD_DONE, kBadStatus, 0); };
     const char* location = FindNoCase(buffer, headerLength, "Location");
@@ -303,17 +521,13 @@ void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
     }
     const char* pathEnd = slash;
     while (pathEnd < end && *pathEnd != '\r' && *pathEnd != '\n' && *pathEnd != ' ') ++pathEnd;
-    return HttpGet(job, sockets, newHost, std::string(slash, pathEnd), newPort);
+    target = Target{newHost, std::string(slash, pathEnd), newPort};
   }
 
-  const char* label = FindNoCase(buffer, headerLength, "Content-Length:");
-  if (!label) return download.Fail(kNoContentLength);
-  const char* digits = label + 15;
-  while (*digits && !IsDigit(*digits)) ++digits;
-  int64_t length = ReadInteger(digits);
-  // A sign right before the digits still counts: "-5" is not a length of 5.
-  if (digits > label + 15 && digits[-1] == '-') length = -length;
-  if (length > INT32_MAX) length = INT32_MAX;
+  const int64_t length = ContentLength(buffer, headerLength);
+  if (length < 0 && !FindNoCase(buffer, headerLength, "Content-Length:")) {
+    return download.Fail(kNoContentLength);
+  }
   job.hops.back().contentLength = length;
   job.expectedLength = static_cast<int32_t>(length);
   // Nothing beyond the receive buffer may be written.
@@ -323,17 +537,77 @@ void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
 
   job.notifyWindow->Post(WM_DOWNLOAD_PROGRESS, 0, 0);
   job.receivedLength = 0;
-  if (!download.ReadBody(static_cast<int32_t>(length))) {
-    // What came stays counted; the code says why the rest will not.
+  Download::BodyEnd end = download.ReadBody(0, static_cast<int32_t>(length));
+  download.CloseSocket();
+  bool slow = end == Download::BodyEnd::kTooSlow;
+  // A body that broke off after bytes came is asked for again from where it stopped.
+  if (end != Download::BodyEnd::kComplete && job.receivedLength.load() > 0) {
+    Resume(job, sockets, download, target, auth, &slow);
+  }
+  // What came stays counted; the code says why the rest will not.
+  if (job.receivedLength.load() < job.expectedLength.load() && slow) {
     return download.Fail(kTooSlow);
   }
-  download.CloseSocket();
   // The body reads as a zero-filled buffer would show it: zeros where nothing came,
   // and a terminator after the announced length. Bytes past it are never read, so
   // they need no second pass.
   int32_t received = job.receivedLength.load();
-  std::memset(job.receiveBuffer + received, 0, static_cast<size_t>(length - received) + 1);
+  std::memset(job.receiveBuffer + received, 0,
+              static_cast<size_t>(job.expectedLength.load() - received) + 1);
   job.notifyWindow->Post(WM_DOWNLOAD_DONE, kDownloadOk, 0);
+}
+
+std::string Base64(const std::string& bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    uint32_t v = (static_cast<uint8_t>(bytes[i]) << 16) |
+                 (static_cast<uint8_t>(bytes[i + 1]) << 8) | static_cast<uint8_t>(bytes[i + 2]);
+    for (int shift = 18; shift >= 0; shift -= 6) out += kDigits[(v >> shift) & 63];
+  }
+  if (i < bytes.size()) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    out += kDigits[(v >> 18) & 63];
+    out += kDigits[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+namespace {
+
+// '*' stands for any run of characters; letters compare without case.
+bool Matches(const char* pattern, const char* text) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  if (*pattern == '\0') return *text == '\0';
+  if (*pattern == '*') {
+    for (const char* at = text;; ++at) {
+      if (Matches(pattern + 1, at)) return true;
+      if (*at == '\0') return false;
+    }
+  }
+  return *text != '\0' && lower(*pattern) == lower(*text) && Matches(pattern + 1, text + 1);
+}
+
+}  // namespace
+
+bool ProxySettings::Serves(const std::string& target) const {
+  if (host.empty()) return false;
+  for (const std::string& pattern : bypass) {
+    if (pattern == "<local>") {
+      if (target.find('.') == std::string::npos) return false;
+    } else if (!pattern.empty() && Matches(pattern.c_str(), target.c_str())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string ProxySettings::Name() const {
+  return host.empty() ? std::string("direct") : host + ":" + std::to_string(port);
 }
 
 }  // namespace ost

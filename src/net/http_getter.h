@@ -28,6 +28,7 @@ enum DownloadResult : int32_t {
   kWorkerNotStarted = 12,  // no thread could be started for the download
   kTooManyInterim = 13,    // the host answered "100 Continue" without end
   kTooSlow = 14,           // the bytes came slower than the floor on progress
+  kProxyAuthRefused = 15,  // the proxy answered 407 to the credentials, or none were set
 };
 
 constexpr size_t kHeaderAreaSize = 8000;
@@ -51,6 +52,9 @@ void HttpGet(DownloadJob& job, SocketPort& sockets, const std::string& host,
 // First place in text[0..length) where pattern occurs, comparing a-z as A-Z; null
 // when it occurs nowhere.
 const char* FindNoCase(const char* text, size_t length, const char* pattern);
+
+// Base64 of bytes, as Basic credentials are sent.
+std::string Base64(const std::string& bytes);
 
 // Splits "name:port" (port 80 when absent or unreadable).
 void SplitHostPort(const std::string& hostPort, std::string* host, uint16_t* port);

@@ -142,6 +142,9 @@ class SystemWrapper : public SystemPort {
   uint64_t MonotonicMilliseconds() override { return target_.MonotonicMilliseconds(); }
   LocalTime Now() override { return target_.Now(); }
   std::string MachineName() override { return target_.MachineName(); }
+  bool MachineProxy(std::string* proxy, std::string* bypass) override {
+    return target_.MachineProxy(proxy, bypass);
+  }
 
  protected:
   SystemPort& target_;

@@ -52,6 +52,9 @@ class SystemPort {
 
   // The machine's name, for records a person reads; empty when it cannot be had.
   virtual std::string MachineName() = 0;
+  // The machine's WinHTTP proxy (what "netsh winhttp set proxy" stores): the proxy
+  // text and its bypass list; false when the machine goes directly.
+  virtual bool MachineProxy(std::string* /*proxy*/, std::string* /*bypass*/) { return false; }
 };
 
 }  // namespace ost

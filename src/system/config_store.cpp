@@ -133,6 +133,41 @@ bool UsableHost(const std::string& host) {
 
 }  // namespace
 
+namespace {
+
+// The optional values for networks that reach the update hosts only through a proxy,
+// and for the second host when the first fails.
+void ReadNetworkValues(RegistryStore& store, ConfigRead* read, ServerConfig* config) {
+  int32_t failover = 0;
+  ConfigValueRead& failoverValue = read->networkValues.emplace_back();
+  failoverValue.name = "Failover";
+  failoverValue.status = store.QueryDword("Failover", &failover);
+  failoverValue.used = failoverValue.status == kRegSuccess;
+  config->failover = failoverValue.used && failover == 1;
+  for (auto [name, member] : {std::pair{"UpdateProxy", &config->proxy},
+                              std::pair{"UpdateProxyBypass", &config->proxyBypass},
+                              std::pair{"UpdateProxyUser", &config->proxyUser}}) {
+    std::string text;
+    ConfigValueRead& entry = read->networkValues.emplace_back();
+    entry.name = name;
+    entry.status = store.QueryString(name, &text);
+    entry.used = entry.status == kRegSuccess && (member != &config->proxy || UsableHost(text));
+    if (entry.used) *member = text;
+  }
+  uint8_t buffer[kScrambledSize] = {};
+  uint32_t count = sizeof buffer;
+  ConfigValueRead& password = read->networkValues.emplace_back();
+  password.name = "UpdateProxyPassword";
+  password.status = store.QueryBinary("UpdateProxyPassword", buffer, &count);
+  if (password.status == kRegSuccess && UnscrambleConfigValue(buffer, kScrambledSize) == 0) {
+    config->proxyPassword.assign(reinterpret_cast<const char*>(buffer),
+                                 strnlen(reinterpret_cast<const char*>(buffer), sizeof buffer));
+    password.used = true;
+  }
+}
+
+}  // namespace
+
 ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config) {
   ConfigRead read;
   RegistryStore store(registry);
@@ -198,6 +233,7 @@ ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config) {
   updateKey.status = store.QueryString("UpdateKey", &key);
   updateKey.used = updateKey.status != kRegFileNotFound;
   if (updateKey.used) config->updateKey = updateKey.status == kRegSuccess ? key : std::string();
+  ReadNetworkValues(store, &read, config);
   read.result = 1;
   return read;
 }

@@ -38,6 +38,11 @@ struct ServerConfig {
   // whenever the value is there, readable or not, so that a key that cannot be read
   // never lets an unsigned release through.
   std::optional<std::string> updateKey;
+  bool failover = false;      // Failover = 1: a failed download goes once to the other host
+  std::string proxy;          // UpdateProxy, "host:port"; empty: none configured
+  std::string proxyBypass;    // UpdateProxyBypass, ';'-separated host patterns
+  std::string proxyUser;      // UpdateProxyUser
+  std::string proxyPassword;  // UpdateProxyPassword, scrambled like Item2; never shown
 };
 
 // How one value of the configuration key was read, for the record of the run.
@@ -51,6 +56,8 @@ struct ConfigRead {
   int result = 0;                // 1 when the three connection values were read
   long keyStatus = kRegSuccess;  // of opening the key
   std::vector<ConfigValueRead> values;
+  // The values of the way to the update hosts (proxy, failover), read after the others.
+  std::vector<ConfigValueRead> networkValues;
 };
 
 // Reads the configuration key into *config: the three scrambled connection values

@@ -76,6 +76,7 @@ int UpdateDialog::LoadServerConfig() {
   }
   // The manifest comes from the primary host, so the download job follows it at once.
   job_->updateHost = config_.primaryHost;
+  ChooseNetwork();
   if (config_.updateKey)
     release_ = std::make_unique<ReleaseCheck>(platform_.crypto, *config_.updateKey);
   observer_->OnConfigRead(read, config_);

@@ -40,6 +40,7 @@ void UpdateDialog::StartNextDownload() {
     ApplyNextStaged(step);
     return;
   }
+  if (chain_ == Chain::kStaging) OfferPartial(step);
   StartDownloadWorker();
 }
 

@@ -2,7 +2,9 @@
 // for what was downloaded.
 #include "app/texts.h"
 #include "app/update_dialog.h"
+#include "net/http_getter.h"
 #include "update/catalogue.h"
+#include "update/release_check.h"
 #include "util/text.h"
 
 namespace ost {
@@ -33,14 +35,32 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
   report.fromStaging = chain_ == Chain::kApplyingStaged;
   report.hops = report.fromStaging ? nullptr : &job_->hops;
   observer_->OnDownloadDone(report);
+  const bool secondTry = EndFailover();
+  job_->resumeFrom = 0;
+  job_->resumeTotal = 0;
 
   if (failed_) {
     SetPhase(RunPhase::kFailed, "a package had failed before");
     return;
   }
+  if (!secondTry && !report.fromStaging && result != kWorkerNotStarted &&
+      (result != 0 || report.expectedLength != report.receivedLength)) {
+    if (FailOver(result != 0
+                     ? Format("code %d", static_cast<int>(result))
+                     : Format("%d of %d bytes", report.receivedLength, report.expectedLength))) {
+      return;
+    }
+  }
   if (job_->downloadKind == kIndexKind) {
     OnIndexDownloaded(result, report);
     return;
+  }
+  if (chain_ == Chain::kStaging && inFlight_ && job_->downloadKind != kIndexKind) {
+    if (report.receivedLength > 0 && report.receivedLength < report.expectedLength) {
+      KeepPartial(*inFlight_);
+    } else if (result == 0) {
+      DropPartial(*inFlight_);
+    }
   }
   if (result != 0) {
     ShowDownloadFailure(Format(text::kCommunicationFailed, static_cast<int>(result)));
@@ -70,6 +90,11 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
   if (!inFlight_) return;
   const PlanStep& step = *inFlight_;
   const ByteSpan package = job_->Body();
+  // A package the index refuses may be whole on the other host.
+  if (release_ && !secondTry && (options_.failover || config_.failover)) {
+    const ReleaseVerification refused = release_->CheckPackage(step.requestPath, package);
+    if (refused.failure != ReleaseFailure::kNone && FailOver(refused.detail)) return;
+  }
   // Nothing the maker's index does not vouch for is unpacked, run or written.
   if (release_ && !PackageVouchedFor(step, package)) return;
   if (chain_ == Chain::kStaging) {

@@ -161,7 +161,7 @@ not_finished "endless interim answers"
 check "refused with its code" 'row(4)["status"] == "与岚汐服务器通讯失败(13)..."'
 same "nothing written" "$before" "$(root_files)"
 
-echo "== a host that trickles a byte a second (about a minute)"
+echo "== a host that trickles a byte a second (about two minutes: the floor's, and one resume's)"
 faults=(--trickle /ostra/update1/CSOstraServer.exe.zip)
 machine m-trickle
 publish --component Server=12
@@ -169,7 +169,7 @@ publish --component Server=12
 python3 -c 'import random, sys, zlib; random.seed(7); open(sys.argv[1], "wb").write(zlib.compress(random.randbytes(5000)))' \
   "$root/host/ostra/update1/CSOstraServer.exe.zip"
 before=$(root_files)
-run trickle --start --confirm yes
+run_timeout=240 run trickle --start --confirm yes
 not_finished "a trickled body"
 check "refused with its code" 'row(4)["status"] == "与岚汐服务器通讯失败(14)..."'
 same "nothing written" "$before" "$(root_files)"

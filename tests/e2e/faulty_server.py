@@ -9,6 +9,13 @@ on the command line, where it misbehaves on purpose:
   --interim PATH    answers "100 Continue" without end
   --trickle PATH    sends the body one byte a second
   --pace RATE       sends every body at RATE bytes a second (a slow link)
+  --cut-every N     honours Range and closes every connection after N body bytes
+  --cut-first N     closes the first answer of each path after N body bytes
+  --range-whole     answers a Range request with 200 and the whole body
+  --range-wrong     answers a Range request with 206 and a Content-Range that starts at 0
+
+Every request is logged as a line "request PATH via=V" (V: its Via header), and with the
+four above one more, "sent PATH range=R bytes=N" (N: the body's bytes written).
 """
 import argparse
 import http.server
@@ -24,7 +31,12 @@ def main():
     for fault in ("short", "stall", "loop", "huge", "interim", "trickle"):
         parser.add_argument("--" + fault, action="append", default=[])
     parser.add_argument("--pace", type=int, default=0)
+    parser.add_argument("--cut-every", type=int, default=0)
+    parser.add_argument("--cut-first", type=int, default=0)
+    parser.add_argument("--range-whole", action="store_true")
+    parser.add_argument("--range-wrong", action="store_true")
     args = parser.parse_args()
+    answered = set()
 
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.0"
@@ -34,6 +46,10 @@ def main():
 
         def do_GET(self):
             path = self.path
+            # Through a proxy the request line may name the whole address.
+            if path.startswith("http://"):
+                path = "/" + path.split("/", 3)[3]
+            print(f"request {path} via={self.headers.get('Via', '-')}", flush=True)
             local = os.path.join(args.directory, path.lstrip("/"))
             if path in args.interim:
                 try:
@@ -50,6 +66,9 @@ def main():
                 self.send_error(404)
                 return
             body = open(local, "rb").read()
+            if args.cut_every or args.cut_first or args.range_whole or args.range_wrong:
+                self.ranged(path, body)
+                return
             self.send_response(200)
             if path in args.huge:
                 self.send_header("Content-Length", "24000001")
@@ -86,6 +105,34 @@ def main():
                     pass
                 return
             self.wfile.write(body)
+
+        def ranged(self, path, body):
+            wanted = self.headers.get("Range", "")
+            start = 0
+            if wanted.startswith("bytes=") and not args.range_whole:
+                start = int(wanted[6:].split("-")[0])
+                first = 0 if args.range_wrong else start
+                self.send_response(206)
+                self.send_header("Content-Range", f"bytes {first}-{len(body) - 1}/{len(body)}")
+                if args.range_wrong:
+                    start = 0
+            else:
+                self.send_response(200)
+            self.send_header("Content-Length", str(len(body) - start))
+            self.end_headers()
+            end = len(body)
+            if args.cut_every:
+                end = min(end, start + args.cut_every)
+            elif args.cut_first and path not in answered:
+                end = min(end, start + args.cut_first)
+            answered.add(path)
+            sent = 0
+            try:
+                self.wfile.write(body[start:end])
+                sent = end - start
+            except OSError:
+                pass
+            print(f"sent {path} range={wanted or '-'} bytes={sent}", flush=True)
 
     socketserver.TCPServer.allow_reuse_address = True
     with socketserver.ThreadingTCPServer(("127.0.0.1", args.port), Handler) as server:

@@ -69,13 +69,14 @@ PY
 
 # run NAME ARGS...: the tool, headless, on $root; status in $status, snapshot in
 # $work/NAME.json. tool_env=(VAR=value ...) is the tool's environment on top; with
-# nogolden set the end is not compared with a golden file.
+# nogolden set the end is not compared with a golden file; run_timeout (default 120)
+# bounds the run in seconds.
 tool_env=()
 run() {
   local name=$1
   shift
   set +e
-  env "${tool_env[@]}" timeout 120 "$tool" --root "$root" --headless --snapshot "$work/$name.json" \
+  env "${tool_env[@]}" timeout "${run_timeout:-120}" "$tool" --root "$root" --headless --snapshot "$work/$name.json" \
     "$@" >"$work/$name.out" 2>&1
   status=$?
   set -e

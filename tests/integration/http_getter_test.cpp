@@ -290,6 +290,49 @@ TEST_F(HttpGetterTest, BodyFillingTheWholeBufferKeepsItsTerminator) {
   EXPECT_EQ(Progress().back().first, kReceiveBufferSize);
 }
 
+TEST_F(HttpGetterTest, ThroughAProxyTheAbsoluteFormAndCredentialsOnlyWhenAsked) {
+  ScriptServer proxy([](int n) {
+    return n == 0 ? Reply{"HTTP/1.0 407 Proxy Authentication Required\r\n\r\n"} : Reply{Ok("via")};
+  });
+  job.proxy.host = "127.0.0.1";
+  job.proxy.port = static_cast<uint16_t>(proxy.port());
+  job.proxy.user = "u";
+  job.proxy.password = "p";
+  job.updateHost = "update.example:8080";  // reached only through the proxy
+  DownloadWorker(job, sockets);
+  EXPECT_EQ(Result(), 0);
+  EXPECT_EQ(Body(), "via");
+  ASSERT_EQ(proxy.requests().size(), 2u);
+  const std::string first = proxy.requests()[0];
+  EXPECT_EQ(first.substr(0, first.find("\r\n")),
+            "GET http://update.example:8080/ostra/update1/server.txt HTTP/1.0");
+  EXPECT_NE(first.find("\r\nHost: update.example\r\n"), std::string::npos);
+  EXPECT_EQ(first.find("Proxy-Authorization"), std::string::npos);
+  EXPECT_NE(proxy.requests()[1].find("\r\nProxy-Authorization: Basic dTpw\r\n\r\n"),
+            std::string::npos);
+  EXPECT_EQ(job.hops[0].verdict, "407: credentials sent next");
+  EXPECT_EQ(job.hops[1].via, "proxy 127.0.0.1:" + std::to_string(proxy.port()));
+
+  // Refused again: a code of its own, and the credentials are not sent a third time.
+  window.posted.clear();
+  ScriptServer refusing(
+      [](int) { return Reply{"HTTP/1.0 407 Proxy Authentication Required\r\n\r\n"}; });
+  job.proxy.port = static_cast<uint16_t>(refusing.port());
+  DownloadWorker(job, sockets);
+  EXPECT_EQ(Result(), kProxyAuthRefused);
+  EXPECT_EQ(refusing.connections(), 2);
+
+  // A bypassed host is reached directly.
+  window.posted.clear();
+  ScriptServer direct([](int) { return Reply{Ok("direct")}; });
+  job.proxy.bypass = {"127.0.0.*"};
+  job.updateHost = "127.0.0.1:" + std::to_string(direct.port());
+  DownloadWorker(job, sockets);
+  EXPECT_EQ(Result(), 0);
+  EXPECT_EQ(Body(), "direct");
+  EXPECT_EQ(refusing.connections(), 2);
+}
+
 // Serves one byte stream to every connection. A getter that goes on reading long
 // after the peer has closed is spinning; the fake then stops it with an exception.
 class StreamSockets : public SocketPort {
@@ -393,6 +436,9 @@ class TrickleTest : public ::testing::Test {
     job.updateHost = "update.example";
     job.requestPath = "/ostra/update1/CSOstraServer.exe.zip";
     job.downloadKind = 5;
+    // These sockets hand every connection the rest of one stream: a resume would read
+    // the body as its head. Resumes have tests of their own.
+    job.resume.fruitlessTries = 0;
   }
   // The download's result, the clock moving `stepMs` at every look.
   int Fetch(const std::string& stream, size_t chunk, uint64_t stepMs) {

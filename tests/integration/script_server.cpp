@@ -11,7 +11,11 @@
 
 namespace ost::testing {
 
-ScriptServer::ScriptServer(std::function<Reply(int)> replyFor) : replyFor_(std::move(replyFor)) {
+ScriptServer::ScriptServer(std::function<Reply(int)> replyFor)
+    : ScriptServer([replyFor](int n, const std::string&) { return replyFor(n); }) {}
+
+ScriptServer::ScriptServer(std::function<Reply(int, const std::string&)> replyFor)
+    : replyFor_(std::move(replyFor)) {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
   int on = 1;
   setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -55,7 +59,7 @@ void ScriptServer::Serve() {
       std::lock_guard<std::mutex> lock(mutex_);
       requests_.push_back(request);
     }
-    Reply reply = replyFor_(n);
+    Reply reply = replyFor_(n, request);
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     size_t chunk = reply.chunk ? reply.chunk : reply.bytes.size();
@@ -66,6 +70,7 @@ void ScriptServer::Serve() {
         ssize_t written = ::send(fd, reply.bytes.data() + at + sent, size - sent, MSG_NOSIGNAL);
         if (written <= 0) break;
         sent += static_cast<size_t>(written);
+        bytesSent_ += static_cast<size_t>(written);
       }
       if (reply.chunk) std::this_thread::sleep_for(std::chrono::microseconds(200));
     }

@@ -20,16 +20,21 @@ class ScriptServer {
  public:
   // replyFor(n) gives the reply for the n-th connection (0-based).
   explicit ScriptServer(std::function<Reply(int)> replyFor);
+  // The same, with the request's head in hand.
+  explicit ScriptServer(std::function<Reply(int, const std::string&)> replyFor);
   ~ScriptServer();
 
   int port() const { return port_; }
   int connections() const { return connections_.load(); }
+  // Bytes written to every connection so far.
+  size_t bytesSent() const { return bytesSent_.load(); }
   std::vector<std::string> requests() const;
 
  private:
   void Serve();
 
-  std::function<Reply(int)> replyFor_;
+  std::function<Reply(int, const std::string&)> replyFor_;
+  std::atomic<size_t> bytesSent_{0};
   int listenFd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};

@@ -7,6 +7,8 @@
 #include <random>
 
 #include "app/texts.h"
+#include "net/http_getter.h"
+#include "net/proxy_choice.h"
 #include "unit/fakes.h"
 
 namespace ost {
@@ -328,6 +330,61 @@ TEST(RegistryStore, DwordShorterThanFourBytesOverwritesOnlyItsBytes) {
   registry.SetValue("K", "Long", std::vector<uint8_t>(201, 'a'));
   EXPECT_EQ(store.QueryString("Long", &text), kRegMoreData);
   EXPECT_EQ(text, "unchanged");
+}
+
+}  // namespace
+}  // namespace ost
+
+namespace ost {
+namespace {
+
+// The way to the update hosts: the proxy's password is unscrambled like the database
+// password, and the proxy comes from the option, the registry or WinHTTP, in that order.
+TEST_F(ReadServerConfigTest, NetworkValuesAndTheProxyChoice) {
+  h.WriteConfig("ostra", "pw", "sa");
+  h.registry.SetDword(kConfigKeyPath, "Failover", 1);
+  h.registry.SetString(kConfigKeyPath, "UpdateProxy", "proxy.corp:3128");
+  h.registry.SetString(kConfigKeyPath, "UpdateProxyBypass", "<local>;*.lan;10.*");
+  h.registry.SetString(kConfigKeyPath, "UpdateProxyUser", "svc");
+  SetScrambled("UpdateProxyPassword", "S3cret!");
+  EXPECT_EQ(Read(), 1);
+  EXPECT_TRUE(config.failover);
+  EXPECT_EQ(config.proxyPassword, "S3cret!");
+
+  class MachineWithProxy : public testing::FakeSystem {
+   public:
+    bool MachineProxy(std::string* proxy, std::string* bypass) override {
+      *proxy = "http=winhttp.corp:8080;https=other:1";
+      *bypass = "update2.lanxi-ostra.com";
+      return true;
+    }
+  } machine;
+  ProxyValues values{"", config.proxy, config.proxyBypass, config.proxyUser, config.proxyPassword};
+  std::string source;
+  ProxySettings proxy = ChooseProxy(values, machine, &source);
+  EXPECT_EQ(source, "UpdateProxy");
+  EXPECT_EQ(proxy.Name(), "proxy.corp:3128");
+  EXPECT_TRUE(proxy.Serves("update1.lanxi-ostra.com"));
+  EXPECT_FALSE(proxy.Serves("updatehost"));  // <local>: no dot
+  EXPECT_FALSE(proxy.Serves("mirror.LAN"));
+  EXPECT_FALSE(proxy.Serves("10.0.0.7"));
+  EXPECT_TRUE(proxy.Serves("110.0.0.7"));
+
+  values.option = "127.0.0.1:8888";
+  EXPECT_EQ(ChooseProxy(values, machine, &source).Name(), "127.0.0.1:8888");
+  EXPECT_EQ(source, "--proxy");
+  values.option.clear();
+  values.configured.clear();
+  values.bypass.clear();
+  proxy = ChooseProxy(values, machine, &source);
+  EXPECT_EQ(source, "WinHTTP");
+  EXPECT_EQ(proxy.Name(), "winhttp.corp:8080");
+  EXPECT_FALSE(proxy.Serves("update2.lanxi-ostra.com"));
+  testing::FakeSystem direct;
+  EXPECT_EQ(ChooseProxy(values, direct, &source).Name(), "direct");
+  EXPECT_FALSE(ChooseProxy(values, direct, &source).Serves("update1.lanxi-ostra.com"));
+  EXPECT_EQ(source, "direct");
+  EXPECT_EQ(Base64("ostproxy:Pr0xy-pass"), "b3N0cHJveHk6UHIweHktcGFzcw==");
 }
 
 }  // namespace

@@ -22,6 +22,8 @@
 #      whole, through the wide ODBC calls.
 #  10. a service whose process goes on after it reported stopped: its program is
 #      replaced once the process has ended.
+#  11. an update through tinyproxy named only by the machine's WinHTTP setting (what
+#      "netsh winhttp set proxy" stores), and --net-check over it.
 #
 # The executable that ships is 32-bit. It runs as on 64-bit Windows: the product's key
 # in the 32-bit registry view and its services registered by 32-bit programs, as the
@@ -820,6 +822,49 @@ doc = json.load(open(sys.argv[1], encoding="utf-8"))
 del doc["services"]["CSOstraServer"]["processLingerMs"]
 json.dump(doc, open(sys.argv[1], "w", encoding="utf-8"), indent=2)
 PY
+
+# --- 11. the machine's WinHTTP proxy, headless ---------------------------------------------
+say "== the machine's WinHTTP proxy"
+if command -v tinyproxy >/dev/null; then
+  proxy_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  printf 'Port %s\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nLogFile "%s"\nLogLevel Info\nPidFile "%s"\n' \
+    "$proxy_port" "$work/tinyproxy.log" "$work/tinyproxy.pid" >"$work/tinyproxy.conf"
+  tinyproxy -d -c "$work/tinyproxy.conf" >"$work/tinyproxy.out" 2>&1 &
+  pids+=($!)
+  wait_for 10 python3 -c "import socket; socket.create_connection(('127.0.0.1', $proxy_port), 0.2)" \
+    2>/dev/null || fail "tinyproxy did not start"
+  # The blob WinHTTP keeps: a version, a counter (Wine takes only 0), the flags (3: a named proxy), then the
+  # proxy and the bypass list, each a length and its bytes.
+  python3 - "127.0.0.1:$proxy_port" >"$work/winhttp.reg" <<'PY'
+import struct, sys
+proxy = sys.argv[1].encode()
+blob = struct.pack("<IIII", 0x18, 0, 3, len(proxy)) + proxy + struct.pack("<I", 0)
+print("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections]\r")
+print('"WinHttpSettings"=hex:' + ",".join(f"{b:02x}" for b in blob) + "\r")
+PY
+  wine_regedit 64 "$work/winhttp.reg"
+  [ "$bits" = 64 ] || wine_regedit 32 "$work/winhttp.reg"
+  wine_lay_out "$root"
+  probe_timeout=90 probe start CSOstraServer >/dev/null
+  component "$work/server22.exe" CSOstraServer.exe 22
+  cat >"$work/release7.json" <<JSON
+{"ostra": "3.87", "ostraScriptsFrom": 387,
+ "components": {"Server": {"version": 22, "contentFile": "$work/server22.exe"}}}
+JSON
+  "$sandbox" publish "$root" --release "$work/release7.json" >/dev/null
+  windows_tool winhttp --headless --start --confirm yes
+  check "winhttp: the run finished (status $tool_status)" test "$tool_status" = 0
+  py "winhttp: the server program is update 22" '"update 22" in file("drives/c/OSTRA/CSOstraServer.exe")'
+  check "winhttp: the package came through the proxy" \
+    grep -q "GET http://127.0.0.1:$port/ostra/update1/CSOstraServer.exe.zip" "$work/tinyproxy.log"
+  py "winhttp: the journal names the WinHTTP proxy" \
+    '"through the proxy 127.0.0.1:'"$proxy_port"' (WinHTTP)" in raw("program/OstServerUpdate.log").decode("utf-8")'
+  windows_tool netcheck --net-check
+  check "net-check: a way reached the manifest (status $tool_status)" test "$tool_status" = 0
+  check "net-check: one line per way" test "$(grep -c '^route [01] | ' "$work/netcheck.txt")" = 4
+else
+  fail "tinyproxy is not installed"
+fi
 
 if [ -n "${OST_WINE_SHOTS:-}" ]; then
   mkdir -p "$OST_WINE_SHOTS"

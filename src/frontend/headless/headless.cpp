@@ -205,6 +205,9 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine, Headles
   const auto started = std::chrono::steady_clock::now();
   RunOptions runOptions;
   runOptions.stageFirst = options.stage;
+  runOptions.proxy = options.proxy;
+  runOptions.failover = options.failover;
+  runOptions.notice = [&output](const std::string& line) { output.Line(line); };
   runOptions.journalProblem = [&output](const std::string& why) {
     output.Line("warning | " + why + "; the update goes on without it");
   };

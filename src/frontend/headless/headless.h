@@ -21,6 +21,8 @@ struct HeadlessOptions {
   std::string snapshotFile;  // where to write the end state; empty: nowhere
   bool stage = false;        // the staged mode
   std::string outputFile;    // where the lines go instead of the standard output
+  std::string proxy;         // --proxy host:port
+  bool failover = false;     // --failover
 };
 
 // Where a headless run's lines and files go: each build knows its own console and file

@@ -63,6 +63,15 @@ std::string ParseCommandLine(const std::vector<std::string>& args, bool machineR
       (arg == "--snapshot" ? line->options.snapshotFile : line->options.outputFile) = value;
     } else if (arg == "--stage") {
       line->options.stage = true;
+    } else if (arg == "--proxy") {
+      if (!take()) return arg + " needs a value";
+      if (value.empty() || value.find(' ') != std::string::npos) return "--proxy takes host:port";
+      line->options.proxy = value;
+    } else if (arg == "--failover") {
+      headlessOnly();
+      line->options.failover = true;
+    } else if (arg == "--net-check") {
+      line->netCheck = true;
     } else if (arg == "--rollback") {
       line->rollback = true;
       if (i + 1 < args.size() && args[i + 1].compare(0, 2, "--") != 0) {
@@ -76,6 +85,11 @@ std::string ParseCommandLine(const std::vector<std::string>& args, bool machineR
   if (line->headless && line->tui) return "--headless and --tui exclude each other";
   if (line->rollback && (line->headless || line->tui || line->options.stage))
     return "--rollback takes no other option";
+  if (line->netCheck && (line->rollback || line->headless || line->tui || line->options.stage ||
+                         line->options.failover))
+    return "--net-check takes no other option but --proxy";
+  if (!line->options.proxy.empty() && !line->headless && !line->netCheck)
+    return "--proxy needs --headless or --net-check";
   if (!line->headless && !line->headlessOnly.empty())
     return line->headlessOnly + " needs --headless";
   return std::string();

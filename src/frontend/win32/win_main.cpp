@@ -19,6 +19,7 @@
 #include "platform/win32/win32_services.h"
 #include "platform/win32/win32_sockets.h"
 #include "platform/win32/win32_system.h"
+#include "update/net_check.h"
 #include "update/rollback.h"
 #include "update_window.h"
 #include "wide_text.h"
@@ -50,7 +51,9 @@ const char kUsage[] =
     "usage: OstServerUpdate.exe [--stage]\n"
     "       OstServerUpdate.exe --headless [--route 0|1] [--start] [--confirm yes|no]\n"
     "                           [--snapshot FILE] [--output FILE] [--stage]\n"
+    "                           [--proxy HOST:PORT] [--failover]\n"
     "       OstServerUpdate.exe --rollback [RUN]\n"
+    "       OstServerUpdate.exe --net-check [--proxy HOST:PORT]\n"
     "\n"
     "Without options: the update dialog. With --headless the same update runs without\n"
     "a window: one line per change on the console it was started from, every OK box\n"
@@ -64,6 +67,12 @@ const char kUsage[] =
     "                    Task Scheduler)\n"
     "  --stage           download and check every package before any service is\n"
     "                    stopped (the staged mode; also the registry value StageFirst)\n"
+    "  --proxy HOST:PORT the HTTP proxy to the update hosts (before UpdateProxy and\n"
+    "                    the machine's WinHTTP proxy)\n"
+    "  --failover        a download that fails on its host is tried once on the other\n"
+    "                    route's host (also the registry value Failover)\n"
+    "  --net-check       try every way to the update hosts (proxy, direct, each route),\n"
+    "                    one line each; exit 0 when one of them reaches server.txt\n"
     "  --rollback [RUN]  put back the files the run RUN replaced (the latest run with\n"
     "                    a backup when RUN is left out), then end\n"
     "\n";
@@ -154,6 +163,19 @@ int RunRollbackCommand(ost::ConsoleOutput& output, const std::string& run) {
   return status;
 }
 
+// --net-check: its lines on the console, or in one box without one.
+int RunNetCheckCommand(ost::ConsoleOutput& output, const std::string& proxy) {
+  std::string said;
+  Machine machine;
+  const int status = ost::RunNetCheck(machine.Providers(), proxy, [&](const std::string& text) {
+    output.Line(text);
+    said += text + "\n";
+  });
+  output.Flush();
+  if (!output.HasConsole()) ShowBox(said, status == 0 ? MB_ICONINFORMATION : MB_ICONWARNING);
+  return status;
+}
+
 // The command line given: help, a usage error, or the headless run. A usage error is
 // told the way the operator asked to be told: on the console for a headless run, in a
 // box otherwise.
@@ -180,6 +202,7 @@ int RunCommandLine(HINSTANCE instance, const std::vector<std::string>& args) {
     return 0;
   }
   if (line.rollback) return RunRollbackCommand(output, line.rollbackRun);
+  if (line.netCheck) return RunNetCheckCommand(output, line.options.proxy);
   if (!line.headless) return RunDialog(instance, line.options.stage);
   if (!line.options.outputFile.empty() && !output.OpenOutputFile(line.options.outputFile)) {
     output.Error("cannot write the output file " + line.options.outputFile);

@@ -91,4 +91,44 @@ std::string PosixSystem::MachineName() {
   return name;
 }
 
+namespace {
+
+uint32_t LittleEndian32(const uint8_t* at) {
+  return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<uint32_t>(at[3]) << 24);
+}
+
+}  // namespace
+
+bool PosixSystem::MachineProxy(std::string* proxy, std::string* bypass) {
+  if (!registry_) return false;
+  RegistryKey key = 0;
+  if (registry_->OpenKeyRead(RegistryRoot::kLocalMachine,
+                             "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet "
+                             "Settings\\Connections",
+                             &key) != kRegSuccess) {
+    return false;
+  }
+  uint8_t blob[4096] = {};
+  uint32_t size = sizeof blob;
+  const long status = registry_->QueryValue(key, "WinHttpSettings", blob, &size);
+  registry_->CloseKey(key);
+  // The blob: a version, a counter, the flags (2: a named proxy), then the proxy and
+  // the bypass list, each a length and its bytes.
+  if (status != kRegSuccess || size < 16 || !(LittleEndian32(blob + 8) & 2)) return false;
+  uint32_t at = 12;
+  const uint32_t proxyLength = LittleEndian32(blob + at);
+  at += 4;
+  if (proxyLength == 0 || proxyLength > size - at) return false;
+  proxy->assign(reinterpret_cast<const char*>(blob + at), proxyLength);
+  at += proxyLength;
+  bypass->clear();
+  if (size - at >= 4) {
+    const uint32_t bypassLength = LittleEndian32(blob + at);
+    at += 4;
+    if (bypassLength <= size - at)
+      bypass->assign(reinterpret_cast<const char*>(blob + at), bypassLength);
+  }
+  return true;
+}
+
 }  // namespace ost

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 
+#include "platform/registry_port.h"
 #include "platform/system_port.h"
 
 namespace ost {
@@ -26,6 +27,9 @@ class PosixSystem : public SystemPort {
   uint64_t MonotonicMilliseconds() override;
   LocalTime Now() override;
   std::string MachineName() override;
+  // Read from the machine root's registry, where Windows keeps it (WinHttpSettings).
+  bool MachineProxy(std::string* proxy, std::string* bypass) override;
+  void SetRegistry(RegistryPort* registry) { registry_ = registry; }
 
   // Threads started here whose body has not returned yet.
   int LiveThreads() const { return liveThreads_.load(); }
@@ -34,6 +38,7 @@ class PosixSystem : public SystemPort {
   std::string programFolder_;
   std::string machineFolder_;
   int lock_ = -1;
+  RegistryPort* registry_ = nullptr;
   std::atomic<int> liveThreads_{0};
   std::atomic<ThreadHandle> nextHandle_{1};
 };

@@ -2,6 +2,8 @@
 
 #include "platform/win32/windows_headers.h"
 
+#include <winhttp.h>
+
 #include <new>
 #include <thread>
 
@@ -89,6 +91,41 @@ std::string Win32System::ProgramFolder() {
 
 std::unique_ptr<uint8_t[]> Win32System::AllocateBuffer(size_t size) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size]);
+}
+
+namespace {
+
+std::string WideToUtf8(const wchar_t* text) {
+  if (!text) return {};
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 1) return {};
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), bytes, nullptr, nullptr);
+  utf8.resize(static_cast<size_t>(bytes - 1));
+  return utf8;
+}
+
+}  // namespace
+
+bool Win32System::MachineProxy(std::string* proxy, std::string* bypass) {
+  // From the system folder only, when asked: a winhttp.dll beside the tool is never taken.
+  HMODULE winhttp = LoadLibraryExW(L"winhttp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!winhttp) return false;
+  using GetDefault = BOOL(WINAPI*)(WINHTTP_PROXY_INFO*);
+  auto getDefault = reinterpret_cast<GetDefault>(
+      reinterpret_cast<void*>(GetProcAddress(winhttp, "WinHttpGetDefaultProxyConfiguration")));
+  WINHTTP_PROXY_INFO info = {};
+  const bool read = getDefault && getDefault(&info);
+  FreeLibrary(winhttp);
+  if (!read) return false;
+  const bool named = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy;
+  if (named) {
+    *proxy = WideToUtf8(info.lpszProxy);
+    *bypass = WideToUtf8(info.lpszProxyBypass);
+  }
+  if (info.lpszProxy) GlobalFree(info.lpszProxy);
+  if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
+  return named && !proxy->empty();
 }
 
 }  // namespace ost

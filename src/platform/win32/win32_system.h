@@ -23,6 +23,7 @@ class Win32System : public SystemPort {
   uint64_t MonotonicMilliseconds() override;
   LocalTime Now() override;
   std::string MachineName() override;
+  bool MachineProxy(std::string* proxy, std::string* bypass) override;
 
  private:
   std::atomic<ThreadHandle> lastThread_{0};
