@@ -573,9 +573,11 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attri
   return Finish(&env->diag, SQL_SUCCESS);
 }
 
-OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
-                                                    SQLPOINTER value, SQLINTEGER) {
-  Trace("SQLSetConnectAttr");
+namespace {
+
+// The exported names resolve to the driver manager's own from inside this library, so the
+// narrow and wide entry points share these rather than calling one another.
+SQLRETURN SetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value) {
   Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
   if (!dbc) return SQL_INVALID_HANDLE;
   dbc->diag.Clear();
@@ -617,10 +619,8 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER a
   }
 }
 
-OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
-                                                    SQLPOINTER value, SQLINTEGER,
-                                                    SQLINTEGER* length) {
-  Trace("SQLGetConnectAttr");
+SQLRETURN GetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
+                         SQLINTEGER* length) {
   Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
   if (!dbc) return SQL_INVALID_HANDLE;
   dbc->diag.Clear();
@@ -654,18 +654,35 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER a
   return Finish(&dbc->diag, SQL_SUCCESS);
 }
 
+}  // namespace
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
+                                                    SQLPOINTER value, SQLINTEGER) {
+  Trace("SQLSetConnectAttr");
+  return SetConnectAttr(handle, attribute, value);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
+                                                    SQLPOINTER value, SQLINTEGER,
+                                                    SQLINTEGER* length) {
+  Trace("SQLGetConnectAttr");
+  return GetConnectAttr(handle, attribute, value, length);
+}
+
 // The connection attributes the driver knows are all numbers: the same in both forms.
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute,
                                                      SQLPOINTER value, SQLINTEGER length) {
   Trace("SQLSetConnectAttrW");
-  return SQLSetConnectAttr(handle, attribute, value, length);
+  (void)length;
+  return SetConnectAttr(handle, attribute, value);
 }
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute,
                                                      SQLPOINTER value, SQLINTEGER bufferLength,
                                                      SQLINTEGER* length) {
   Trace("SQLGetConnectAttrW");
-  return SQLGetConnectAttr(handle, attribute, value, bufferLength, length);
+  (void)bufferLength;
+  return GetConnectAttr(handle, attribute, value, length);
 }
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC handle, SQLCHAR* server,

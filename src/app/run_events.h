@@ -85,6 +85,12 @@ class RunObserver {
                                const std::string& /*folder*/) {}
   virtual void OnScriptRun(const PlanStep& /*step*/, int /*batches*/, int /*errors*/) {}
   virtual void OnBatchFailed(const BatchFailure& /*failure*/) {}
+  // Right before a batch of a script is sent (1 for the first).
+  virtual void OnBatchStarting(const PlanStep& /*step*/, int /*batch*/) {}
+  // ScriptTransaction: the script's transaction was rolled back after `batches` batches
+  // (or its commit failed); `outcome` is the rollback's.
+  virtual void OnScriptRolledBack(const PlanStep& /*step*/, int /*batches*/,
+                                  const DbOutcome& /*outcome*/) {}
   // The record statement of an applied component; the dialog ignores its failure.
   virtual void OnComponentRecorded(const PlanStep& /*step*/, const DbOutcome& /*outcome*/) {}
   virtual void OnPhaseChanged(RunPhase /*phase*/, const std::string& /*reason*/) {}
@@ -160,6 +166,14 @@ class TeeObserver : public RunObserver {
   void OnBatchFailed(const BatchFailure& f) override {
     a_.OnBatchFailed(f);
     b_.OnBatchFailed(f);
+  }
+  void OnBatchStarting(const PlanStep& s, int batch) override {
+    a_.OnBatchStarting(s, batch);
+    b_.OnBatchStarting(s, batch);
+  }
+  void OnScriptRolledBack(const PlanStep& s, int batches, const DbOutcome& o) override {
+    a_.OnScriptRolledBack(s, batches, o);
+    b_.OnScriptRolledBack(s, batches, o);
   }
   void OnComponentRecorded(const PlanStep& s, const DbOutcome& o) override {
     a_.OnComponentRecorded(s, o);

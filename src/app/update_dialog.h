@@ -120,6 +120,9 @@ class UpdateDialog {
   bool ApplyEntryPackage(const PlanStep& step, ByteSpan package);
   bool ApplyDetailFile(const PlanStep& step, ByteSpan package);
   bool RunSqlScript(const PlanStep& step, ByteSpan package);
+  // ScriptTransaction: the unpacked script in one transaction, whole or not at all.
+  bool RunSqlScriptWhole(const PlanStep& step, size_t unpacked);
+  BatchFailure FailureOf(int batchNumber, const char* batch, const DbOutcome& outcome) const;
   bool UnpackPackage(ByteSpan package, size_t* unpacked);
   ByteSpan Unpacked(size_t size) const { return {unpackBuffer_.get(), size}; }
 

@@ -195,13 +195,15 @@ void Journal::OnConfigRead(const ConfigRead& read, const ServerConfig& config) {
     return;
   }
   // The password is never written, only whether there is one.
-  Line("CONFIG",
-       Format("data source '%s', user '%s', password %s, server %s:%d, update hosts %s and %s, "
-              "staged mode %s",
-              DbTextToUtf8(config.dataSourceName).c_str(), DbTextToUtf8(config.dbUser).c_str(),
-              config.dbPassword.empty() ? "empty" : "set", config.serverIp.c_str(),
-              static_cast<int>(config.sqlPort), config.primaryHost.c_str(),
-              config.secondaryHost.c_str(), config.stageFirst ? "on" : "off"));
+  Line(
+      "CONFIG",
+      Format("data source '%s', user '%s', password %s, server %s:%d, update hosts %s and %s, "
+             "staged mode %s, scripts in one transaction %s, health check %u s",
+             DbTextToUtf8(config.dataSourceName).c_str(), DbTextToUtf8(config.dbUser).c_str(),
+             config.dbPassword.empty() ? "empty" : "set", config.serverIp.c_str(),
+             static_cast<int>(config.sqlPort), config.primaryHost.c_str(),
+             config.secondaryHost.c_str(), config.stageFirst ? "on" : "off",
+             config.scriptTransaction ? "on" : "off", static_cast<unsigned>(config.healthSeconds)));
 }
 
 void Journal::OnDatabaseOpened(const ProductDatabase::OpenResult& result) {
@@ -385,6 +387,14 @@ void Journal::OnBatchFailed(const BatchFailure& failure) {
   Line("BATCH", Format("batch %d of row %d failed: '%s':", failure.batch, failure.row,
                        DbTextToUtf8(failure.firstLine).c_str()) +
                     Diagnostics(failure.diagnostics));
+}
+
+void Journal::OnScriptRolledBack(const PlanStep& step, int batches, const DbOutcome& outcome) {
+  Line("SCRIPT",
+       Format("%s: rolled back whole after %d batches: ", step.requestPath.c_str(), batches) +
+           (outcome.status == DbStatus::kOk
+                ? std::string("nothing of it stays")
+                : "the rollback failed:" + Diagnostics(outcome.diagnostics)));
 }
 
 void Journal::OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) {

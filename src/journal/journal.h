@@ -58,6 +58,7 @@ class Journal : public RunObserver {
   void OnPackageStaged(const PlanStep& step, ByteSpan package, const std::string& folder) override;
   void OnScriptRun(const PlanStep& step, int batches, int errors) override;
   void OnBatchFailed(const BatchFailure& failure) override;
+  void OnScriptRolledBack(const PlanStep& step, int batches, const DbOutcome& outcome) override;
   void OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) override;
   void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
   void OnReleaseVerified(const ReleaseVerification& verification) override;
