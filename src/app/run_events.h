@@ -94,6 +94,11 @@ class RunObserver {
   // The record statement of an applied component; the dialog ignores its failure.
   virtual void OnComponentRecorded(const PlanStep& /*step*/, const DbOutcome& /*outcome*/) {}
   virtual void OnPhaseChanged(RunPhase /*phase*/, const std::string& /*reason*/) {}
+  // At start: an earlier run was killed half-way (its record was left); the services it
+  // found running, and the script and batch it was in (empty, 0: none).
+  virtual void OnInterruptedRunFound(const std::string& /*runId*/,
+                                     const std::vector<std::string>& /*runningBefore*/,
+                                     const std::string& /*script*/, int /*batch*/) {}
   // A file checked against the maker's signed index (UpdateKey set): server.sig,
   // server.txt, each package; `failure` says what failed, kNone when it was vouched for.
   virtual void OnReleaseVerified(const ReleaseVerification& /*verification*/) {}
@@ -182,6 +187,11 @@ class TeeObserver : public RunObserver {
   void OnPhaseChanged(RunPhase p, const std::string& r) override {
     a_.OnPhaseChanged(p, r);
     b_.OnPhaseChanged(p, r);
+  }
+  void OnInterruptedRunFound(const std::string& run, const std::vector<std::string>& running,
+                             const std::string& script, int batch) override {
+    a_.OnInterruptedRunFound(run, running, script, batch);
+    b_.OnInterruptedRunFound(run, running, script, batch);
   }
 
  private:

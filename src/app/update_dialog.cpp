@@ -5,7 +5,10 @@
 #include "app/route_file.h"
 #include "app/run_id.h"
 #include "app/texts.h"
+#include "system/service_controller.h"
 #include "update/release_check.h"
+#include "update/run_record.h"
+#include "util/text.h"
 
 namespace ost {
 namespace {
@@ -95,8 +98,42 @@ bool UpdateDialog::OnInitDialog() {
     entry.needsUpdate = 0;
   }
 
+  if (options_.runRecord && options_.runRecord->interrupted()) {
+    const RunRecordFile& earlier = *options_.runRecord->interrupted();
+    observer_->OnInterruptedRunFound(earlier.runId, earlier.RunningBefore(), earlier.script,
+                                     earlier.batch);
+    SetStatusLine(Format(text::kInterruptedRunFound, earlier.runId.c_str()));
+  }
   RunCheckSequence();
   return true;
+}
+
+bool UpdateDialog::StartsAgain(const ServiceEntry& entry) const {
+  return entry.stateBefore == kServiceRunning ||
+         (options_.runRecord &&
+          options_.runRecord->WasRunningBeforeInterruptedRun(entry.serviceName));
+}
+
+void UpdateDialog::EndOfRun() {
+  RunRecordKeeper* record = options_.runRecord;
+  if (!record) return;
+  if (record->interrupted()) {
+    std::vector<std::string> running;
+    std::vector<std::string> failed;
+    for (const std::string& name : record->interrupted()->RunningBefore()) {
+      running.push_back(name);
+      const int32_t state = QueryServiceState(*platform_.services, name);
+      Report(ServiceEvent::Action::kQuery, name, state, -1);
+      if (state == kServiceRunning) continue;
+      const uint64_t begun = platform_.system->MonotonicMilliseconds();
+      const int32_t started = StartServiceAndWait(*platform_.services, *platform_.system, name);
+      Report(ServiceEvent::Action::kStart, name, started, -1, begun);
+      if (started != kServiceRunning && started != kServiceNothingToDo) failed.push_back(name);
+    }
+    SetStatusLine(failed.empty() ? Format(text::kInterruptedServicesStarted, Join(running).c_str())
+                                 : Format(text::kInterruptedServicesFailed, Join(failed).c_str()));
+  }
+  record->Finish();
 }
 
 void UpdateDialog::OnClose() {
@@ -157,6 +194,8 @@ void UpdateDialog::SetPhase(RunPhase phase, const std::string& reason) {
     case RunPhase::kClosed:
       break;
   }
+  // A finished run ends where its last status line is shown.
+  if (phase == RunPhase::kFailed || phase == RunPhase::kClosed) EndOfRun();
   // Staged packages last only as long as the update.
   if (staging_ && phase != RunPhase::kUpdating) {
     staging_->Clear();

@@ -26,6 +26,7 @@
 namespace ost {
 
 class ReleaseCheck;
+class RunRecordKeeper;
 
 constexpr size_t kUnpackBufferSize = 50000000;
 constexpr uint32_t kAboutCommand = 0x0010;
@@ -39,6 +40,9 @@ struct RunOptions {
   std::function<void(const std::string&)> journalProblem;
   // The run's name; empty: the dialog makes one.
   std::string runId;
+  // The record of the run in progress, and of an earlier run that was killed; none:
+  // nobody keeps one.
+  RunRecordKeeper* runRecord = nullptr;
 };
 
 class UpdateDialog {
@@ -131,6 +135,12 @@ class UpdateDialog {
   void SetButtonState(ButtonState state);
   // A package could not be unpacked or written: the run stops for good.
   void MarkPackageFailed(const std::string& reason);
+  // The run has ended, however: the services an earlier, killed run had stopped are
+  // started again, and the run's record goes.
+  void EndOfRun();
+  // The component's service is started after its file: it ran before this run, or
+  // before an earlier run that was killed.
+  bool StartsAgain(const ServiceEntry& entry) const;
 
   // Progress view.
   int InsertRow(int index, const std::string& stepText);

@@ -411,6 +411,18 @@ void Journal::OnPhaseChanged(RunPhase phase, const std::string& reason) {
   Line(end ? "END" : "RUN", std::string(PhaseName(phase)) + (reason.empty() ? "" : ": " + reason));
 }
 
+void Journal::OnInterruptedRunFound(const std::string& runId,
+                                    const std::vector<std::string>& runningBefore,
+                                    const std::string& script, int batch) {
+  Line("RECOVER",
+       "the earlier run " + runId + " was interrupted; running before it: " +
+           (runningBefore.empty() ? std::string("none") : Join(runningBefore)) +
+           "; they are started again at the end of this run" +
+           (script.empty() ? std::string()
+                           : Format("; it was inside %s, batch %d, which runs again from its start",
+                                    script.c_str(), batch)));
+}
+
 void Journal::OnReleaseVerified(const ReleaseVerification& verification) {
   if (verification.failure == ReleaseFailure::kNone) {
     Line("SIGNATURE", verification.file + ": vouched for by the maker's index");

@@ -61,6 +61,9 @@ class Journal : public RunObserver {
   void OnScriptRolledBack(const PlanStep& step, int batches, const DbOutcome& outcome) override;
   void OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) override;
   void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
+  void OnInterruptedRunFound(const std::string& runId,
+                             const std::vector<std::string>& runningBefore,
+                             const std::string& script, int batch) override;
   void OnReleaseVerified(const ReleaseVerification& verification) override;
 
  private:

@@ -46,6 +46,11 @@ class FilePort {
   // Creates the folder and every folder above it that is missing; true when it exists
   // afterwards.
   virtual bool MakeFolders(const std::string& path) = 0;
+  // The same for a folder of the tool's own that only administrators and the system
+  // (the owner alone on Linux) may open: created so, and refused (false) when what is
+  // there is a link, a junction or not so protected. Providers without access control
+  // make plain folders.
+  virtual bool MakeOwnFolder(const std::string& path) { return MakeFolders(path); }
   // The names of what a folder holds (not "." and ".."), in no particular order;
   // false when the folder cannot be read.
   virtual bool ListFolder(const std::string& path, std::vector<std::string>* names) = 0;

@@ -25,6 +25,7 @@ class FilesWrapper : public FilePort {
   bool Exists(const std::string& path) override { return target_.Exists(path); }
   int64_t FileSize(const std::string& path) override { return target_.FileSize(path); }
   bool MakeFolders(const std::string& path) override { return target_.MakeFolders(path); }
+  bool MakeOwnFolder(const std::string& path) override { return target_.MakeOwnFolder(path); }
   bool ListFolder(const std::string& path, std::vector<std::string>* names) override {
     return target_.ListFolder(path, names);
   }

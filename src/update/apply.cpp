@@ -80,7 +80,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   } else {
     if (entry.serviceName.empty()) entry.serviceName = kWebServerService;
     const int waiting = webDll ? waitingWebRow_ : -1;
-    if (entry.stateBefore != kServiceRunning) {
+    if (!StartsAgain(entry)) {
       SetStepStatus(text::kUpdatedStaysStopped, true);
       if (waiting >= 0) SetCell(waiting, 3, text::kUpdatedStaysStopped);
     } else {

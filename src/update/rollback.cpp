@@ -13,6 +13,7 @@
 #include "system/service_controller.h"
 #include "update/backup.h"
 #include "update/package_writer.h"
+#include "update/run_record.h"
 #include "util/text.h"
 
 namespace ost {
@@ -59,6 +60,12 @@ class Rollback {
         "rolling back run " + runId + " from " + folder);
 
     StopServices(replaced);
+    // A run killed half-way left stopped the services it had found running.
+    for (const std::string& name : TakeInterruptedRunServices(*m_.files, programDir_)) {
+      if (std::find(running_.begin(), running_.end(), name) == running_.end()) {
+        running_.push_back(name);
+      }
+    }
     for (const BackupFile* file : replaced) Restore(folder, *file);
     StartServices();
     RecordNumbers(replaced);

@@ -7,6 +7,7 @@
 #include "app/texts.h"
 #include "app/update_dialog.h"
 #include "db/product_database.h"
+#include "update/run_record.h"
 #include "util/text.h"
 
 namespace ost {
@@ -38,6 +39,13 @@ bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
     SetStepStatus(text::kUnpackFailed, false);
     MarkPackageFailed(step.requestPath + " does not unpack");
     return false;
+  }
+  // The script an earlier, killed run was inside: said before it runs again.
+  if (options_.runRecord && options_.runRecord->interrupted() &&
+      options_.runRecord->interrupted()->script == step.requestPath) {
+    SetStepStatus(Format(text::kInterruptedRunScript, step.targetPath.c_str(),
+                         options_.runRecord->interrupted()->batch),
+                  false);
   }
   if (config_.scriptTransaction) return RunSqlScriptWhole(step, unpacked);
   int errors = 0;

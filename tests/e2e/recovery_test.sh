@@ -6,7 +6,35 @@ tool=$1
 sandbox=$2
 golden_set=recovery
 nogolden=1
+kill_at=$(realpath "$3")
+# A sanitizer build wants its runtime first among the preloaded libraries.
+asan_runtime=$(ldd "$tool" 2>/dev/null | awk '/libasan/ { print $3 }')
+[ -z "$asan_runtime" ] || kill_at="$asan_runtime:$kill_at"
 . "$(dirname "$0")/lib.sh"
+
+# points NAME: the points of a whole update of a copy of $root (every call that changes
+# a file of it), one "N call path" line each, in $work/NAME.points.
+points() {
+  rm -rf "$root.count"
+  cp -a "$root" "$root.count"
+  OST_KILL_ROOT="$root.count/" OST_KILL_LOG="$work/$1.points" OST_KILL_QUICK_SLEEP=1 \
+    LD_PRELOAD="$kill_at" timeout 120 "$tool" --root "$root.count" --headless --start \
+    --confirm yes >"$work/$1.count.out" 2>&1 || true
+  rm -rf "$root.count"
+  sed -i "s|$root.count/||" "$work/$1.points"
+}
+# point_after NAME CALL PATH: the number of the point right after the first CALL on PATH.
+point_after() {
+  awk -v call="$2" -v path="$3" '$2 == call && $3 == path { print $1 + 1; exit }' "$work/$1.points"
+}
+# killed NAME N: the update run on $root, killed right before its point N.
+killed() {
+  tool_env=(OST_KILL_ROOT="$root/" OST_KILL_AT="$2" LD_PRELOAD="$kill_at")
+  run "$1" --start --confirm yes
+  tool_env=()
+  expect_status 137 "$1: killed"
+  echo '{}' >"$snapshot"  # a killed run leaves none
+}
 
 # set_dword NAME VALUE: a DWORD under the product's key.
 set_dword() {
@@ -71,5 +99,48 @@ expect_status 2 "counted: finished, not cleanly"
 check "counted: as documented" 'row(4)["status"] == "升级完成。B:3/E:1" and "update 12" in file("drives/c/OSTRA/CSOstraServer.exe")'
 check "counted: the first batch stays applied" \
   '("made_by_381",) in sql("ostra", "select name from sqlite_master")'
+
+echo "== a run killed after it replaced a component: the rerun starts the services again"
+machine rerun
+publish --ostra 3.81 --component Server=12 --component Velin=15
+points rerun
+killed rerun-killed "$(point_after rerun rename drives/c/OSTRA/CSOstraServer.exe)"
+check "rerun: the killed run left its services stopped" 'services()["CSOstraServer"] == 1 and services()["W3SVC"] == 1'
+check "rerun: and its record, in a folder of the owner's alone" \
+  'json.loads(file("program/recovery/run.json"))["services"] == [{"name": "CSOstraServer", "stateBefore": 4}, {"name": "W3SVC", "stateBefore": 4}] and os.stat(os.path.join(root, "program/recovery")).st_mode & 0o777 == 0o700'
+run rerun --start --confirm yes
+expect_status 0 "rerun: finished"
+check "rerun: updated, with every service running as before the killed run" \
+  '"update 12" in file("drives/c/OSTRA/CSOstraServer.exe") and "update 15" in file("drives/d/wwwroot/cgi-bin/Velin.dll") and set(services().values()) == {4}'
+check "rerun: the web DLL's row starts the web server again" 'statuses()[-1] == "更新完成,服务已启动。"'
+check "rerun: the status line says so" 's["status_line"] == "上次升级被中断,已重新启动当时运行的服务: CSOstraServer, W3SVC"'
+check "rerun: so does the journal" '"RECOVER" in file("program/OstServerUpdate.log") and "was interrupted" in file("program/OstServerUpdate.log")'
+check "rerun: the record is gone" 'not os.path.exists(os.path.join(root, "program/recovery/run.json"))'
+
+echo "== a run killed inside a script: the rerun names the script and batch"
+machine script
+publish --ostra 3.81 --component Server=12
+points script
+killed script-killed "$(awk '$3 == "db/ostra.sqlite-journal" { print $1; exit }' "$work/script.points")"
+run script --start --confirm yes
+expect_status 0 "script: finished"
+check "script: the script and batch named before it runs again" \
+  'any("上次升级中断于脚本 sql/update381.sql.zip 第 2 批,重新执行该脚本..." in line for line in open(sys.argv[1].replace(".json", ".out"), encoding="utf-8"))'
+check "script: updated, the services running" '"update 12" in file("drives/c/OSTRA/CSOstraServer.exe") and set(services().values()) == {4}'
+
+echo "== --rollback after a killed run starts the services the record names"
+machine rollback
+publish --ostra 3.80 --component Server=12
+points rollback
+# Once the backup's record says the file was replaced, before the service starts again.
+killed rollback-killed \
+  "$(awk '$2 == "rename" && $3 ~ /backup\.json$/ && ++n == 2 { print $1 + 1; exit }' "$work/rollback.points")"
+set +e
+"$tool" --root "$root" --rollback >"$work/rollback.out" 2>&1
+status=$?
+set -e
+expect_status 0 "rollback: done"
+check "rollback: the former file back and the service running" \
+  '"update 10" in file("drives/c/OSTRA/CSOstraServer.exe") and services()["CSOstraServer"] == 4 and not os.path.exists(os.path.join(root, "program/recovery/run.json"))'
 
 finish

@@ -123,6 +123,10 @@ bool PosixFiles::MakeFolders(const std::string& path) {
     errno = ENOENT;
     return false;
   }
+  return MakeFoldersNative(native);
+}
+
+bool PosixFiles::MakeFoldersNative(const std::string& native) {
   for (size_t slash = 1; slash != std::string::npos;) {
     slash = native.find('/', slash + 1);
     const std::string prefix = native.substr(0, slash);
@@ -130,6 +134,25 @@ bool PosixFiles::MakeFolders(const std::string& path) {
   }
   struct stat info;
   return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool PosixFiles::MakeOwnFolder(const std::string& path) {
+  const std::string native = root_.Map(path);
+  const size_t slash = native.rfind('/');
+  if (native.empty() || slash == std::string::npos || slash == 0) {
+    errno = ENOENT;
+    return false;
+  }
+  if (!MakeFoldersNative(native.substr(0, slash))) return false;
+  if (::mkdir(native.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat info;
+  if (::lstat(native.c_str(), &info) != 0) return false;
+  // A link put there, another owner, or rights for others: not ours to trust.
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
+    errno = EACCES;
+    return false;
+  }
+  return true;
 }
 
 bool PosixFiles::ListFolder(const std::string& path, std::vector<std::string>* names) {

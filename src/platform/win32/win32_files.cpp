@@ -3,6 +3,7 @@
 #include "platform/win32/windows_headers.h"
 // The lean windows.h leaves the access-list functions out.
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <climits>
@@ -169,6 +170,41 @@ bool Win32Files::MakeFolders(const std::string& path) {
   }
   DWORD attributes = GetFileAttributesW(wide.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Win32Files::MakeOwnFolder(const std::string& path) {
+  const std::wstring wide = Widen(path);
+  const size_t slash = path.find_last_of("\\/");
+  if (wide.empty() || slash == std::string::npos) return false;
+  if (!MakeFolders(path.substr(0, slash))) return false;
+  // Full control for the administrators and SYSTEM, nothing inherited from above.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+  const bool made = CreateDirectoryW(wide.c_str(), &attributes) != 0;
+  const DWORD error = made ? ERROR_SUCCESS : GetLastError();
+  LocalFree(descriptor);
+  if (!made && error != ERROR_ALREADY_EXISTS) return false;
+  const DWORD kinds = GetFileAttributesW(wide.c_str());
+  if (kinds == INVALID_FILE_ATTRIBUTES || !(kinds & FILE_ATTRIBUTE_DIRECTORY) ||
+      (kinds & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return false;
+  }
+  if (made) return true;
+  // One that was there: owned by the administrators or SYSTEM, or someone else put it.
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR held = nullptr;
+  if (GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                            nullptr, nullptr, nullptr, &held) != ERROR_SUCCESS) {
+    return false;
+  }
+  const bool trusted = owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                                 IsWellKnownSid(owner, WinLocalSystemSid));
+  LocalFree(held);
+  return trusted;
 }
 
 bool Win32Files::ListFolder(const std::string& path, std::vector<std::string>* names) {
