@@ -94,6 +94,10 @@ class RunObserver {
   // The record statement of an applied component; the dialog ignores its failure.
   virtual void OnComponentRecorded(const PlanStep& /*step*/, const DbOutcome& /*outcome*/) {}
   virtual void OnPhaseChanged(RunPhase /*phase*/, const std::string& /*reason*/) {}
+  // HealthSeconds: the service started after its component was still running after
+  // `seconds` (healthy), or was found not running after `after` seconds.
+  virtual void OnHealthChecked(const std::string& /*service*/, int /*seconds*/, int /*after*/,
+                               bool /*healthy*/) {}
   // At start: an earlier run was killed half-way (its record was left); the services it
   // found running, and the script and batch it was in (empty, 0: none).
   virtual void OnInterruptedRunFound(const std::string& /*runId*/,
@@ -187,6 +191,10 @@ class TeeObserver : public RunObserver {
   void OnPhaseChanged(RunPhase p, const std::string& r) override {
     a_.OnPhaseChanged(p, r);
     b_.OnPhaseChanged(p, r);
+  }
+  void OnHealthChecked(const std::string& service, int seconds, int after, bool healthy) override {
+    a_.OnHealthChecked(service, seconds, after, healthy);
+    b_.OnHealthChecked(service, seconds, after, healthy);
   }
   void OnInterruptedRunFound(const std::string& run, const std::vector<std::string>& running,
                              const std::string& script, int batch) override {

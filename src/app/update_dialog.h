@@ -128,6 +128,9 @@ class UpdateDialog {
   bool RunSqlScriptWhole(const PlanStep& step, size_t unpacked);
   BatchFailure FailureOf(int batchNumber, const char* batch, const DbOutcome& outcome) const;
   bool UnpackPackage(ByteSpan package, size_t* unpacked);
+  // HealthSeconds: the started service must still run `seconds` later; the row (and
+  // the waiting web DLL's row, when there is one) says so while it waits.
+  bool StaysRunning(const std::string& service, int seconds, int waitingRow);
   ByteSpan Unpacked(size_t size) const { return {unpackBuffer_.get(), size}; }
 
   // The run's phase, and with it the documented flags and the start button.

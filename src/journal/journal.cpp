@@ -411,6 +411,12 @@ void Journal::OnPhaseChanged(RunPhase phase, const std::string& reason) {
   Line(end ? "END" : "RUN", std::string(PhaseName(phase)) + (reason.empty() ? "" : ": " + reason));
 }
 
+void Journal::OnHealthChecked(const std::string& service, int seconds, int after, bool healthy) {
+  Line("HEALTH", healthy ? Format("%s still running after %d s", service.c_str(), seconds)
+                         : Format("%s no longer running %d s after it started (of %d s asked)",
+                                  service.c_str(), after, seconds));
+}
+
 void Journal::OnInterruptedRunFound(const std::string& runId,
                                     const std::vector<std::string>& runningBefore,
                                     const std::string& script, int batch) {

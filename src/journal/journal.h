@@ -61,6 +61,7 @@ class Journal : public RunObserver {
   void OnScriptRolledBack(const PlanStep& step, int batches, const DbOutcome& outcome) override;
   void OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) override;
   void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
+  void OnHealthChecked(const std::string& service, int seconds, int after, bool healthy) override;
   void OnInterruptedRunFound(const std::string& runId,
                              const std::vector<std::string>& runningBefore,
                              const std::string& script, int batch) override;

@@ -143,4 +143,25 @@ expect_status 0 "rollback: done"
 check "rollback: the former file back and the service running" \
   '"update 10" in file("drives/c/OSTRA/CSOstraServer.exe") and services()["CSOstraServer"] == 4 and not os.path.exists(os.path.join(root, "program/recovery/run.json"))'
 
+echo "== HealthSeconds: a started service must keep running"
+machine health
+cat >"$work/health.json" <<'JSON'
+{"ostra": "3.80", "components": {
+  "Server": {"version": 12, "content": "MZ broken build OST-CRASH-AFTER-START"},
+  "Agent": {"version": 12, "content": "MZ good build"},
+  "Message": {"version": 12, "content": "MZ broken build OST-CRASH-AT-START"}}}
+JSON
+publish --release "$work/health.json"
+set_dword HealthSeconds 3
+run health --start --confirm yes
+expect_status 2 "health: finished, not cleanly"
+check "health: the program that stops by itself fails its check" \
+  'row(4)["status"] == "服务启动后未能持续运行 3 秒,异常终止！" and row(4)["text"] == [255, 0, 0] and services()["CSOstraServer"] == 1'
+check "health: the good one passes it" 'row(5)["status"] == "更新完成,服务已稳定运行 3 秒。" and services()["CSOstraAgent"] == 4'
+check "health: the one that never runs fails to start" 'row(6)["status"] == "更新完成,启动服务...失败！" and services()["CSOstraMessage"] == 1'
+check "health: the wait was shown" \
+  'sum("服务已启动,检查运行 3 秒..." in line for line in open(sys.argv[1].replace(".json", ".out"), encoding="utf-8")) == 2'
+check "health: the journal has both checks" \
+  '"CSOstraServer no longer running" in file("program/OstServerUpdate.log") and "CSOstraAgent still running after 3 s" in file("program/OstServerUpdate.log")'
+
 finish
