@@ -85,7 +85,8 @@ class RunObserver {
                                const std::string& /*folder*/) {}
   virtual void OnScriptRun(const PlanStep& /*step*/, int /*batches*/, int /*errors*/) {}
   virtual void OnBatchFailed(const BatchFailure& /*failure*/) {}
-  // Right before a batch of a script is sent (1 for the first).
+  // Right before a batch of a script is sent (1 for the first); 0 once before a script
+  // that runs in one transaction.
   virtual void OnBatchStarting(const PlanStep& /*step*/, int /*batch*/) {}
   // ScriptTransaction: the script's transaction was rolled back after `batches` batches
   // (or its commit failed); `outcome` is the rollback's.

@@ -137,6 +137,8 @@ inline constexpr char kHealthFailed[] = "服务启动后未能持续运行 %d �
 inline constexpr char kInterruptedRunFound[] =
     "上次升级(%s)被中断,本次结束时将重新启动当时运行的服务。";
 inline constexpr char kInterruptedRunScript[] = "上次升级中断于脚本 %s 第 %d 批,重新执行该脚本...";
+inline constexpr char kInterruptedRunScriptWhole[] =
+    "上次升级中断于脚本 %s (已整体撤销),重新执行该脚本...";
 inline constexpr char kInterruptedServicesStarted[] = "上次升级被中断,已重新启动当时运行的服务: %s";
 inline constexpr char kInterruptedServicesFailed[] =
     "上次升级被中断,当时运行的服务未能重新启动: %s";

@@ -425,8 +425,10 @@ void Journal::OnInterruptedRunFound(const std::string& runId,
            (runningBefore.empty() ? std::string("none") : Join(runningBefore)) +
            "; they are started again at the end of this run" +
            (script.empty() ? std::string()
-                           : Format("; it was inside %s, batch %d, which runs again from its start",
-                                    script.c_str(), batch)));
+            : batch == 0
+                ? "; it was inside " + script + ", in one transaction, which runs again whole"
+                : Format("; it was inside %s, batch %d, which runs again from its start",
+                         script.c_str(), batch)));
 }
 
 void Journal::OnReleaseVerified(const ReleaseVerification& verification) {

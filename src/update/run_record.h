@@ -25,7 +25,7 @@ struct RunRecordFile {
   std::string runId;
   std::vector<RecordedService> services;
   std::string script;  // the request path of the script in progress; empty: none
-  int batch = 0;       // its batch being sent, 1 for the first
+  int batch = 0;       // its batch being sent, 1 for the first; 0: in one transaction
   // The services that were running before the run, in the record's order.
   std::vector<std::string> RunningBefore() const;
 };

@@ -43,8 +43,9 @@ bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
   // The script an earlier, killed run was inside: said before it runs again.
   if (options_.runRecord && options_.runRecord->interrupted() &&
       options_.runRecord->interrupted()->script == step.requestPath) {
-    SetStepStatus(Format(text::kInterruptedRunScript, step.targetPath.c_str(),
-                         options_.runRecord->interrupted()->batch),
+    const int batch = options_.runRecord->interrupted()->batch;
+    SetStepStatus(batch == 0 ? Format(text::kInterruptedRunScriptWhole, step.targetPath.c_str())
+                             : Format(text::kInterruptedRunScript, step.targetPath.c_str(), batch),
                   false);
   }
   if (config_.scriptTransaction) return RunSqlScriptWhole(step, unpacked);
@@ -115,12 +116,13 @@ bool UpdateDialog::RunSqlScriptWhole(const PlanStep& step, size_t unpacked) {
     return refuse(Format(text::kScriptTransactionFailed, message(begun).c_str()),
                   step.requestPath + ": no transaction could be begun");
   }
+  // Batch 0: the whole script is under way; none of it stays unless all of it does.
+  observer_->OnBatchStarting(step, 0);
   int offered = 0;
   DbOutcome failedBatch;
   int batches =
       CutSqlBatches(reinterpret_cast<char*>(unpackBuffer_.get()), unpacked, [&](const char* batch) {
         ++offered;
-        observer_->OnBatchStarting(step, offered);
         const DbOutcome result = database.ExecuteRaw(batch);
         if (result.status == DbStatus::kOk) return true;
         failedBatch = result;
