@@ -120,10 +120,11 @@ std::string Marker() {
   return tail.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-// Whether the bytes after the image hold this marker: a build that fails by itself.
-bool Marked(const char* marker) {
+// Whether the bytes after the image hold the crash marker ending in `when`: a build that
+// fails by itself. Put together here, so that the image itself never holds one.
+bool Marked(const char* when) {
   std::string bytes = ReadWholeFile(ModulePath());
-  return bytes.find(marker, ImageEnd(bytes)) != std::string::npos;
+  return bytes.find(std::string("OST-CRASH-") + when, ImageEnd(bytes)) != std::string::npos;
 }
 
 std::string Narrow(const std::wstring& wide) {
@@ -201,12 +202,12 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
     return;
   }
   // A broken build: one never reaches running, one stops by itself 2 s after its start.
-  if (Marked("OST-CRASH-AT-START")) {
+  if (Marked("AT-START")) {
     Log("crashed");
     Report(SERVICE_STOPPED, 0, 1);
     return;
   }
-  const bool crashes = Marked("OST-CRASH-AFTER-START");
+  const bool crashes = Marked("AFTER-START");
   const ULONGLONG started = GetTickCount64();
   Log("start");
   if (startPendingMs) Sleep(startPendingMs);

@@ -534,9 +534,13 @@ bool PosixServices::LoadService(const OpenHandle& handle, ServicesDocument* doc)
   return true;
 }
 
+// The markers, put together at run time: a program built with this code (a component
+// made from the stand-ins) must not carry them by accident.
+static std::string CrashMarker(const char* when) { return std::string("OST-CRASH-") + when; }
+
 bool PosixServices::DiesAtStart(const ServiceRecord& record) const {
   return readProgram_ &&
-         readProgram_(record.binaryPath).find("OST-CRASH-AT-START") != std::string::npos;
+         readProgram_(record.binaryPath).find(CrashMarker("AT-START")) != std::string::npos;
 }
 
 bool PosixServices::WriteBack(ServicesDocument* doc) {
@@ -614,7 +618,7 @@ bool PosixServices::Start(ServiceHandle service) {
   }
   const std::string program = readProgram_ ? readProgram_(record.binaryPath) : std::string();
   const bool diesAtStart = DiesAtStart(record);
-  const bool diesAfterStart = program.find("OST-CRASH-AFTER-START") != std::string::npos;
+  const bool diesAfterStart = program.find(CrashMarker("AFTER-START")) != std::string::npos;
   // A program that dies at start settles as one with startEndsStopped, for this start.
   const bool endsStopped = record.startEndsStopped || diesAtStart;
   if (record.neverSettle) {
