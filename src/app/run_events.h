@@ -99,6 +99,9 @@ class RunObserver {
   // `seconds` (healthy), or was found not running after `after` seconds.
   virtual void OnHealthChecked(const std::string& /*service*/, int /*seconds*/, int /*after*/,
                                bool /*healthy*/) {}
+  // AutoRollback: the failed run was rolled back (done), or not whole; `lines` are the
+  // rollback's own lines for the operator.
+  virtual void OnAutoRollback(bool /*done*/, const std::vector<std::string>& /*lines*/) {}
   // At start: an earlier run was killed half-way (its record was left); the services it
   // found running, and the script and batch it was in (empty, 0: none).
   virtual void OnInterruptedRunFound(const std::string& /*runId*/,
@@ -196,6 +199,10 @@ class TeeObserver : public RunObserver {
   void OnHealthChecked(const std::string& service, int seconds, int after, bool healthy) override {
     a_.OnHealthChecked(service, seconds, after, healthy);
     b_.OnHealthChecked(service, seconds, after, healthy);
+  }
+  void OnAutoRollback(bool done, const std::vector<std::string>& lines) override {
+    a_.OnAutoRollback(done, lines);
+    b_.OnAutoRollback(done, lines);
   }
   void OnInterruptedRunFound(const std::string& run, const std::vector<std::string>& running,
                              const std::string& script, int batch) override {

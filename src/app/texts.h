@@ -133,6 +133,10 @@ inline constexpr char kHealthWaiting[] = "服务已启动,检查运行 %d 秒...
 inline constexpr char kHealthPassed[] = "更新完成,服务已稳定运行 %d 秒。";
 inline constexpr char kHealthFailed[] = "服务启动后未能持续运行 %d 秒,异常终止！";
 
+// The automatic rollback (AutoRollback = 1, --auto-rollback).
+inline constexpr char kAutoRolledBack[] = "更新失败,已自动回滚到更新前的状态。";
+inline constexpr char kAutoRollbackIncomplete[] = "更新失败,自动回滚未完成: %s";
+
 // A run that an earlier one, killed half-way, left behind.
 inline constexpr char kInterruptedRunFound[] =
     "上次升级(%s)被中断,本次结束时将重新启动当时运行的服务。";

@@ -1,12 +1,16 @@
 #include "app/update_dialog.h"
 
+#include <algorithm>
 #include <new>
 
 #include "app/route_file.h"
 #include "app/run_id.h"
+#include "app/startup.h"
 #include "app/texts.h"
 #include "system/service_controller.h"
+#include "update/backup.h"
 #include "update/release_check.h"
+#include "update/rollback.h"
 #include "update/run_record.h"
 #include "util/text.h"
 
@@ -114,7 +118,49 @@ bool UpdateDialog::StartsAgain(const ServiceEntry& entry) const {
           options_.runRecord->WasRunningBeforeInterruptedRun(entry.serviceName));
 }
 
+bool UpdateDialog::WentWrong() const {
+  if (nextStep_ == 0) return false;  // nothing of the plan was begun
+  if (phase_ == RunPhase::kFailed) return true;
+  for (const PlanStep& step : plan_.steps) {
+    if (step.kind == StepKind::kDetailFile || step.row < 0) continue;
+    const RowRecord* row = progressList_.Record(step.row);
+    if (row && row->textColor == kAlertRed) return true;
+  }
+  return false;
+}
+
+void UpdateDialog::RollBackRun() {
+  // The rollback opens a connection of its own to record the former numbers.
+  platform_.database->Close();
+  std::vector<std::string> said;
+  auto say = [&](const std::string& line) { said.push_back(line); };
+  const std::vector<std::string> runs = BackupKeeper::Runs(*platform_.files, programDir_);
+  int status = 0;
+  if (std::find(runs.begin(), runs.end(), runId_) != runs.end()) {
+    status = RunRollback(platform_, runId_, Sha256Of(platform_), say);
+  } else {
+    // Nothing was written over: only the services it stopped go back.
+    for (const std::string& name : TakeInterruptedRunServices(*platform_.files, programDir_)) {
+      const uint64_t begun = platform_.system->MonotonicMilliseconds();
+      const int32_t started = StartServiceAndWait(*platform_.services, *platform_.system, name);
+      Report(ServiceEvent::Action::kStart, name, started, -1, begun);
+      if (started != kServiceRunning && started != kServiceNothingToDo) {
+        status = 1;
+        said.push_back(Format(text::kRollbackServiceStartFailed, name.c_str()));
+      }
+    }
+  }
+  autoRolledBack_ = status == 0 ? 1 : -1;
+  observer_->OnAutoRollback(status == 0, said);
+  SetStatusLine(
+      status == 0 ? std::string(text::kAutoRolledBack)
+                  : Format(text::kAutoRollbackIncomplete, said.empty() ? "" : said.back().c_str()));
+}
+
 void UpdateDialog::EndOfRun() {
+  if ((options_.autoRollback || config_.autoRollback) && autoRolledBack_ == 0 && WentWrong()) {
+    RollBackRun();
+  }
   RunRecordKeeper* record = options_.runRecord;
   if (!record) return;
   if (record->interrupted()) {

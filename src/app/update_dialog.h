@@ -43,6 +43,8 @@ struct RunOptions {
   // The record of the run in progress, and of an earlier run that was killed; none:
   // nobody keeps one.
   RunRecordKeeper* runRecord = nullptr;
+  // A run that fails after it changed anything is rolled back by itself.
+  bool autoRollback = false;
 };
 
 class UpdateDialog {
@@ -92,6 +94,9 @@ class UpdateDialog {
   const std::string& programDir() const { return programDir_; }
   // The staged mode is on (the option, or StageFirst in the configuration).
   bool staged() const { return options_.stageFirst || config_.stageFirst; }
+  // The automatic rollback: 0 none was needed (or asked for), 1 the run was rolled back
+  // whole, -1 it was tried and could not complete.
+  int32_t autoRolledBack() const { return autoRolledBack_; }
 
  private:
   // Check sequence.
@@ -144,6 +149,12 @@ class UpdateDialog {
   // The component's service is started after its file: it ran before this run, or
   // before an earlier run that was killed.
   bool StartsAgain(const ServiceEntry& entry) const;
+  // The run failed after its plan was begun: a package, a script, a start or a health
+  // check (a plan row that ended red).
+  bool WentWrong() const;
+  // AutoRollback: this run's files and update numbers back through the rollback command,
+  // the services that ran before it started again.
+  void RollBackRun();
 
   // Progress view.
   int InsertRow(int index, const std::string& stepText);
@@ -204,6 +215,7 @@ class UpdateDialog {
   int32_t updateRunning_ = 0;
   int32_t closeOnClick_ = 1;
   int32_t failed_ = 0;
+  int32_t autoRolledBack_ = 0;
 
   // Controls and the operator's choice.
   ColourList progressList_;

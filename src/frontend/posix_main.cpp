@@ -22,7 +22,7 @@ void PrintUsage(FILE* out) {
                "usage: ost-server-update --root DIR [--tui] [--stage]\n"
                "       ost-server-update --root DIR --headless [--route 0|1] [--start]\n"
                "                         [--confirm yes|no] [--snapshot FILE] [--output FILE]\n"
-               "                         [--stage]\n"
+               "                         [--stage] [--auto-rollback]\n"
                "       ost-server-update --root DIR --rollback [RUN]\n"
                "\n"
                "Runs the server update on the machine root DIR (see ost-sandbox). Without\n"
@@ -37,6 +37,8 @@ void PrintUsage(FILE* out) {
                "  --output FILE     write the lines to FILE instead of standard output\n"
                "  --stage           download and check every package before any service\n"
                "                    is stopped (the staged mode; also StageFirst = 1)\n"
+               "  --auto-rollback   a run that fails after it changed anything puts the\n"
+               "                    server back by itself, exit 3 (also AutoRollback = 1)\n"
                "  --rollback [RUN]  put back the files the run RUN replaced (the latest run\n"
                "                    with a backup when RUN is left out), then end\n"
                "\n%s",

@@ -195,15 +195,16 @@ void Journal::OnConfigRead(const ConfigRead& read, const ServerConfig& config) {
     return;
   }
   // The password is never written, only whether there is one.
-  Line(
-      "CONFIG",
-      Format("data source '%s', user '%s', password %s, server %s:%d, update hosts %s and %s, "
-             "staged mode %s, scripts in one transaction %s, health check %u s",
-             DbTextToUtf8(config.dataSourceName).c_str(), DbTextToUtf8(config.dbUser).c_str(),
-             config.dbPassword.empty() ? "empty" : "set", config.serverIp.c_str(),
-             static_cast<int>(config.sqlPort), config.primaryHost.c_str(),
-             config.secondaryHost.c_str(), config.stageFirst ? "on" : "off",
-             config.scriptTransaction ? "on" : "off", static_cast<unsigned>(config.healthSeconds)));
+  Line("CONFIG",
+       Format("data source '%s', user '%s', password %s, server %s:%d, update hosts %s and %s, "
+              "staged mode %s, scripts in one transaction %s, health check %u s, "
+              "automatic rollback %s",
+              DbTextToUtf8(config.dataSourceName).c_str(), DbTextToUtf8(config.dbUser).c_str(),
+              config.dbPassword.empty() ? "empty" : "set", config.serverIp.c_str(),
+              static_cast<int>(config.sqlPort), config.primaryHost.c_str(),
+              config.secondaryHost.c_str(), config.stageFirst ? "on" : "off",
+              config.scriptTransaction ? "on" : "off", static_cast<unsigned>(config.healthSeconds),
+              config.autoRollback ? "on" : "off"));
 }
 
 void Journal::OnDatabaseOpened(const ProductDatabase::OpenResult& result) {
@@ -415,6 +416,12 @@ void Journal::OnHealthChecked(const std::string& service, int seconds, int after
   Line("HEALTH", healthy ? Format("%s still running after %d s", service.c_str(), seconds)
                          : Format("%s no longer running %d s after it started (of %d s asked)",
                                   service.c_str(), after, seconds));
+}
+
+void Journal::OnAutoRollback(bool done, const std::vector<std::string>& lines) {
+  Line("ROLLBACK", std::string(done ? "the failed run was rolled back whole"
+                                    : "the failed run could not be rolled back whole") +
+                       (lines.empty() ? std::string() : ": " + Join(lines)));
 }
 
 void Journal::OnInterruptedRunFound(const std::string& runId,

@@ -62,6 +62,7 @@ class Journal : public RunObserver {
   void OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) override;
   void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
   void OnHealthChecked(const std::string& service, int seconds, int after, bool healthy) override;
+  void OnAutoRollback(bool done, const std::vector<std::string>& lines) override;
   void OnInterruptedRunFound(const std::string& runId,
                              const std::vector<std::string>& runningBefore,
                              const std::string& script, int batch) override;

@@ -205,6 +205,12 @@ ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config) {
   // Beyond an hour is no health check but a service held down for nothing.
   health.used = health.status == kRegSuccess && seconds >= 0 && seconds <= 3600;
   config->healthSeconds = health.used ? static_cast<uint32_t>(seconds) : 0;
+  int32_t back = 0;
+  ConfigValueRead& rollback = read.values.emplace_back();
+  rollback.name = "AutoRollback";
+  rollback.status = store.QueryDword("AutoRollback", &back);
+  rollback.used = rollback.status == kRegSuccess;
+  config->autoRollback = rollback.used && back == 1;
   // Optional: the maker's key; only a value that is not there at all leaves it unset.
   std::string key;
   ConfigValueRead& updateKey = read.values.emplace_back();

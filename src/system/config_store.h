@@ -39,6 +39,8 @@ struct ServerConfig {
   // HealthSeconds: how long a service started after its component was replaced must
   // keep running; 0 as documented (running once is enough).
   uint32_t healthSeconds = 0;
+  // AutoRollback = 1: a run that fails after it changed anything puts the server back.
+  bool autoRollback = false;
   // The maker's public key (optional value UpdateKey) as the registry holds it; set
   // whenever the value is there, readable or not, so that a key that cannot be read
   // never lets an unsigned release through.

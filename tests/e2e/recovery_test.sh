@@ -164,4 +164,38 @@ check "health: the wait was shown" \
 check "health: the journal has both checks" \
   '"CSOstraServer no longer running" in file("program/OstServerUpdate.log") and "CSOstraAgent still running after 3 s" in file("program/OstServerUpdate.log")'
 
+echo "== AutoRollback: a component that stops 2 s after its start puts the server back"
+machine autoback
+cat >"$work/autoback.json" <<'JSON'
+{"ostra": "3.80", "components": {
+  "Agent": {"version": 12, "content": "MZ good build"},
+  "Server": {"version": 12, "content": "MZ broken build OST-CRASH-AFTER-START"}}}
+JSON
+publish --release "$work/autoback.json"
+set_dword AutoRollback 1
+set_dword HealthSeconds 5
+before=$(root_files)
+run autoback --start --confirm yes
+expect_status 3 "autoback: rolled back"
+check "autoback: said on the status line" 's["status_line"] == "更新失败,已自动回滚到更新前的状态。"'
+check "autoback: the old files and numbers back, every service running" \
+  '"update 10" in file("drives/c/OSTRA/CSOstraServer.exe") and "update 10" in file("drives/c/OSTRA/CSOstraAgent.exe") and sql("ostra", "select nn from sys_server_update where ii in (0, 1) order by ii") == [(10,), (10,)] and set(services().values()) == {4}'
+check "autoback: the journal says so" '"the failed run was rolled back whole" in file("program/OstServerUpdate.log")'
+
+echo "== --auto-rollback: a script that fails whole after nothing was written restarts the services"
+machine scriptback
+publish --ostra 3.81 --component Server=12
+script_package sql/update381.sql.zip "CREATE TABLE ostra.dbo.made_by_381 (n INT)
+GO
+INSERT INTO ostra.dbo.no_such_table VALUES (1)
+GO
+"
+set_dword ScriptTransaction 1
+before=$(root_files)
+run scriptback --start --confirm yes --auto-rollback
+expect_status 3 "scriptback: rolled back"
+check "scriptback: the service running again, the database as before" \
+  'services()["CSOstraServer"] == 4 and sql("ostra", "select max(cversion) from sys_version") == [("3.80",)]'
+same "scriptback: nothing of the machine root changed" "$before" "$(root_files)"
+
 finish

@@ -50,6 +50,7 @@ const char kUsage[] =
     "usage: OstServerUpdate.exe [--stage]\n"
     "       OstServerUpdate.exe --headless [--route 0|1] [--start] [--confirm yes|no]\n"
     "                           [--snapshot FILE] [--output FILE] [--stage]\n"
+    "                           [--auto-rollback]\n"
     "       OstServerUpdate.exe --rollback [RUN]\n"
     "\n"
     "Without options: the update dialog. With --headless the same update runs without\n"
@@ -64,6 +65,8 @@ const char kUsage[] =
     "                    Task Scheduler)\n"
     "  --stage           download and check every package before any service is\n"
     "                    stopped (the staged mode; also the registry value StageFirst)\n"
+    "  --auto-rollback   a run that fails after it changed anything puts the server\n"
+    "                    back by itself, exit 3 (also the registry value AutoRollback)\n"
     "  --rollback [RUN]  put back the files the run RUN replaced (the latest run with\n"
     "                    a backup when RUN is left out), then end\n"
     "\n";
