@@ -120,6 +120,8 @@ bool UpdateDialog::StartsAgain(const ServiceEntry& entry) const {
 
 bool UpdateDialog::WentWrong() const {
   if (nextStep_ == 0) return false;  // nothing of the plan was begun
+  // The staged mode's downloads change nothing: the services still run as they did.
+  if (chain_ == Chain::kStaging) return false;
   if (phase_ == RunPhase::kFailed) return true;
   for (const PlanStep& step : plan_.steps) {
     if (step.kind == StepKind::kDetailFile || step.row < 0) continue;
