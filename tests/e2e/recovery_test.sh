@@ -198,4 +198,13 @@ check "scriptback: the service running again, the database as before" \
   'services()["CSOstraServer"] == 4 and sql("ostra", "select max(cversion) from sys_version") == [("3.80",)]'
 same "scriptback: nothing of the machine root changed" "$before" "$(root_files)"
 
+echo "== --auto-rollback with the staged mode: a package refused before any stop ends as documented"
+machine stagedback
+echo '{"ostra": "3.80", "components": {"Server": {"version": 12, "package": "corrupt"}}}' >"$work/stagedback.json"
+publish --release "$work/stagedback.json"
+run stagedback --start --confirm yes --stage --auto-rollback
+expect_status 1 "stagedback: not finished, nothing to roll back"
+check "stagedback: nothing stopped, no rollback said" \
+  'set(services().values()) == {4} and "自动回滚" not in s["status_line"]'
+
 finish
