@@ -10,6 +10,7 @@
 #include "platform/posix/openssl_crypto.h"
 #include "release/manifest_writer.h"
 #include "release/signed_index.h"
+#include "release/transaction_lint.h"
 #include "update/detail_file.h"
 #include "update/manifest.h"
 #include "update/release_check.h"
@@ -191,6 +192,16 @@ bool BuildRelease(const ReleaseSource& source, const std::string& hostDir, const
       report->lines.push_back("note: no xFile for Velin: servers with libxl.dll request " +
                               ComponentPackagePath(component, true) +
                               " and stop at the web DLL's row");
+    }
+  }
+  // Not refused: a server without ScriptTransaction runs such a script as before.
+  for (const auto* scripts : {&source.ostraScripts, &source.velinScripts}) {
+    for (const ScriptSource& script : *scripts) {
+      for (const std::string& statement : StatementsRefusedInTransaction(script.content)) {
+        report->lines.push_back("warning: " + script.file + ": " + statement +
+                                " cannot run inside a transaction: with ScriptTransaction = 1 "
+                                "the server refuses this script");
+      }
     }
   }
   for (const ScriptSource& script : source.ostraScripts) {

@@ -328,6 +328,7 @@ const SQLUSMALLINT kFunctions[] = {
     SQL_API_SQLROWCOUNT,      SQL_API_SQLMORERESULTS,    SQL_API_SQLFREESTMT,
     SQL_API_SQLCLOSECURSOR,   SQL_API_SQLGETDIAGREC,     SQL_API_SQLGETDIAGFIELD,
     SQL_API_SQLGETINFO,       SQL_API_SQLGETFUNCTIONS,   SQL_API_SQLNATIVESQL,
+    SQL_API_SQLENDTRAN,
 };
 
 bool Exported(SQLUSMALLINT id) {
@@ -572,9 +573,11 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attri
   return Finish(&env->diag, SQL_SUCCESS);
 }
 
-OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
-                                                    SQLPOINTER value, SQLINTEGER) {
-  Trace("SQLSetConnectAttr");
+namespace {
+
+// The exported names resolve to the driver manager's own from inside this library, so the
+// narrow and wide entry points share these rather than calling one another.
+SQLRETURN SetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value) {
   Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
   if (!dbc) return SQL_INVALID_HANDLE;
   dbc->diag.Clear();
@@ -587,9 +590,13 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER a
       dbc->connectionTimeout = number;
       return Finish(&dbc->diag, SQL_SUCCESS);
     case SQL_ATTR_AUTOCOMMIT:
-      if (number == SQL_AUTOCOMMIT_ON) return Finish(&dbc->diag, SQL_SUCCESS);
-      dbc->diag.Add("HYC00", "Optional feature not implemented (manual commit)");
-      return Finish(&dbc->diag, SQL_ERROR);
+      // Back to autocommit commits what is open, as ODBC has it.
+      if (number == SQL_AUTOCOMMIT_ON && dbc->db && !EndTransaction(dbc, true)) {
+        AddSqliteError(&dbc->diag, dbc, sqlite3_errcode(dbc->db));
+        return Finish(&dbc->diag, SQL_ERROR);
+      }
+      dbc->autocommit = number == SQL_AUTOCOMMIT_ON;
+      return Finish(&dbc->diag, SQL_SUCCESS);
     case SQL_ATTR_TXN_ISOLATION:
       if (number == SQL_TXN_SERIALIZABLE) return Finish(&dbc->diag, SQL_SUCCESS);
       dbc->diag.Add("HYC00", "Optional feature not implemented (isolation level)");
@@ -612,10 +619,8 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER a
   }
 }
 
-OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
-                                                    SQLPOINTER value, SQLINTEGER,
-                                                    SQLINTEGER* length) {
-  Trace("SQLGetConnectAttr");
+SQLRETURN GetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
+                         SQLINTEGER* length) {
   Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
   if (!dbc) return SQL_INVALID_HANDLE;
   dbc->diag.Clear();
@@ -628,7 +633,7 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER a
       number = dbc->connectionTimeout;
       break;
     case SQL_ATTR_AUTOCOMMIT:
-      number = SQL_AUTOCOMMIT_ON;
+      number = dbc->autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
       break;
     case SQL_ATTR_TXN_ISOLATION:
       number = SQL_TXN_SERIALIZABLE;
@@ -649,18 +654,35 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER a
   return Finish(&dbc->diag, SQL_SUCCESS);
 }
 
+}  // namespace
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
+                                                    SQLPOINTER value, SQLINTEGER) {
+  Trace("SQLSetConnectAttr");
+  return SetConnectAttr(handle, attribute, value);
+}
+
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER attribute,
+                                                    SQLPOINTER value, SQLINTEGER,
+                                                    SQLINTEGER* length) {
+  Trace("SQLGetConnectAttr");
+  return GetConnectAttr(handle, attribute, value, length);
+}
+
 // The connection attributes the driver knows are all numbers: the same in both forms.
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute,
                                                      SQLPOINTER value, SQLINTEGER length) {
   Trace("SQLSetConnectAttrW");
-  return SQLSetConnectAttr(handle, attribute, value, length);
+  (void)length;
+  return SetConnectAttr(handle, attribute, value);
 }
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC handle, SQLINTEGER attribute,
                                                      SQLPOINTER value, SQLINTEGER bufferLength,
                                                      SQLINTEGER* length) {
   Trace("SQLGetConnectAttrW");
-  return SQLGetConnectAttr(handle, attribute, value, bufferLength, length);
+  (void)bufferLength;
+  return GetConnectAttr(handle, attribute, value, length);
 }
 
 OST_ODBC_EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC handle, SQLCHAR* server,
@@ -757,6 +779,45 @@ OST_ODBC_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle) {
   return Finish(&dbc->diag, SQL_SUCCESS);
 }
 
+OST_ODBC_EXPORT SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle,
+                                             SQLSMALLINT completion) {
+  Trace("SQLEndTran");
+  if (completion != SQL_COMMIT && completion != SQL_ROLLBACK) {
+    Diagnostics* diag = nullptr;
+    if (Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC)) diag = &dbc->diag;
+    if (Env* env = Find<Env>(handle, SQL_HANDLE_ENV)) diag = &env->diag;
+    if (!diag) return SQL_INVALID_HANDLE;
+    diag->Clear();
+    diag->Add("HY012", "Invalid transaction operation code");
+    return Finish(diag, SQL_ERROR);
+  }
+  const bool commit = completion == SQL_COMMIT;
+  if (type == SQL_HANDLE_ENV) {
+    Env* env = Find<Env>(handle, SQL_HANDLE_ENV);
+    if (!env) return SQL_INVALID_HANDLE;
+    env->diag.Clear();
+    bool ok = true;
+    for (Dbc* dbc : env->connections) {
+      if (dbc->db && !EndTransaction(dbc, commit)) ok = false;
+    }
+    if (!ok) env->diag.Add("25S01", "Transaction state unknown");
+    return Finish(&env->diag, ok ? SQL_SUCCESS : SQL_ERROR);
+  }
+  if (type != SQL_HANDLE_DBC) return SQL_INVALID_HANDLE;
+  Dbc* dbc = Find<Dbc>(handle, SQL_HANDLE_DBC);
+  if (!dbc) return SQL_INVALID_HANDLE;
+  dbc->diag.Clear();
+  if (!dbc->db) {
+    dbc->diag.Add("08003", "Connection not open");
+    return Finish(&dbc->diag, SQL_ERROR);
+  }
+  if (!EndTransaction(dbc, commit)) {
+    AddSqliteError(&dbc->diag, dbc, sqlite3_errcode(dbc->db));
+    return Finish(&dbc->diag, SQL_ERROR);
+  }
+  return Finish(&dbc->diag, SQL_SUCCESS);
+}
+
 namespace {
 
 SQLRETURN NativeSql(Dbc* dbc, const std::string& in, const TextOut& out, SQLPOINTER buffer,
@@ -843,7 +904,8 @@ SQLRETURN GetInfo(Dbc* dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT buf
     case SQL_MAX_DRIVER_CONNECTIONS:
       return Finish(&dbc->diag, PutSmall(value, 0, length));
     case SQL_TXN_CAPABLE:
-      return Finish(&dbc->diag, PutSmall(value, SQL_TC_NONE, length));
+      // SQLite's transactions take definitions as well as data, as SQL Server's do.
+      return Finish(&dbc->diag, PutSmall(value, SQL_TC_ALL, length));
     case SQL_CURSOR_COMMIT_BEHAVIOR:
     case SQL_CURSOR_ROLLBACK_BEHAVIOR:
       return Finish(&dbc->diag, PutSmall(value, SQL_CB_PRESERVE, length));

@@ -37,6 +37,10 @@ struct Dbc {
   SQLUINTEGER loginTimeout = 0;
   SQLUINTEGER connectionTimeout = 0;
   bool readOnly = false;
+  // Autocommit off: the first statement opens a transaction that lasts until SQLEndTran.
+  bool autocommit = true;
+  // SET XACT_ABORT ON: a statement that fails rolls the open transaction back whole.
+  bool xactAbort = false;
   std::vector<Stmt*> statements;
   std::string denied;  // why the authorizer refused the statement being prepared
   // The application's character set (the data source's ClientCharset); user is UTF-8.
@@ -77,6 +81,10 @@ template <typename T>
 T* Find(SQLHANDLE handle, SQLSMALLINT type) {
   return IsHandle(handle, type) ? static_cast<T*>(handle) : nullptr;
 }
+
+// Ends the connection's open transaction, if any: COMMIT or ROLLBACK. Open cursors are
+// closed first, as SQL Server closes them at the end of a transaction.
+bool EndTransaction(Dbc* dbc, bool commit);
 
 // Closes the cursor, finalizes everything and frees the statement.
 void DestroyStatement(Stmt* stmt);

@@ -51,6 +51,39 @@ std::string FirstKeyword(const char* sql) {
   return word;
 }
 
+// With autocommit off, the first statement after a commit or rollback opens the next
+// transaction, as SQL Server's implicit transactions do.
+bool OpenTransaction(Dbc* dbc) {
+  if (dbc->autocommit || !sqlite3_get_autocommit(dbc->db)) return true;
+  return sqlite3_exec(dbc->db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// A failed statement under XACT_ABORT takes the whole transaction with it.
+void AbortTransaction(Dbc* dbc) {
+  if (dbc->xactAbort && !sqlite3_get_autocommit(dbc->db)) EndTransaction(dbc, false);
+}
+
+// SET XACT_ABORT | NOCOUNT ON | OFF, alone in its batch: options of the session, which
+// SQLite has no statement for. True when the text was one (and is done).
+bool SessionOption(Dbc* dbc, const std::string& utf8) {
+  std::string words;
+  for (char c : utf8) {
+    if (c == ';') continue;
+    const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (space) {
+      if (!words.empty() && words.back() != ' ') words += ' ';
+    } else {
+      words += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    }
+  }
+  if (!words.empty() && words.back() == ' ') words.pop_back();
+  if (words == "SET XACT_ABORT ON" || words == "SET XACT_ABORT OFF") {
+    dbc->xactAbort = words.back() == 'N';
+    return true;
+  }
+  return words == "SET NOCOUNT ON" || words == "SET NOCOUNT OFF";
+}
+
 struct RunResult {
   SQLRETURN code = SQL_SUCCESS;
   bool opened = false;           // a result set is open
@@ -72,12 +105,20 @@ RunResult RunNext(Stmt* stmt) {
                                 &st, &tail);
     if (rc != SQLITE_OK) {
       AddSqliteError(&stmt->diag, dbc, rc);
+      AbortTransaction(dbc);
       stmt->next = stmt->sql.size();
       result.code = SQL_ERROR;
       return result;
     }
     stmt->next = static_cast<size_t>(tail - stmt->sql.data());
     if (!st) continue;  // white space or comments only
+    if (!OpenTransaction(dbc)) {
+      AddSqliteError(&stmt->diag, dbc, sqlite3_errcode(dbc->db));
+      sqlite3_finalize(st);
+      stmt->next = stmt->sql.size();
+      result.code = SQL_ERROR;
+      return result;
+    }
     if (sqlite3_bind_parameter_count(st) > 0) {
       sqlite3_finalize(st);
       stmt->diag.Add("07002", "COUNT field incorrect: parameter markers are not supported");
@@ -89,6 +130,7 @@ RunResult RunNext(Stmt* stmt) {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
       AddSqliteError(&stmt->diag, dbc, rc);
       sqlite3_finalize(st);
+      AbortTransaction(dbc);
       stmt->next = stmt->sql.size();
       result.code = SQL_ERROR;
       return result;
@@ -292,6 +334,15 @@ Stmt* Begin(SQLHSTMT handle, const char* function) {
 
 }  // namespace
 
+bool EndTransaction(Dbc* dbc, bool commit) {
+  if (sqlite3_get_autocommit(dbc->db)) return true;
+  for (Stmt* stmt : dbc->statements) {
+    if (stmt->cursor) CloseCursor(stmt);
+  }
+  return sqlite3_exec(dbc->db, commit ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr) ==
+         SQLITE_OK;
+}
+
 void DestroyStatement(Stmt* stmt) {
   sqlite3_finalize(stmt->cursor);
   sqlite3_finalize(stmt->preview);
@@ -313,6 +364,13 @@ SQLRETURN ExecDirect(Stmt* stmt, const std::string& utf8) {
   sqlite3_finalize(stmt->preview);
   stmt->preview = nullptr;
   stmt->prepared = false;
+  if (SessionOption(stmt->dbc, utf8)) {
+    stmt->sql.clear();
+    stmt->next = 0;
+    stmt->rowCount = -1;
+    stmt->executed = true;
+    return Finish(stmt, SQL_SUCCESS);
+  }
   if (!Rewrite(stmt, utf8)) return Finish(stmt, SQL_ERROR);
   return Execute(stmt);
 }

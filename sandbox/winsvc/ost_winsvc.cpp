@@ -12,6 +12,8 @@
 //   RefuseStop                     does not accept the stop control
 //   ProcessLingerMs                the process goes on this long after it reported
 //                                  STOPPED, holding its program, as one still ending
+// A marker after the image makes it fail like a broken build: OST-CRASH-AT-START never
+// reaches RUNNING; OST-CRASH-AFTER-START stops by itself 2 s after it started.
 // Each is read when it matters (RefuseStop five times a second while it runs), so that
 // a knob taken away lets a running service stop.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -118,6 +120,13 @@ std::string Marker() {
   return tail.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+// Whether the bytes after the image hold the crash marker ending in `when`: a build that
+// fails by itself. Put together here, so that the image itself never holds one.
+bool Marked(const char* when) {
+  std::string bytes = ReadWholeFile(ModulePath());
+  return bytes.find(std::string("OST-CRASH-") + when, ImageEnd(bytes)) != std::string::npos;
+}
+
 std::string Narrow(const std::wstring& wide) {
   if (wide.empty()) return std::string();
   int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
@@ -192,11 +201,24 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
     Report(SERVICE_STOPPED, 0, 1);
     return;
   }
+  // A broken build: one never reaches running, one stops by itself 2 s after its start.
+  if (Marked("AT-START")) {
+    Log("crashed");
+    Report(SERVICE_STOPPED, 0, 1);
+    return;
+  }
+  const bool crashes = Marked("AFTER-START");
+  const ULONGLONG started = GetTickCount64();
   Log("start");
   if (startPendingMs) Sleep(startPendingMs);
   // Running; the stop control accepted or not as the knob says now.
   do {
     Report(SERVICE_RUNNING, 0);
+    if (crashes && GetTickCount64() - started >= 2000) {
+      Log("crashed");
+      Report(SERVICE_STOPPED, 0, 1);
+      return;
+    }
   } while (WaitForSingleObject(g_stopEvent, 200) == WAIT_TIMEOUT);
   if (DWORD stopPendingMs = Knob(L"StopPendingMs")) Sleep(stopPendingMs);
   Log("stop");

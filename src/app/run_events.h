@@ -96,9 +96,28 @@ class RunObserver {
                                const std::string& /*folder*/) {}
   virtual void OnScriptRun(const PlanStep& /*step*/, int /*batches*/, int /*errors*/) {}
   virtual void OnBatchFailed(const BatchFailure& /*failure*/) {}
+  // Right before a batch of a script is sent (1 for the first); 0 once before a script
+  // that runs in one transaction.
+  virtual void OnBatchStarting(const PlanStep& /*step*/, int /*batch*/) {}
+  // ScriptTransaction: the script's transaction was rolled back after `batches` batches
+  // (or its commit failed); `outcome` is the rollback's.
+  virtual void OnScriptRolledBack(const PlanStep& /*step*/, int /*batches*/,
+                                  const DbOutcome& /*outcome*/) {}
   // The record statement of an applied component; the dialog ignores its failure.
   virtual void OnComponentRecorded(const PlanStep& /*step*/, const DbOutcome& /*outcome*/) {}
   virtual void OnPhaseChanged(RunPhase /*phase*/, const std::string& /*reason*/) {}
+  // HealthSeconds: the service started after its component was still running after
+  // `seconds` (healthy), or was found not running after `after` seconds.
+  virtual void OnHealthChecked(const std::string& /*service*/, int /*seconds*/, int /*after*/,
+                               bool /*healthy*/) {}
+  // AutoRollback: the failed run was rolled back (done), or not whole; `lines` are the
+  // rollback's own lines for the operator.
+  virtual void OnAutoRollback(bool /*done*/, const std::vector<std::string>& /*lines*/) {}
+  // At start: an earlier run was killed half-way (its record was left); the services it
+  // found running, and the script and batch it was in (empty, 0: none).
+  virtual void OnInterruptedRunFound(const std::string& /*runId*/,
+                                     const std::vector<std::string>& /*runningBefore*/,
+                                     const std::string& /*script*/, int /*batch*/) {}
   // A file checked against the maker's signed index (UpdateKey set): server.sig,
   // server.txt, each package; `failure` says what failed, kNone when it was vouched for.
   virtual void OnReleaseVerified(const ReleaseVerification& /*verification*/) {}
@@ -183,6 +202,14 @@ class TeeObserver : public RunObserver {
     a_.OnBatchFailed(f);
     b_.OnBatchFailed(f);
   }
+  void OnBatchStarting(const PlanStep& s, int batch) override {
+    a_.OnBatchStarting(s, batch);
+    b_.OnBatchStarting(s, batch);
+  }
+  void OnScriptRolledBack(const PlanStep& s, int batches, const DbOutcome& o) override {
+    a_.OnScriptRolledBack(s, batches, o);
+    b_.OnScriptRolledBack(s, batches, o);
+  }
   void OnComponentRecorded(const PlanStep& s, const DbOutcome& o) override {
     a_.OnComponentRecorded(s, o);
     b_.OnComponentRecorded(s, o);
@@ -190,6 +217,19 @@ class TeeObserver : public RunObserver {
   void OnPhaseChanged(RunPhase p, const std::string& r) override {
     a_.OnPhaseChanged(p, r);
     b_.OnPhaseChanged(p, r);
+  }
+  void OnHealthChecked(const std::string& service, int seconds, int after, bool healthy) override {
+    a_.OnHealthChecked(service, seconds, after, healthy);
+    b_.OnHealthChecked(service, seconds, after, healthy);
+  }
+  void OnAutoRollback(bool done, const std::vector<std::string>& lines) override {
+    a_.OnAutoRollback(done, lines);
+    b_.OnAutoRollback(done, lines);
+  }
+  void OnInterruptedRunFound(const std::string& run, const std::vector<std::string>& running,
+                             const std::string& script, int batch) override {
+    a_.OnInterruptedRunFound(run, running, script, batch);
+    b_.OnInterruptedRunFound(run, running, script, batch);
   }
 
  private:

@@ -6,6 +6,7 @@
 #include "platform/crypto_port.h"
 #include "release/signed_index.h"
 #include "update/backup.h"
+#include "update/run_record.h"
 
 namespace ost {
 
@@ -43,7 +44,11 @@ int RunApplication(const Platform& platform, const std::function<void(UpdateDial
   backups.SetNote([&journal](const std::string& why) { journal.Note("BACKUP", why); });
   TeeObserver kept(backups, observer ? *observer : backups);
   TeeObserver all(journal, observer ? static_cast<RunObserver&>(kept) : backups);
-  UpdateDialog dialog(platform, programDir, &all, options);
+  // A run killed half-way leaves its record; this run keeps its own.
+  RunRecordKeeper record(*platform.files, programDir, options.runId);
+  TeeObserver recorded(record, all);
+  options.runRecord = &record;
+  UpdateDialog dialog(platform, programDir, &recorded, options);
   journal.Begin(dialog.runId(), text::kToolVersion, options.journalProblem);
   runModal(dialog);
   return 0;

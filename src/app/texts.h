@@ -124,6 +124,29 @@ inline constexpr char kUpdatedStarted[] = "更新完成,服务已启动。";
 inline constexpr char kUpdatedStartFailed[] = "更新完成,启动服务...失败！";
 inline constexpr char kScriptDone[] = "升级完成。B:%d/E:%d";
 
+// Scripts in one transaction (ScriptTransaction = 1).
+inline constexpr char kScriptRolledBack[] = "第%d批执行失败,脚本已全部撤销: %s";
+inline constexpr char kScriptTransactionFailed[] = "数据库事务失败,脚本已撤销: %s";
+
+// The health check of a started service (HealthSeconds).
+inline constexpr char kHealthWaiting[] = "服务已启动,检查运行 %d 秒...";
+inline constexpr char kHealthPassed[] = "更新完成,服务已稳定运行 %d 秒。";
+inline constexpr char kHealthFailed[] = "服务启动后未能持续运行 %d 秒,异常终止！";
+
+// The automatic rollback (AutoRollback = 1, --auto-rollback).
+inline constexpr char kAutoRolledBack[] = "更新失败,已自动回滚到更新前的状态。";
+inline constexpr char kAutoRollbackIncomplete[] = "更新失败,自动回滚未完成: %s";
+
+// A run that an earlier one, killed half-way, left behind.
+inline constexpr char kInterruptedRunFound[] =
+    "上次升级(%s)被中断,本次结束时将重新启动当时运行的服务。";
+inline constexpr char kInterruptedRunScript[] = "上次升级中断于脚本 %s 第 %d 批,重新执行该脚本...";
+inline constexpr char kInterruptedRunScriptWhole[] =
+    "上次升级中断于脚本 %s (已整体撤销),重新执行该脚本...";
+inline constexpr char kInterruptedServicesStarted[] = "上次升级被中断,已重新启动当时运行的服务: %s";
+inline constexpr char kInterruptedServicesFailed[] =
+    "上次升级被中断,当时运行的服务未能重新启动: %s";
+
 // The staged mode.
 inline constexpr char kStagedWaiting[] = "已下载,等待更新";
 inline constexpr char kStagedAllHere[] = "更新包已全部下载,开始更新...";

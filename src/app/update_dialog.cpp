@@ -1,11 +1,18 @@
 #include "app/update_dialog.h"
 
+#include <algorithm>
 #include <new>
 
 #include "app/route_file.h"
 #include "app/run_id.h"
+#include "app/startup.h"
 #include "app/texts.h"
+#include "system/service_controller.h"
+#include "update/backup.h"
 #include "update/release_check.h"
+#include "update/rollback.h"
+#include "update/run_record.h"
+#include "util/text.h"
 
 namespace ost {
 namespace {
@@ -95,8 +102,86 @@ bool UpdateDialog::OnInitDialog() {
     entry.needsUpdate = 0;
   }
 
+  if (options_.runRecord && options_.runRecord->interrupted()) {
+    const RunRecordFile& earlier = *options_.runRecord->interrupted();
+    observer_->OnInterruptedRunFound(earlier.runId, earlier.RunningBefore(), earlier.script,
+                                     earlier.batch);
+    SetStatusLine(Format(text::kInterruptedRunFound, earlier.runId.c_str()));
+  }
   RunCheckSequence();
   return true;
+}
+
+bool UpdateDialog::StartsAgain(const ServiceEntry& entry) const {
+  return entry.stateBefore == kServiceRunning ||
+         (options_.runRecord &&
+          options_.runRecord->WasRunningBeforeInterruptedRun(entry.serviceName));
+}
+
+bool UpdateDialog::WentWrong() const {
+  if (nextStep_ == 0) return false;  // nothing of the plan was begun
+  // The staged mode's downloads change nothing: the services still run as they did.
+  if (chain_ == Chain::kStaging) return false;
+  if (phase_ == RunPhase::kFailed) return true;
+  for (const PlanStep& step : plan_.steps) {
+    if (step.kind == StepKind::kDetailFile || step.row < 0) continue;
+    const RowRecord* row = progressList_.Record(step.row);
+    if (row && row->textColor == kAlertRed) return true;
+  }
+  return false;
+}
+
+void UpdateDialog::RollBackRun() {
+  // The rollback opens a connection of its own to record the former numbers.
+  platform_.database->Close();
+  std::vector<std::string> said;
+  auto say = [&](const std::string& line) { said.push_back(line); };
+  const std::vector<std::string> runs = BackupKeeper::Runs(*platform_.files, programDir_);
+  int status = 0;
+  if (std::find(runs.begin(), runs.end(), runId_) != runs.end()) {
+    status = RunRollback(platform_, runId_, Sha256Of(platform_), say);
+  } else {
+    // Nothing was written over: only the services it stopped go back.
+    for (const std::string& name : TakeInterruptedRunServices(*platform_.files, programDir_)) {
+      const uint64_t begun = platform_.system->MonotonicMilliseconds();
+      const int32_t started = StartServiceAndWait(*platform_.services, *platform_.system, name);
+      Report(ServiceEvent::Action::kStart, name, started, -1, begun);
+      if (started != kServiceRunning && started != kServiceNothingToDo) {
+        status = 1;
+        said.push_back(Format(text::kRollbackServiceStartFailed, name.c_str()));
+      }
+    }
+  }
+  autoRolledBack_ = status == 0 ? 1 : -1;
+  observer_->OnAutoRollback(status == 0, said);
+  SetStatusLine(
+      status == 0 ? std::string(text::kAutoRolledBack)
+                  : Format(text::kAutoRollbackIncomplete, said.empty() ? "" : said.back().c_str()));
+}
+
+void UpdateDialog::EndOfRun() {
+  if ((options_.autoRollback || config_.autoRollback) && autoRolledBack_ == 0 && WentWrong()) {
+    RollBackRun();
+  }
+  RunRecordKeeper* record = options_.runRecord;
+  if (!record) return;
+  if (record->interrupted()) {
+    std::vector<std::string> running;
+    std::vector<std::string> failed;
+    for (const std::string& name : record->interrupted()->RunningBefore()) {
+      running.push_back(name);
+      const int32_t state = QueryServiceState(*platform_.services, name);
+      Report(ServiceEvent::Action::kQuery, name, state, -1);
+      if (state == kServiceRunning) continue;
+      const uint64_t begun = platform_.system->MonotonicMilliseconds();
+      const int32_t started = StartServiceAndWait(*platform_.services, *platform_.system, name);
+      Report(ServiceEvent::Action::kStart, name, started, -1, begun);
+      if (started != kServiceRunning && started != kServiceNothingToDo) failed.push_back(name);
+    }
+    SetStatusLine(failed.empty() ? Format(text::kInterruptedServicesStarted, Join(running).c_str())
+                                 : Format(text::kInterruptedServicesFailed, Join(failed).c_str()));
+  }
+  record->Finish();
 }
 
 void UpdateDialog::OnClose() {
@@ -157,6 +242,8 @@ void UpdateDialog::SetPhase(RunPhase phase, const std::string& reason) {
     case RunPhase::kClosed:
       break;
   }
+  // A finished run ends where its last status line is shown.
+  if (phase == RunPhase::kFailed || phase == RunPhase::kClosed) EndOfRun();
   // Staged packages last only as long as the update.
   if (staging_ && phase != RunPhase::kUpdating) {
     staging_->Clear();

@@ -26,6 +26,7 @@
 namespace ost {
 
 class ReleaseCheck;
+class RunRecordKeeper;
 
 constexpr size_t kUnpackBufferSize = 50000000;
 constexpr uint32_t kAboutCommand = 0x0010;
@@ -45,6 +46,11 @@ struct RunOptions {
   bool failover = false;
   // Told when a download goes to the other host (a line of the headless run).
   std::function<void(const std::string&)> notice;
+  // The record of the run in progress, and of an earlier run that was killed; none:
+  // nobody keeps one.
+  RunRecordKeeper* runRecord = nullptr;
+  // A run that fails after it changed anything is rolled back by itself.
+  bool autoRollback = false;
 };
 
 class UpdateDialog {
@@ -94,6 +100,9 @@ class UpdateDialog {
   const std::string& programDir() const { return programDir_; }
   // The staged mode is on (the option, or StageFirst in the configuration).
   bool staged() const { return options_.stageFirst || config_.stageFirst; }
+  // The automatic rollback: 0 none was needed (or asked for), 1 the run was rolled back
+  // whole, -1 it was tried and could not complete.
+  int32_t autoRolledBack() const { return autoRolledBack_; }
 
  private:
   // Check sequence.
@@ -141,7 +150,13 @@ class UpdateDialog {
   bool ApplyEntryPackage(const PlanStep& step, ByteSpan package);
   bool ApplyDetailFile(const PlanStep& step, ByteSpan package);
   bool RunSqlScript(const PlanStep& step, ByteSpan package);
+  // ScriptTransaction: the unpacked script in one transaction, whole or not at all.
+  bool RunSqlScriptWhole(const PlanStep& step, size_t unpacked);
+  BatchFailure FailureOf(int batchNumber, const char* batch, const DbOutcome& outcome) const;
   bool UnpackPackage(ByteSpan package, size_t* unpacked);
+  // HealthSeconds: the started service must still run `seconds` later; the row (and
+  // the waiting web DLL's row, when there is one) says so while it waits.
+  bool StaysRunning(const std::string& service, int seconds, int waitingRow);
   ByteSpan Unpacked(size_t size) const { return {unpackBuffer_.get(), size}; }
 
   // The run's phase, and with it the documented flags and the start button.
@@ -149,6 +164,18 @@ class UpdateDialog {
   void SetButtonState(ButtonState state);
   // A package could not be unpacked or written: the run stops for good.
   void MarkPackageFailed(const std::string& reason);
+  // The run has ended, however: the services an earlier, killed run had stopped are
+  // started again, and the run's record goes.
+  void EndOfRun();
+  // The component's service is started after its file: it ran before this run, or
+  // before an earlier run that was killed.
+  bool StartsAgain(const ServiceEntry& entry) const;
+  // The run failed after its plan was begun: a package, a script, a start or a health
+  // check (a plan row that ended red).
+  bool WentWrong() const;
+  // AutoRollback: this run's files and update numbers back through the rollback command,
+  // the services that ran before it started again.
+  void RollBackRun();
 
   // Progress view.
   int InsertRow(int index, const std::string& stepText);
@@ -211,6 +238,7 @@ class UpdateDialog {
   int32_t updateRunning_ = 0;
   int32_t closeOnClick_ = 1;
   int32_t failed_ = 0;
+  int32_t autoRolledBack_ = 0;
 
   // Controls and the operator's choice.
   ColourList progressList_;

@@ -211,6 +211,38 @@ DbPairs OdbcDatabase::QueryUnsignedPairs(const std::string& statement) {
   return pairs;
 }
 
+DbOutcome OdbcDatabase::BeginTransaction() {
+  DbOutcome outcome;
+  if (!connected_) {
+    outcome.status = DbStatus::kNoHandle;
+    return outcome;
+  }
+  auto* connection = static_cast<SQLHDBC>(connection_);
+  if (!Succeeded(SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,
+                                   reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+    outcome.status = DbStatus::kFailed;
+    outcome.diagnostics = Diagnostics(SQL_HANDLE_DBC, connection);
+  }
+  return outcome;
+}
+
+DbOutcome OdbcDatabase::EndTransaction(bool commit) {
+  DbOutcome outcome;
+  if (!connected_) {
+    outcome.status = DbStatus::kNoHandle;
+    return outcome;
+  }
+  auto* connection = static_cast<SQLHDBC>(connection_);
+  if (!Succeeded(SQLEndTran(SQL_HANDLE_DBC, connection, commit ? SQL_COMMIT : SQL_ROLLBACK))) {
+    outcome.status = DbStatus::kFailed;
+    outcome.diagnostics = Diagnostics(SQL_HANDLE_DBC, connection);
+  }
+  // Whatever became of it, the statements after it run on their own again.
+  SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,
+                    reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  return outcome;
+}
+
 std::string QuoteSqlText(const std::string& text) {
   std::string quoted;
   for (char c : text) {

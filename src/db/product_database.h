@@ -72,6 +72,13 @@ class ProductDatabase {
   virtual DbOutcome ExecuteRaw(std::string_view statement) = 0;
   virtual DbText QueryText(const std::string& statement, size_t width) = 0;
   virtual DbPairs QueryUnsignedPairs(const std::string& statement) = 0;
+
+  // A script whole or not at all: autocommit off, so that every statement from here on
+  // belongs to one transaction until EndTransaction. Not connected: kNoHandle.
+  virtual DbOutcome BeginTransaction() = 0;
+  // Commits the transaction (or rolls it back) and turns autocommit on again; the
+  // outcome is the commit's or rollback's.
+  virtual DbOutcome EndTransaction(bool commit) = 0;
 };
 
 // The ODBC 3 API of the platform's driver manager (ODBC32 or unixODBC).
@@ -90,6 +97,8 @@ class OdbcDatabase : public ProductDatabase {
   DbOutcome ExecuteRaw(std::string_view statement) override;
   DbText QueryText(const std::string& statement, size_t width) override;
   DbPairs QueryUnsignedPairs(const std::string& statement) override;
+  DbOutcome BeginTransaction() override;
+  DbOutcome EndTransaction(bool commit) override;
 
  private:
   void* environment_ = nullptr;

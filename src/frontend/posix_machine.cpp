@@ -1,5 +1,8 @@
 #include "frontend/posix_machine.h"
 
+#include <fstream>
+#include <iterator>
+
 #include <vector>
 
 #include "util/text.h"
@@ -39,6 +42,13 @@ PosixMachine::PosixMachine(const std::string& rootDir)
       if (root.Map(program) == native) return true;
     }
     return false;
+  });
+  // A program may carry a marker that makes it fail as a broken build would.
+  services.SetProgramReader([this](const std::string& binaryPath) {
+    std::string path = binaryPath;
+    if (!path.empty() && path.front() == '"') path = path.substr(1, path.find('"', 1) - 1);
+    std::ifstream in(root.Map(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   });
 }
 

@@ -23,7 +23,7 @@ void PrintUsage(FILE* out) {
                "usage: ost-server-update --root DIR [--tui] [--stage]\n"
                "       ost-server-update --root DIR --headless [--route 0|1] [--start]\n"
                "                         [--confirm yes|no] [--snapshot FILE] [--output FILE]\n"
-               "                         [--stage]\n"
+               "                         [--stage] [--auto-rollback]\n"
                "                         [--proxy HOST:PORT] [--failover]\n"
                "       ost-server-update --root DIR --rollback [RUN]\n"
                "       ost-server-update --root DIR --net-check [--proxy HOST:PORT]\n"
@@ -46,6 +46,8 @@ void PrintUsage(FILE* out) {
                "                    other route's host (also Failover = 1)\n"
                "  --net-check       try every way to the update hosts (proxy, direct, each\n"
                "                    route), one line each; exit 0 when one reaches server.txt\n"
+               "  --auto-rollback   a run that fails after it changed anything puts the\n"
+               "                    server back by itself, exit 3 (also AutoRollback = 1)\n"
                "  --rollback [RUN]  put back the files the run RUN replaced (the latest run\n"
                "                    with a backup when RUN is left out), then end\n"
                "\n%s",

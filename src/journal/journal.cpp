@@ -199,11 +199,14 @@ void Journal::OnConfigRead(const ConfigRead& read, const ServerConfig& config) {
   // The password is never written, only whether there is one.
   Line("CONFIG",
        Format("data source '%s', user '%s', password %s, server %s:%d, update hosts %s and %s, "
-              "staged mode %s",
+              "staged mode %s, scripts in one transaction %s, health check %u s, "
+              "automatic rollback %s",
               DbTextToUtf8(config.dataSourceName).c_str(), DbTextToUtf8(config.dbUser).c_str(),
               config.dbPassword.empty() ? "empty" : "set", config.serverIp.c_str(),
               static_cast<int>(config.sqlPort), config.primaryHost.c_str(),
-              config.secondaryHost.c_str(), config.stageFirst ? "on" : "off"));
+              config.secondaryHost.c_str(), config.stageFirst ? "on" : "off",
+              config.scriptTransaction ? "on" : "off", static_cast<unsigned>(config.healthSeconds),
+              config.autoRollback ? "on" : "off"));
 }
 
 void Journal::OnDatabaseOpened(const ProductDatabase::OpenResult& result) {
@@ -443,6 +446,14 @@ void Journal::OnBatchFailed(const BatchFailure& failure) {
                     Diagnostics(failure.diagnostics));
 }
 
+void Journal::OnScriptRolledBack(const PlanStep& step, int batches, const DbOutcome& outcome) {
+  Line("SCRIPT",
+       Format("%s: rolled back whole after %d batches: ", step.requestPath.c_str(), batches) +
+           (outcome.status == DbStatus::kOk
+                ? std::string("nothing of it stays")
+                : "the rollback failed:" + Diagnostics(outcome.diagnostics)));
+}
+
 void Journal::OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) {
   Line("RECORD", Format("slot %d update %d: ", step.entry, static_cast<int>(step.version)) +
                      (outcome.status == DbStatus::kOk ? std::string("recorded")
@@ -455,6 +466,32 @@ void Journal::OnPhaseChanged(RunPhase phase, const std::string& reason) {
   const bool end =
       phase == RunPhase::kFinished || phase == RunPhase::kFailed || phase == RunPhase::kClosed;
   Line(end ? "END" : "RUN", std::string(PhaseName(phase)) + (reason.empty() ? "" : ": " + reason));
+}
+
+void Journal::OnHealthChecked(const std::string& service, int seconds, int after, bool healthy) {
+  Line("HEALTH", healthy ? Format("%s still running after %d s", service.c_str(), seconds)
+                         : Format("%s no longer running %d s after it started (of %d s asked)",
+                                  service.c_str(), after, seconds));
+}
+
+void Journal::OnAutoRollback(bool done, const std::vector<std::string>& lines) {
+  Line("ROLLBACK", std::string(done ? "the failed run was rolled back whole"
+                                    : "the failed run could not be rolled back whole") +
+                       (lines.empty() ? std::string() : ": " + Join(lines)));
+}
+
+void Journal::OnInterruptedRunFound(const std::string& runId,
+                                    const std::vector<std::string>& runningBefore,
+                                    const std::string& script, int batch) {
+  Line("RECOVER",
+       "the earlier run " + runId + " was interrupted; running before it: " +
+           (runningBefore.empty() ? std::string("none") : Join(runningBefore)) +
+           "; they are started again at the end of this run" +
+           (script.empty() ? std::string()
+            : batch == 0
+                ? "; it was inside " + script + ", in one transaction, which runs again whole"
+                : Format("; it was inside %s, batch %d, which runs again from its start",
+                         script.c_str(), batch)));
 }
 
 void Journal::OnReleaseVerified(const ReleaseVerification& verification) {

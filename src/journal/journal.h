@@ -61,8 +61,14 @@ class Journal : public RunObserver {
   void OnPackageStaged(const PlanStep& step, ByteSpan package, const std::string& folder) override;
   void OnScriptRun(const PlanStep& step, int batches, int errors) override;
   void OnBatchFailed(const BatchFailure& failure) override;
+  void OnScriptRolledBack(const PlanStep& step, int batches, const DbOutcome& outcome) override;
   void OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) override;
   void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
+  void OnHealthChecked(const std::string& service, int seconds, int after, bool healthy) override;
+  void OnAutoRollback(bool done, const std::vector<std::string>& lines) override;
+  void OnInterruptedRunFound(const std::string& runId,
+                             const std::vector<std::string>& runningBefore,
+                             const std::string& script, int batch) override;
   void OnReleaseVerified(const ReleaseVerification& verification) override;
 
  private:

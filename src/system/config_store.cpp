@@ -226,6 +226,26 @@ ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config) {
   staged.status = store.QueryDword("StageFirst", &stage);
   staged.used = staged.status == kRegSuccess;
   config->stageFirst = staged.used && stage == 1;
+  // Optional: scripts in one transaction each, and the health check of started services.
+  int32_t whole = 0;
+  ConfigValueRead& transaction = read.values.emplace_back();
+  transaction.name = "ScriptTransaction";
+  transaction.status = store.QueryDword("ScriptTransaction", &whole);
+  transaction.used = transaction.status == kRegSuccess;
+  config->scriptTransaction = transaction.used && whole == 1;
+  int32_t seconds = 0;
+  ConfigValueRead& health = read.values.emplace_back();
+  health.name = "HealthSeconds";
+  health.status = store.QueryDword("HealthSeconds", &seconds);
+  // Beyond an hour is no health check but a service held down for nothing.
+  health.used = health.status == kRegSuccess && seconds >= 0 && seconds <= 3600;
+  config->healthSeconds = health.used ? static_cast<uint32_t>(seconds) : 0;
+  int32_t back = 0;
+  ConfigValueRead& rollback = read.values.emplace_back();
+  rollback.name = "AutoRollback";
+  rollback.status = store.QueryDword("AutoRollback", &back);
+  rollback.used = rollback.status == kRegSuccess;
+  config->autoRollback = rollback.used && back == 1;
   // Optional: the maker's key; only a value that is not there at all leaves it unset.
   std::string key;
   ConfigValueRead& updateKey = read.values.emplace_back();

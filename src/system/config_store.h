@@ -34,6 +34,13 @@ struct ServerConfig {
   std::string primaryHost = kPrimaryUpdateHost;
   std::string secondaryHost = kSecondaryUpdateHost;
   bool stageFirst = false;  // StageFirst = 1: the staged mode
+  // ScriptTransaction = 1: each database script in one transaction, whole or not at all.
+  bool scriptTransaction = false;
+  // HealthSeconds: how long a service started after its component was replaced must
+  // keep running; 0 as documented (running once is enough).
+  uint32_t healthSeconds = 0;
+  // AutoRollback = 1: a run that fails after it changed anything puts the server back.
+  bool autoRollback = false;
   // The maker's public key (optional value UpdateKey) as the registry holds it; set
   // whenever the value is there, readable or not, so that a key that cannot be read
   // never lets an unsigned release through.

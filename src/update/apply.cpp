@@ -90,7 +90,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   } else {
     if (entry.serviceName.empty()) entry.serviceName = kWebServerService;
     const int waiting = webDll ? waitingWebRow_ : -1;
-    if (entry.stateBefore != kServiceRunning) {
+    if (!StartsAgain(entry)) {
       SetStepStatus(text::kUpdatedStaysStopped, true);
       if (waiting >= 0) SetCell(waiting, 3, text::kUpdatedStaysStopped);
     } else {
@@ -98,7 +98,23 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
       int32_t started =
           StartServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
       Report(ServiceEvent::Action::kStart, entry.serviceName, started, currentRow_, begun);
-      if (started == kServiceRunning) {
+      const int seconds = static_cast<int>(config_.healthSeconds);
+      const bool healthy = started != kServiceRunning || seconds == 0 ||
+                           StaysRunning(entry.serviceName, seconds, waiting);
+      if (!healthy) {
+        SetStepStatus(Format(text::kHealthFailed, seconds), false);
+        SetRowColors(currentRow_, kAlertRed, kWhite);
+        if (waiting >= 0) {
+          SetCell(waiting, 3, Format(text::kHealthFailed, seconds));
+          SetRowColors(waiting, kAlertRed, kWhite);
+        }
+      } else if (started == kServiceRunning && seconds > 0) {
+        SetStepStatus(Format(text::kHealthPassed, seconds), true);
+        if (waiting >= 0) {
+          SetRowColors(waiting, kDoneGreen, kWhite);
+          SetCell(waiting, 3, Format(text::kHealthPassed, seconds));
+        }
+      } else if (started == kServiceRunning) {
         SetStepStatus(text::kUpdatedStarted, true);
         if (waiting >= 0) {
           SetRowColors(waiting, kDoneGreen, kWhite);
@@ -120,6 +136,24 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
              entry.availableVersion, QuoteSqlText(entry.displayName).c_str(),
              QuoteSqlText(entry.description).c_str()));
   observer_->OnComponentRecorded(step, recorded);
+  return true;
+}
+
+bool UpdateDialog::StaysRunning(const std::string& service, int seconds, int waitingRow) {
+  const std::string waiting = Format(text::kHealthWaiting, seconds);
+  SetStepStatus(waiting, false);
+  if (waitingRow >= 0) SetCell(waitingRow, 3, waiting);
+  // Polled once a second: a program that ends by itself shows within a second of it.
+  for (int second = 0; second < seconds; ++second) {
+    platform_.system->Sleep(1000);
+    const int32_t state = QueryServiceState(*platform_.services, service);
+    if (state != kServiceRunning) {
+      Report(ServiceEvent::Action::kQuery, service, state, currentRow_);
+      observer_->OnHealthChecked(service, seconds, second + 1, false);
+      return false;
+    }
+  }
+  observer_->OnHealthChecked(service, seconds, seconds, true);
   return true;
 }
 

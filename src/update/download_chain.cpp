@@ -20,6 +20,7 @@ void UpdateDialog::StartNextDownload() {
     SetPhase(RunPhase::kFinished, "every step of the plan was done");
     SetStatusLine(text::kUpdateComplete);
     FinishedBeeps();
+    EndOfRun();
     return;
   }
   const PlanStep& step = plan_.steps[nextStep_++];

@@ -79,6 +79,7 @@ void UpdateDialog::EvaluateManifest(ByteSpan bytes) {
   SetRowColors(currentRow_, kAlertRed, kWhite);
   SetPhase(RunPhase::kFinished, "nothing to update");
   FinishedBeeps();
+  EndOfRun();
 }
 
 int UpdateDialog::CompareDetailFile(std::string_view line) {

@@ -17,6 +17,7 @@
 #include "update/catalogue.h"
 #include "update/package_writer.h"
 #include "update/plan.h"
+#include "update/run_record.h"
 #include "util/text.h"
 
 namespace ost {
@@ -115,6 +116,10 @@ class Rollback {
         "rolling back run " + runId + " from " + folder);
 
     StopServices(steps);
+    // A run killed half-way left stopped the services it had found running.
+    for (const std::string& name : TakeInterruptedRunServices(*m_.files, programDir_)) {
+      interrupted_.insert(name);
+    }
     for (Step& step : steps) Carry(step);
     StartServices(steps);
     RecordNumbers(steps);
@@ -279,9 +284,10 @@ class Rollback {
   }
 
   // Every service that ran before the update runs at the end, whoever stopped it: this
-  // rollback, or an earlier one that did not finish.
+  // rollback, an earlier one that did not finish, or a run that was killed.
   void StartServices(const std::vector<Step>& steps) {
     std::set<std::string> wanted = running_;
+    wanted.insert(interrupted_.begin(), interrupted_.end());
     for (const Step& step : steps) {
       if (!step.service.empty() && step.file->runningBefore) wanted.insert(step.service);
     }
@@ -387,7 +393,8 @@ class Rollback {
   std::string programDir_;
   Journal journal_;
   BackupRecord record_;
-  std::set<std::string> running_;  // stopped by this rollback
+  std::set<std::string> running_;      // stopped by this rollback
+  std::set<std::string> interrupted_;  // running before a run that was killed
   bool configured_ = false;
   ProductDatabase::OpenResult open_;
   std::string cgiBinDir_;

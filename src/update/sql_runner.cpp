@@ -7,6 +7,7 @@
 #include "app/texts.h"
 #include "app/update_dialog.h"
 #include "db/product_database.h"
+#include "update/run_record.h"
 #include "util/text.h"
 
 namespace ost {
@@ -39,6 +40,15 @@ bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
     MarkPackageFailed(step.requestPath + " does not unpack");
     return false;
   }
+  // The script an earlier, killed run was inside: said before it runs again.
+  if (options_.runRecord && options_.runRecord->interrupted() &&
+      options_.runRecord->interrupted()->script == step.requestPath) {
+    const int batch = options_.runRecord->interrupted()->batch;
+    SetStepStatus(batch == 0 ? Format(text::kInterruptedRunScriptWhole, step.targetPath.c_str())
+                             : Format(text::kInterruptedRunScript, step.targetPath.c_str(), batch),
+                  false);
+  }
+  if (config_.scriptTransaction) return RunSqlScriptWhole(step, unpacked);
   int errors = 0;
   int offered = 0;
   bool noHandle = false;
@@ -46,6 +56,7 @@ bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
   int batches =
       CutSqlBatches(reinterpret_cast<char*>(unpackBuffer_.get()), unpacked, [&](const char* batch) {
         ++offered;
+        observer_->OnBatchStarting(step, offered);
         const DbOutcome result = platform_.database->ExecuteRaw(batch);
         if (result.status == DbStatus::kNoHandle) {
           noHandle = true;
@@ -53,13 +64,7 @@ bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
         }
         if (result.status == DbStatus::kFailed) {
           ++errors;
-          BatchFailure failure;
-          failure.row = currentRow_;
-          failure.batch = offered;
-          std::string_view text(batch);
-          failure.firstLine = std::string(text.substr(0, text.find_first_of("\r\n")));
-          failure.diagnostics = result.diagnostics;
-          observer_->OnBatchFailed(failure);
+          observer_->OnBatchFailed(FailureOf(offered, batch, result));
         }
         return true;
       });
@@ -69,6 +74,82 @@ bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
   }
   observer_->OnScriptRun(step, batches, errors);
   SetStepStatus(Format(text::kScriptDone, batches, errors), true);
+  return true;
+}
+
+BatchFailure UpdateDialog::FailureOf(int batchNumber, const char* batch,
+                                     const DbOutcome& outcome) const {
+  BatchFailure failure;
+  failure.row = currentRow_;
+  failure.batch = batchNumber;
+  std::string_view text(batch);
+  failure.firstLine = std::string(text.substr(0, text.find_first_of("\r\n")));
+  failure.diagnostics = outcome.diagnostics;
+  return failure;
+}
+
+// The script in one transaction: every batch applies, or none does. The first batch that
+// fails rolls the whole script back and stops the run.
+bool UpdateDialog::RunSqlScriptWhole(const PlanStep& step, size_t unpacked) {
+  ProductDatabase& database = *platform_.database;
+  auto refuse = [&](const std::string& status, const std::string& reason) {
+    SetStepStatus(status, false);
+    SetRowColors(currentRow_, kAlertRed, kWhite);
+    failed_ = 1;
+    SetPhase(RunPhase::kFailed, reason);
+    return false;
+  };
+  auto message = [](const DbOutcome& outcome) {
+    return outcome.diagnostics.empty() ? std::string()
+                                       : DbTextToUtf8(outcome.diagnostics.front().message);
+  };
+  DbOutcome begun = database.BeginTransaction();
+  if (begun.status == DbStatus::kNoHandle) {
+    SetStepStatus(text::kDbStmtAllocFailed, false);
+    return false;
+  }
+  // SQL Server rolls the whole transaction back at a failing statement only with
+  // XACT_ABORT; without it some errors end the statement alone.
+  if (begun.status == DbStatus::kOk) begun = database.ExecuteRaw("SET XACT_ABORT ON");
+  if (begun.status != DbStatus::kOk) {
+    database.EndTransaction(false);
+    return refuse(Format(text::kScriptTransactionFailed, message(begun).c_str()),
+                  step.requestPath + ": no transaction could be begun");
+  }
+  // Batch 0: the whole script is under way; none of it stays unless all of it does.
+  observer_->OnBatchStarting(step, 0);
+  int offered = 0;
+  DbOutcome failedBatch;
+  int batches =
+      CutSqlBatches(reinterpret_cast<char*>(unpackBuffer_.get()), unpacked, [&](const char* batch) {
+        ++offered;
+        const DbOutcome result = database.ExecuteRaw(batch);
+        if (result.status == DbStatus::kOk) return true;
+        failedBatch = result;
+        if (result.status == DbStatus::kFailed) {
+          observer_->OnBatchFailed(FailureOf(offered, batch, result));
+        }
+        return false;
+      });
+  if (failedBatch.status != DbStatus::kOk) {
+    const DbOutcome undone = database.EndTransaction(false);
+    observer_->OnScriptRolledBack(step, offered, undone);
+    if (failedBatch.status == DbStatus::kNoHandle) {
+      SetStepStatus(text::kDbStmtAllocFailed, false);
+      return false;
+    }
+    return refuse(Format(text::kScriptRolledBack, offered, message(failedBatch).c_str()),
+                  Format("batch %d of %s failed: the script was rolled back whole", offered,
+                         step.requestPath.c_str()));
+  }
+  const DbOutcome committed = database.EndTransaction(true);
+  if (committed.status != DbStatus::kOk) {
+    observer_->OnScriptRolledBack(step, batches, committed);
+    return refuse(Format(text::kScriptTransactionFailed, message(committed).c_str()),
+                  step.requestPath + ": the commit failed");
+  }
+  observer_->OnScriptRun(step, batches, 0);
+  SetStepStatus(Format(text::kScriptDone, batches, 0), true);
   return true;
 }
 

@@ -321,6 +321,28 @@ TEST_F(ProductDatabaseTest, ScriptsAndRecordsRunOnTheConnection) {
   EXPECT_EQ(database.Execute("SELECT 1").status, DbStatus::kNoHandle);
 }
 
+// A transaction through the driver manager: what a rollback ends leaves nothing behind,
+// and the statements after it run on their own again.
+TEST_F(ProductDatabaseTest, ATransactionRolledBackLeavesNoTrace) {
+  Create();
+  ASSERT_EQ(database.Open("ostra", "sa", "secret").failure, ProductDatabase::OpenFailure::kNone);
+  DbOutcome begun = database.BeginTransaction();
+  ASSERT_EQ(begun.status, DbStatus::kOk)
+      << (begun.diagnostics.empty() ? "" : begun.diagnostics[0].message);
+  ASSERT_EQ(database.ExecuteRaw("SET XACT_ABORT ON").status, DbStatus::kOk);
+  ASSERT_EQ(
+      database.ExecuteRaw("UPDATE ostra.dbo.sys_dict SET dcvalue = 'x' WHERE dcname = '45'").status,
+      DbStatus::kOk);
+  EXPECT_EQ(database.EndTransaction(false).status, DbStatus::kOk);
+  EXPECT_EQ(Stored("SELECT dcvalue FROM sys_dict WHERE dcname = '45'"), "site");
+  ASSERT_EQ(
+      database.ExecuteRaw("UPDATE ostra.dbo.sys_dict SET dcvalue = 'y' WHERE dcname = '45'").status,
+      DbStatus::kOk);
+  EXPECT_EQ(Stored("SELECT dcvalue FROM sys_dict WHERE dcname = '45'"), "y");
+  database.Close();
+  EXPECT_EQ(database.BeginTransaction().status, DbStatus::kNoHandle);
+}
+
 // Whatever code page the driver reads narrow text in, Chinese text of a script, of a
 // description and of a driver's message crosses the connection whole.
 TEST_F(ProductDatabaseTest, ChineseTextCrossesIntactWhateverTheDriversCodePage) {

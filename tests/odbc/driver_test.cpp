@@ -315,18 +315,46 @@ TEST_F(Driver, ErrorsCarryRealSqlStatesAndSqliteCodes) {
   EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).native, 1555);  // SQLITE_CONSTRAINT_PRIMARYKEY
 }
 
-TEST_F(Driver, UnsupportedCallsSayIm001OrHyc00) {
+TEST_F(Driver, UnsupportedCallsSayHyc00) {
   ASSERT_EQ(Connect(), SQL_SUCCESS);
-  EXPECT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
-                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+  EXPECT_EQ(SQLSetConnectAttr(dbc, SQL_ATTR_TXN_ISOLATION,
+                              reinterpret_cast<SQLPOINTER>(SQL_TXN_READ_UNCOMMITTED), 0),
             SQL_ERROR);
   EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, dbc).state, "HYC00");
-  EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_ERROR);
-  EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, dbc).state, "IM001");
   ASSERT_EQ(Exec("SELECT 1"), SQL_SUCCESS);
   SQL_TIMESTAMP_STRUCT stamp;
   EXPECT_EQ(SQLBindCol(stmt, 1, SQL_C_TYPE_TIMESTAMP, &stamp, sizeof stamp, nullptr), SQL_ERROR);
   EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).state, "HYC00");
+}
+
+// Autocommit off: what a rollback ends leaves no trace, definitions included; under
+// XACT_ABORT a failing statement takes the whole transaction with it.
+TEST_F(Driver, TransactionsCommitAndRollBackForReal) {
+  ASSERT_EQ(Connect(), SQL_SUCCESS);
+  SQLUSMALLINT supported = SQL_FALSE;
+  ASSERT_EQ(SQLGetFunctions(dbc, SQL_API_SQLENDTRAN, &supported), SQL_SUCCESS);
+  EXPECT_EQ(supported, SQL_TRUE);
+  auto autocommit = [&](SQLULEN on) {
+    return SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(on), 0);
+  };
+  ASSERT_EQ(autocommit(SQL_AUTOCOMMIT_OFF), SQL_SUCCESS);
+  ASSERT_EQ(Exec("CREATE TABLE ostra.dbo.tx_probe (n INT)"), SQL_SUCCESS);
+  ASSERT_EQ(Exec("INSERT INTO ostra.dbo.tx_probe VALUES (1)"), SQL_SUCCESS);
+  ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK), SQL_SUCCESS);
+  EXPECT_EQ(Exec("SELECT n FROM ostra.dbo.tx_probe"), SQL_ERROR);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_STMT, stmt).state, "42S02");
+
+  ASSERT_EQ(Exec("CREATE TABLE ostra.dbo.tx_probe (n INT)"), SQL_SUCCESS);
+  ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_SUCCESS);
+  ASSERT_EQ(Exec("SET XACT_ABORT ON"), SQL_SUCCESS);
+  ASSERT_EQ(Exec("INSERT INTO ostra.dbo.tx_probe VALUES (2)"), SQL_SUCCESS);
+  EXPECT_EQ(Exec("INSERT INTO ostra.dbo.no_such VALUES (3)"), SQL_ERROR);
+  // Already rolled back by the failure; ending it again is no error.
+  EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_SUCCESS);
+  ASSERT_EQ(autocommit(SQL_AUTOCOMMIT_ON), SQL_SUCCESS);
+  EXPECT_EQ(Texts("SELECT COUNT(*) FROM ostra.dbo.tx_probe"), std::vector<std::string>{"0"});
+  EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, 7), SQL_ERROR);
+  EXPECT_EQ(FirstDiag(SQL_HANDLE_DBC, dbc).state, "HY012");
 }
 
 TEST_F(Driver, ResultSetsOfABatchComeOneAfterAnother) {

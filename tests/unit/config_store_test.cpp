@@ -188,7 +188,7 @@ TEST_F(ReadServerConfigTest, ReadsAllValues) {
   EXPECT_EQ(config.primaryHost, kPrimaryUpdateHost);
   EXPECT_EQ(h.registry.openKeys, 0);
   // What was found, for the record of the run.
-  ASSERT_EQ(read.values.size(), 9u);
+  ASSERT_EQ(read.values.size(), 12u);
   EXPECT_EQ(read.values[0].name, "Item1");
   EXPECT_TRUE(read.values[0].used);
   EXPECT_EQ(read.values[5].name, "UpdateHost");
@@ -196,8 +196,14 @@ TEST_F(ReadServerConfigTest, ReadsAllValues) {
   EXPECT_FALSE(read.values[5].used);
   EXPECT_EQ(read.values[7].name, "StageFirst");
   EXPECT_FALSE(read.values[7].used);
-  EXPECT_EQ(read.values[8].name, "UpdateKey");
-  EXPECT_FALSE(read.values[8].used);
+  EXPECT_EQ(read.values[8].name, "ScriptTransaction");
+  EXPECT_EQ(read.values[9].name, "HealthSeconds");
+  EXPECT_FALSE(config.scriptTransaction);
+  EXPECT_EQ(config.healthSeconds, 0u);
+  EXPECT_EQ(read.values[10].name, "AutoRollback");
+  EXPECT_FALSE(config.autoRollback);
+  EXPECT_EQ(read.values[11].name, "UpdateKey");
+  EXPECT_FALSE(read.values[11].used);
   EXPECT_FALSE(config.updateKey.has_value());
 }
 

@@ -263,6 +263,9 @@ class FakeDatabase : public ProductDatabase {
   DbOutcome ExecuteRaw(std::string_view statement) override { return Run(std::string(statement)); }
   DbText QueryText(const std::string& statement, size_t width) override;
   DbPairs QueryUnsignedPairs(const std::string& statement) override;
+  // Recorded among the statements as "BEGIN TRANSACTION", "COMMIT" and "ROLLBACK".
+  DbOutcome BeginTransaction() override { return Run("BEGIN TRANSACTION"); }
+  DbOutcome EndTransaction(bool commit) override { return Run(commit ? "COMMIT" : "ROLLBACK"); }
 
   // What the database holds; an empty optional is no row.
   std::optional<std::string> productVersion = "3.80";

@@ -208,6 +208,7 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine, Headles
   runOptions.proxy = options.proxy;
   runOptions.failover = options.failover;
   runOptions.notice = [&output](const std::string& line) { output.Line(line); };
+  runOptions.autoRollback = options.autoRollback;
   runOptions.journalProblem = [&output](const std::string& why) {
     output.Line("warning | " + why + "; the update goes on without it");
   };
@@ -269,6 +270,11 @@ int RunHeadless(const HeadlessOptions& options, const Platform& machine, Headles
         const bool written = WriteSnapshot(output, options.snapshotFile, &dialog, controls, record);
         if (finished && written) {
           exitStatus = problems.problems().empty() ? kExitFinished : kExitFinishedNotCleanly;
+        }
+        // Rolled back by itself: back as before the run, or not (then what stayed
+        // changed is in the lines of the status and the journal).
+        if (dialog.autoRolledBack() != 0) {
+          exitStatus = dialog.autoRolledBack() > 0 && written ? kExitRolledBack : kExitNotFinished;
         }
         if (dialog.DownloadRunning()) {
           // A download still runs into the dialog's buffer. Nobody waits for it: the

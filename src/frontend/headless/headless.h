@@ -12,17 +12,19 @@ namespace ost {
 constexpr int kExitFinished = 0;
 constexpr int kExitNotFinished = 1;
 constexpr int kExitFinishedNotCleanly = 2;
+constexpr int kExitRolledBack = 3;
 constexpr int kExitUsage = 64;
 
 struct HeadlessOptions {
-  int route = -2;            // radio to check before the start click; -2: leave them
-  bool start = false;        // click the start button once a plan is offered
-  bool confirm = false;      // the answer to the confirmation box
-  std::string snapshotFile;  // where to write the end state; empty: nowhere
-  bool stage = false;        // the staged mode
-  std::string outputFile;    // where the lines go instead of the standard output
-  std::string proxy;         // --proxy host:port
-  bool failover = false;     // --failover
+  int route = -2;             // radio to check before the start click; -2: leave them
+  bool start = false;         // click the start button once a plan is offered
+  bool confirm = false;       // the answer to the confirmation box
+  std::string snapshotFile;   // where to write the end state; empty: nowhere
+  bool stage = false;         // the staged mode
+  std::string outputFile;     // where the lines go instead of the standard output
+  std::string proxy;          // --proxy host:port
+  bool failover = false;      // --failover
+  bool autoRollback = false;  // a run that fails after it changed anything rolls back
 };
 
 // Where a headless run's lines and files go: each build knows its own console and file

@@ -8,7 +8,10 @@ const char kExitStatusHelp[] =
     "  2   finished, but not cleanly: a script batch failed, a service did not stop\n"
     "      or did not start again, or a row of the plan ended red; look at the server\n"
     "  1   not finished: the check or the update stopped, the operator declined,\n"
-    "      or the snapshot could not be written\n"
+    "      or the snapshot could not be written; or an automatic rollback could not\n"
+    "      complete\n"
+    "  3   rolled back: the update failed after it changed the server and was rolled\n"
+    "      back by itself (--auto-rollback or AutoRollback = 1)\n"
     "  64  usage error\n";
 
 bool AsksForHeadless(const std::vector<std::string>& args) {
@@ -72,6 +75,9 @@ std::string ParseCommandLine(const std::vector<std::string>& args, bool machineR
       line->options.failover = true;
     } else if (arg == "--net-check") {
       line->netCheck = true;
+    } else if (arg == "--auto-rollback") {
+      headlessOnly();
+      line->options.autoRollback = true;
     } else if (arg == "--rollback") {
       line->rollback = true;
       if (i + 1 < args.size() && args[i + 1].compare(0, 2, "--") != 0) {

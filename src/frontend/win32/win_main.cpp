@@ -52,6 +52,7 @@ const char kUsage[] =
     "       OstServerUpdate.exe --headless [--route 0|1] [--start] [--confirm yes|no]\n"
     "                           [--snapshot FILE] [--output FILE] [--stage]\n"
     "                           [--proxy HOST:PORT] [--failover]\n"
+    "                           [--auto-rollback]\n"
     "       OstServerUpdate.exe --rollback [RUN]\n"
     "       OstServerUpdate.exe --net-check [--proxy HOST:PORT]\n"
     "\n"
@@ -73,6 +74,8 @@ const char kUsage[] =
     "                    route's host (also the registry value Failover)\n"
     "  --net-check       try every way to the update hosts (proxy, direct, each route),\n"
     "                    one line each; exit 0 when one of them reaches server.txt\n"
+    "  --auto-rollback   a run that fails after it changed anything puts the server\n"
+    "                    back by itself, exit 3 (also the registry value AutoRollback)\n"
     "  --rollback [RUN]  put back the files the run RUN replaced (the latest run with\n"
     "                    a backup when RUN is left out), then end\n"
     "\n";

@@ -124,6 +124,10 @@ bool PosixFiles::MakeFolders(const std::string& path) {
     errno = ENOENT;
     return false;
   }
+  return MakeFoldersNative(native);
+}
+
+bool PosixFiles::MakeFoldersNative(const std::string& native) {
   for (size_t slash = 1; slash != std::string::npos;) {
     slash = native.find('/', slash + 1);
     const std::string prefix = native.substr(0, slash);

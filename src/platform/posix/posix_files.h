@@ -27,6 +27,7 @@ class PosixFiles : public FilePort {
   bool Exists(const std::string& path) override;
   int64_t FileSize(const std::string& path) override;
   bool MakeFolders(const std::string& path) override;
+  // Mode 0700, owned by the effective user; refused otherwise (a link included).
   bool ListFolder(const std::string& path, std::vector<std::string>* names) override;
   bool RemoveFolder(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
@@ -42,6 +43,7 @@ class PosixFiles : public FilePort {
   int LastError() override;
 
  private:
+  bool MakeFoldersNative(const std::string& native);
   // True, with errno set, when the file at this native path is held.
   bool Held(const std::string& native) const;
 

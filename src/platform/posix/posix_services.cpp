@@ -158,12 +158,14 @@ bool ReadMember(const std::string& key, const Json& value, ServiceRecord* record
       }
       record->dependsOn.push_back(name.get<std::string>());
     }
-  } else if (key == "settleAtMs" || key == "processEndsAtMs") {
+  } else if (key == "settleAtMs" || key == "processEndsAtMs" || key == "crashAtMs") {
     if (!ReadInt64(value, &number)) {
       *error = "\"" + key + "\" must be an integer";
       return false;
     }
-    (key == "settleAtMs" ? record->settleAtMs : record->processEndsAtMs) = number;
+    (key == "settleAtMs"        ? record->settleAtMs
+     : key == "processEndsAtMs" ? record->processEndsAtMs
+                                : record->crashAtMs) = number;
   } else {
     for (const BoolKnob& knob : kBoolKnobs) {
       if (key != knob.name) continue;
@@ -227,6 +229,7 @@ Json RecordToJson(const ServiceRecord& record) {
   if (!record.dependsOn.empty()) entry["dependsOn"] = record.dependsOn;
   if (record.processEndsAtMs) entry["processEndsAtMs"] = *record.processEndsAtMs;
   if (record.settleAtMs) entry["settleAtMs"] = *record.settleAtMs;
+  if (record.crashAtMs) entry["crashAtMs"] = *record.crashAtMs;
   return entry;
 }
 
@@ -358,6 +361,7 @@ int32_t StateAt(const ServiceRecord& record, int64_t nowMs) {
       nowMs >= *record.settleAtMs) {
     return SettledState(record);
   }
+  if (record.state == kRunning && record.crashAtMs && nowMs >= *record.crashAtMs) return kStopped;
   return record.state;
 }
 
@@ -514,10 +518,29 @@ bool PosixServices::LoadService(const OpenHandle& handle, ServicesDocument* doc)
   if (IsPending(record.state) && record.settleAtMs && !record.neverSettle &&
       doc->nowMs >= *record.settleAtMs) {
     // It settled when its pending time ran out, not when someone looked.
-    SetState(doc, SettledState(record), *record.settleAtMs);
+    int32_t settled = SettledState(record);
+    if (record.state == kStartPending && settled == kRunning && DiesAtStart(record)) {
+      settled = kStopped;
+    }
+    SetState(doc, settled, *record.settleAtMs);
     record.settleAtMs.reset();
   }
+  if (record.crashAtMs && (record.state != kRunning || doc->nowMs >= *record.crashAtMs)) {
+    // Its program ended by itself, as a broken build does.
+    if (record.state == kRunning) SetState(doc, kStopped, *record.crashAtMs);
+    record.crashAtMs.reset();
+    doc->changed = true;
+  }
   return true;
+}
+
+// The markers, put together at run time: a program built with this code (a component
+// made from the stand-ins) must not carry them by accident.
+static std::string CrashMarker(const char* when) { return std::string("OST-CRASH-") + when; }
+
+bool PosixServices::DiesAtStart(const ServiceRecord& record) const {
+  return readProgram_ &&
+         readProgram_(record.binaryPath).find(CrashMarker("AT-START")) != std::string::npos;
 }
 
 bool PosixServices::WriteBack(ServicesDocument* doc) {
@@ -534,6 +557,11 @@ bool PosixServices::WriteBack(ServicesDocument* doc) {
     entry["processEndsAtMs"] = *record.processEndsAtMs;
   } else {
     entry.erase("processEndsAtMs");
+  }
+  if (record.crashAtMs) {
+    entry["crashAtMs"] = *record.crashAtMs;
+  } else {
+    entry.erase("crashAtMs");
   }
   doc->changed = false;
   if (!SaveJson(path_, doc->json, &lastError_)) return false;
@@ -588,6 +616,11 @@ bool PosixServices::Start(ServiceHandle service) {
     lastError_ = "service " + Quoted(record.name) + " " + refusal;
     return false;
   }
+  const std::string program = readProgram_ ? readProgram_(record.binaryPath) : std::string();
+  const bool diesAtStart = DiesAtStart(record);
+  const bool diesAfterStart = program.find(CrashMarker("AFTER-START")) != std::string::npos;
+  // A program that dies at start settles as one with startEndsStopped, for this start.
+  const bool endsStopped = record.startEndsStopped || diesAtStart;
   if (record.neverSettle) {
     SetState(&doc, kStartPending, doc.nowMs);
     record.settleAtMs.reset();
@@ -595,8 +628,12 @@ bool PosixServices::Start(ServiceHandle service) {
     SetState(&doc, kStartPending, doc.nowMs);
     record.settleAtMs = AddClamped(doc.nowMs, record.startPendingMs);
   } else {
-    SetState(&doc, record.startEndsStopped ? kStopped : kRunning, doc.nowMs);
+    SetState(&doc, endsStopped ? kStopped : kRunning, doc.nowMs);
     record.settleAtMs.reset();
+  }
+  record.crashAtMs.reset();
+  if (diesAfterStart && !diesAtStart) {
+    record.crashAtMs = AddClamped(record.settleAtMs.value_or(doc.nowMs), 2000);
   }
   doc.changed = true;
   return WriteBack(&doc);

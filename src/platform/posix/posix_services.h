@@ -30,6 +30,11 @@
 //                     they refuse the stop control.
 //   processEndsAtMs   kept by the stand-in while a stopped service's process lingers:
 //                     the wall-clock time at which it ends.
+//   crashAtMs         kept by the stand-in while a running service's program is one that
+//                     stops by itself (its bytes hold OST-CRASH-AFTER-START): the
+//                     wall-clock time, 2 s after it reached running, at which it stops.
+//                     A program holding OST-CRASH-AT-START never reaches running: its
+//                     start settles to 1, as with startEndsStopped.
 //   settleAtMs        kept by the stand-in while a state is pending: the wall-clock time
 //                     (Unix epoch, milliseconds) at which it settles: 2 to 4 (1 with
 //                     startEndsStopped), 3 to 1, 5 to 4, 6 to 7. Wall-clock, because the
@@ -73,6 +78,7 @@ struct ServiceRecord {
   std::vector<std::string> dependsOn;
   std::optional<int64_t> processEndsAtMs;
   std::optional<int64_t> settleAtMs;
+  std::optional<int64_t> crashAtMs;
 };
 
 // The services that depend on `name` and are not stopped at nowMs, in file order.
@@ -150,6 +156,12 @@ class PosixServices : public ServicesPort {
   void CloseProcess(ProcessHandle process) override;
   std::vector<std::string> ActiveDependents(ServiceHandle service) override;
 
+  // Reads a service's program (its configured binary path, as in the file) for the
+  // crash markers; none set, or empty bytes: no program fails by itself.
+  void SetProgramReader(std::function<std::string(const std::string& binaryPath)> read) {
+    readProgram_ = std::move(read);
+  }
+
   // Why the last call failed, empty after a success; a query that succeeded but could
   // not write its settled state back leaves that reason here too. For logs.
   const std::string& LastError() const { return lastError_; }
@@ -166,11 +178,14 @@ class PosixServices : public ServicesPort {
   // Reads the file and finds the handle's service in it (doc->index), settling a pending
   // state whose time has come.
   bool LoadService(const OpenHandle& handle, ServicesDocument* doc);
+  // Its program holds the marker of one that never reaches running.
+  bool DiesAtStart(const ServiceRecord& record) const;
   // Writes the service's state back; false with lastError_ set when that fails.
   bool WriteBack(ServicesDocument* doc);
   void LogTransitions(const std::string& name, ServicesDocument* doc);
 
   std::string path_;
+  std::function<std::string(const std::string&)> readProgram_;
   Clock clock_;
   Sleeper sleep_;
   std::unordered_map<ServiceHandle, OpenHandle> open_;

@@ -17,6 +17,9 @@ class Win32Files : public FilePort {
   bool Exists(const std::string& path) override;
   int64_t FileSize(const std::string& path) override;
   bool MakeFolders(const std::string& path) override;
+  // Created with a protected access list for administrators and SYSTEM alone; one that
+  // is there must be a plain folder (no junction or link) owned by administrators or
+  // SYSTEM.
   bool ListFolder(const std::string& path, std::vector<std::string>* names) override;
   bool RemoveFolder(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;

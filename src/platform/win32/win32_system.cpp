@@ -25,11 +25,17 @@ ThreadHandle Win32System::StartThread(std::function<void()> body) {
 void Win32System::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 bool Win32System::LockMachine() {
+  // Held already by this process (the rollback of a failed run takes it again).
+  static bool held = false;
+  if (held) return true;
   // One name for every session of the machine. The handle stays open until the process
   // ends, which releases it however the process ends.
   HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\OstServerUpdate.Run");
   DWORD error = GetLastError();
-  if (mutex && error != ERROR_ALREADY_EXISTS) return true;
+  if (mutex && error != ERROR_ALREADY_EXISTS) {
+    held = true;
+    return true;
+  }
   if (mutex) CloseHandle(mutex);
   // Refused access to it: it exists, made by a run in another session.
   return error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED;

@@ -1,0 +1,159 @@
+#include "update/run_record.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include <nlohmann/json.hpp>
+
+#include "system/service_controller.h"
+#include "update/backup.h"
+#include "update/catalogue.h"
+#include "update/own_folder.h"
+#include "update/package_writer.h"
+
+namespace ost {
+namespace {
+
+constexpr char kFolder[] = "recovery";
+constexpr char kFile[] = "run.json";
+
+bool SameService(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
+
+std::vector<std::string> RunRecordFile::RunningBefore() const {
+  std::vector<std::string> names;
+  for (const RecordedService& service : services) {
+    if (service.stateBefore == kServiceRunning) names.push_back(service.name);
+  }
+  return names;
+}
+
+std::string RunRecordPath(const std::string& programDir) {
+  return programDir + kFolder + "\\" + kFile;
+}
+
+bool ReadRunRecord(FilePort& files, const std::string& programDir, RunRecordFile* record) {
+  std::string text;
+  if (!BackupKeeper::ReadWhole(files, RunRecordPath(programDir), &text)) return false;
+  const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+  if (!doc.is_object()) return false;
+  record->runId = doc.value("run", std::string());
+  record->script = doc.value("script", std::string());
+  record->batch = doc.value("batch", 0);
+  const auto services = doc.find("services");
+  if (services == doc.end() || !services->is_array()) return false;
+  for (const nlohmann::json& item : *services) {
+    if (!item.is_object()) return false;
+    RecordedService service;
+    service.name = item.value("name", std::string());
+    service.stateBefore = item.value("stateBefore", 0);
+    if (service.name.empty()) return false;
+    record->services.push_back(std::move(service));
+  }
+  return true;
+}
+
+bool WriteRunRecord(FilePort& files, const std::string& programDir, const RunRecordFile& record) {
+  std::string why;
+  if (!MakeOwnFolder(files, programDir + kFolder, &why)) return false;
+  nlohmann::json services = nlohmann::json::array();
+  for (const RecordedService& service : record.services) {
+    services.push_back({{"name", service.name}, {"stateBefore", service.stateBefore}});
+  }
+  const nlohmann::json doc = {{"run", record.runId},
+                              {"services", services},
+                              {"script", record.script},
+                              {"batch", record.batch}};
+  const std::string text = doc.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  // Never half written: a kill leaves the former record or this one.
+  return WritePackageFile(files, ByteSpan::Of(text), RunRecordPath(programDir), "").written;
+}
+
+void RemoveRunRecord(FilePort& files, const std::string& programDir) {
+  files.Remove(RunRecordPath(programDir));
+}
+
+std::vector<std::string> TakeInterruptedRunServices(FilePort& files,
+                                                    const std::string& programDir) {
+  RunRecordFile record;
+  if (!ReadRunRecord(files, programDir, &record)) return {};
+  RemoveRunRecord(files, programDir);
+  return record.RunningBefore();
+}
+
+RunRecordKeeper::RunRecordKeeper(FilePort& files, std::string programDir, std::string runId)
+    : files_(files), programDir_(std::move(programDir)) {
+  record_.runId = std::move(runId);
+  RunRecordFile earlier;
+  if (files_.Exists(RunRecordPath(programDir_)) && ReadRunRecord(files_, programDir_, &earlier)) {
+    interrupted_ = std::move(earlier);
+  }
+}
+
+bool RunRecordKeeper::WasRunningBeforeInterruptedRun(const std::string& service) const {
+  if (!interrupted_ || service.empty()) return false;
+  for (const std::string& name : interrupted_->RunningBefore()) {
+    if (SameService(name, service)) return true;
+  }
+  return false;
+}
+
+void RunRecordKeeper::Finish() {
+  if (writing_ || interrupted_) RemoveRunRecord(files_, programDir_);
+  writing_ = false;
+  interrupted_.reset();
+}
+
+void RunRecordKeeper::OnPlanBuilt(const Plan& plan, const ServiceTable& table) {
+  record_.services.clear();
+  // What the interrupted run saw running stays so, should this run be killed as well.
+  if (interrupted_) record_.services = interrupted_->services;
+  for (const PlanStep& step : plan.steps) {
+    if (step.kind != StepKind::kComponent) continue;
+    const ServiceEntry& entry = table[static_cast<size_t>(step.entry)];
+    std::string name = entry.serviceName.empty() ? std::string("W3SVC") : entry.serviceName;
+    auto known = std::find_if(record_.services.begin(), record_.services.end(),
+                              [&](const RecordedService& s) { return SameService(s.name, name); });
+    if (known == record_.services.end()) {
+      record_.services.push_back({name, entry.stateBefore});
+    } else if (entry.stateBefore == kServiceRunning) {
+      known->stateBefore = kServiceRunning;
+    }
+  }
+}
+
+void RunRecordKeeper::OnPhaseChanged(RunPhase phase, const std::string&) {
+  // Before anything is stopped (the stop comes right after this change).
+  if (phase == RunPhase::kUpdating && !writing_) {
+    writing_ = true;
+    Save();
+  }
+}
+
+void RunRecordKeeper::OnBatchStarting(const PlanStep& step, int batch) {
+  if (!writing_) return;
+  record_.script = step.requestPath;
+  record_.batch = batch;
+  Save();
+}
+
+void RunRecordKeeper::OnScriptRun(const PlanStep&, int, int) {
+  if (!writing_) return;
+  record_.script.clear();
+  record_.batch = 0;
+  Save();
+}
+
+void RunRecordKeeper::OnScriptRolledBack(const PlanStep& step, int batches, const DbOutcome&) {
+  OnScriptRun(step, batches, 0);
+}
+
+void RunRecordKeeper::Save() { WriteRunRecord(files_, programDir_, record_); }
+
+}  // namespace ost

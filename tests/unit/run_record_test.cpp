@@ -1,0 +1,98 @@
+// The record of a run in progress, and what a later run makes of one left behind.
+#include "update/run_record.h"
+
+#include <gtest/gtest.h>
+
+#include "unit/fakes.h"
+
+namespace ost {
+namespace {
+
+constexpr char kProgram[] = "C:\\OSTRA\\";
+
+struct RunRecordTest : ::testing::Test {
+  testing::FakeFiles files;
+  Plan plan;
+  ServiceTable table{};
+
+  void Component(int entry, const std::string& service, int32_t state) {
+    PlanStep step;
+    step.kind = StepKind::kComponent;
+    step.entry = entry;
+    plan.steps.push_back(step);
+    table[static_cast<size_t>(entry)].serviceName = service;
+    table[static_cast<size_t>(entry)].stateBefore = state;
+  }
+  RunRecordFile OnDisk() {
+    RunRecordFile record;
+    EXPECT_TRUE(ReadRunRecord(files, kProgram, &record));
+    return record;
+  }
+};
+
+TEST_F(RunRecordTest, WrittenWhenTheUpdateBeginsKeptPerBatchGoneAtTheEnd) {
+  RunRecordKeeper keeper(files, kProgram, "run-1");
+  EXPECT_FALSE(keeper.interrupted());
+  Component(0, "CSOstraServer", 4);
+  Component(2, "", 4);  // the web DLL's service is the web server
+  Component(3, "CSOstraMessage", 1);
+  keeper.OnPlanBuilt(plan, table);
+  EXPECT_FALSE(files.Exists(RunRecordPath(kProgram)));  // a plan alone changes nothing
+
+  keeper.OnPhaseChanged(RunPhase::kUpdating, "");
+  RunRecordFile record = OnDisk();
+  EXPECT_EQ(record.runId, "run-1");
+  EXPECT_EQ(record.RunningBefore(), (std::vector<std::string>{"CSOstraServer", "W3SVC"}));
+  EXPECT_EQ(record.services.back().stateBefore, 1);
+
+  PlanStep script;
+  script.requestPath = "/ostra/update1/sql/update381.sql.zip";
+  keeper.OnBatchStarting(script, 3);
+  EXPECT_EQ(OnDisk().script, script.requestPath);
+  EXPECT_EQ(OnDisk().batch, 3);
+  keeper.OnScriptRun(script, 4, 0);
+  EXPECT_EQ(OnDisk().script, "");
+
+  keeper.Finish();
+  EXPECT_FALSE(files.Exists(RunRecordPath(kProgram)));
+  EXPECT_FALSE(files.HasTemporaryFiles());
+}
+
+TEST_F(RunRecordTest, ALaterRunKeepsWhatTheKilledOneFoundRunning) {
+  RunRecordFile killed;
+  killed.runId = "run-1";
+  killed.services = {{"CSOstraServer", 4}, {"W3SVC", 4}, {"CSOstraMessage", 1}};
+  killed.script = "/ostra/update1/sql/update381.sql.zip";
+  killed.batch = 2;
+  ASSERT_TRUE(WriteRunRecord(files, kProgram, killed));
+
+  RunRecordKeeper keeper(files, kProgram, "run-2");
+  ASSERT_TRUE(keeper.interrupted());
+  EXPECT_EQ(keeper.interrupted()->batch, 2);
+  EXPECT_TRUE(keeper.WasRunningBeforeInterruptedRun("csostraserver"));
+  EXPECT_FALSE(keeper.WasRunningBeforeInterruptedRun("CSOstraMessage"));
+  EXPECT_FALSE(keeper.WasRunningBeforeInterruptedRun(""));
+
+  // The killed run left the server stopped: this run sees it so, and must not forget.
+  Component(0, "CSOstraServer", 1);
+  Component(1, "CSOstraAgent", 4);
+  keeper.OnPlanBuilt(plan, table);
+  keeper.OnPhaseChanged(RunPhase::kUpdating, "");
+  EXPECT_EQ(OnDisk().RunningBefore(),
+            (std::vector<std::string>{"CSOstraServer", "W3SVC", "CSOstraAgent"}));
+
+  // The rollback command takes it over.
+  EXPECT_EQ(TakeInterruptedRunServices(files, kProgram),
+            (std::vector<std::string>{"CSOstraServer", "W3SVC", "CSOstraAgent"}));
+  EXPECT_FALSE(files.Exists(RunRecordPath(kProgram)));
+  EXPECT_TRUE(TakeInterruptedRunServices(files, kProgram).empty());
+}
+
+TEST_F(RunRecordTest, AnUnreadableRecordIsNoInterruptedRun) {
+  files.files[RunRecordPath(kProgram)] = "{\"run\": \"x\", \"services\": [{\"name\": \"\"}]}";
+  RunRecordKeeper keeper(files, kProgram, "run-2");
+  EXPECT_FALSE(keeper.interrupted());
+}
+
+}  // namespace
+}  // namespace ost
