@@ -61,12 +61,33 @@ IndexEntry EntryOf(CryptoPort& crypto, const std::string& path, const std::strin
   return entry;
 }
 
+// The keys' public halves in UpdateKey's form, for the check after signing.
+std::string KeyListText(const Signing& signing) {
+  std::string text;
+  for (const SigningKey* key : signing.keys) {
+    const std::vector<uint8_t> point = key->PublicPoint();
+    if (!text.empty()) text += kKeySeparator;
+    text += PublicKeyText({point.data(), point.size()});
+  }
+  return text;
+}
+
 bool WriteIndex(const std::string& folder, int32_t ostra, int32_t velin,
-                const std::vector<std::string>& files, const SigningKey& key, Report* report) {
+                const std::vector<std::string>& files, const Signing& signing, Report* report) {
   OpenSslCrypto crypto;
   ReleaseIndex index;
   index.ostraVersion = ostra;
   index.velinVersion = velin;
+  index.serial = signing.serial != 0 ? signing.serial : static_cast<uint64_t>(signing.now);
+  index.expires = static_cast<uint64_t>(signing.now) + signing.expiresDays * 86400;
+  if (signing.keys.empty() || signing.keys.size() > kMaxUpdateKeys) {
+    report->errors.push_back(Format("%s: one to %zu keys sign it", kIndexName, kMaxUpdateKeys));
+    return false;
+  }
+  if (index.serial == 0 || index.serial > kMaxSerial || index.expires > kMaxSerial) {
+    report->errors.push_back(std::string(kIndexName) + ": the serial or expiry does not fit");
+    return false;
+  }
   for (const std::string& path : files) {
     if (path == kIndexName) continue;
     std::string bytes;
@@ -86,17 +107,22 @@ bool WriteIndex(const std::string& folder, int32_t ostra, int32_t velin,
   }
   Sha256Digest digest;
   crypto.Sha256(ByteSpan::Of(body), &digest);
-  const std::vector<uint8_t> signature = key.Sign(digest);
-  if (signature.empty()) {
-    report->errors.push_back(std::string(kIndexName) + ": the key could not sign");
-    return false;
+  std::vector<std::vector<uint8_t>> signatures;
+  for (const SigningKey* key : signing.keys) {
+    signatures.push_back(key->Sign(digest));
+    if (signatures.back().empty()) {
+      report->errors.push_back(std::string(kIndexName) + ": a key could not sign");
+      return false;
+    }
   }
-  if (!WriteWholeFile(folder + "/" + kIndexName,
-                      SignedIndexText(body, {signature.data(), signature.size()}))) {
+  if (!WriteWholeFile(folder + "/" + kIndexName, SignedIndexText(body, signatures))) {
     report->errors.push_back(std::string(kIndexName) + ": cannot be written");
     return false;
   }
-  report->lines.push_back(Format("%s: %zu files signed", kIndexName, index.files.size()));
+  report->lines.push_back(
+      Format("%s: %zu files signed by %zu key(s), serial %llu, expires %s", kIndexName,
+             index.files.size(), signing.keys.size(), static_cast<unsigned long long>(index.serial),
+             ReleaseCheck::UtcText(static_cast<int64_t>(index.expires)).c_str()));
   return true;
 }
 
@@ -152,7 +178,7 @@ void ReadBack(const ReleaseSource& source, const std::string& manifestBytes, Rep
 
 }  // namespace
 
-bool BuildRelease(const ReleaseSource& source, const std::string& hostDir, const SigningKey* key,
+bool BuildRelease(const ReleaseSource& source, const std::string& hostDir, const Signing* signing,
                   Report* report) {
   const std::string folder = UpdateFolder(hostDir);
   if (!TreeFiles(folder).empty()) {
@@ -266,17 +292,16 @@ bool BuildRelease(const ReleaseSource& source, const std::string& hostDir, const
   report->lines.push_back(Format("%s: Ostra %s, Velin %s, %zu components, %zu detail files",
                                  kManifestName, source.ostraText.c_str(), source.velinText.c_str(),
                                  source.components.size(), source.details.size()));
-  if (!key) return true;
+  if (!signing) return true;
 
-  if (!WriteIndex(folder, source.ostraVersion, source.velinVersion, TreeFiles(folder), *key,
+  if (!WriteIndex(folder, source.ostraVersion, source.velinVersion, TreeFiles(folder), *signing,
                   report)) {
     return false;
   }
-  const std::vector<uint8_t> point = key->PublicPoint();
-  return VerifyHostTree(hostDir, {point.data(), point.size()}, report);
+  return VerifyHostTree(hostDir, KeyListText(*signing), signing->now, report);
 }
 
-bool SignHostTree(const std::string& hostDir, const SigningKey& key, Report* report) {
+bool SignHostTree(const std::string& hostDir, const Signing& signing, Report* report) {
   const std::string folder = UpdateFolder(hostDir);
   std::string manifestBytes;
   if (!ReadWholeFile(folder + "/" + kManifestName, &manifestBytes)) {
@@ -288,18 +313,24 @@ bool SignHostTree(const std::string& hostDir, const SigningKey& key, Report* rep
     report->errors.push_back(std::string(kManifestName) + ": the tool reads no usable versions");
     return false;
   }
-  if (!WriteIndex(folder, manifest.ostraVersion, manifest.velinVersion, TreeFiles(folder), key,
+  if (!WriteIndex(folder, manifest.ostraVersion, manifest.velinVersion, TreeFiles(folder), signing,
                   report)) {
     return false;
   }
-  const std::vector<uint8_t> point = key.PublicPoint();
-  return VerifyHostTree(hostDir, {point.data(), point.size()}, report);
+  return VerifyHostTree(hostDir, KeyListText(signing), signing.now, report);
 }
 
-bool VerifyHostTree(const std::string& hostDir, ByteSpan publicKey, Report* report) {
+bool VerifyHostTree(const std::string& hostDir, const std::string& keyText, int64_t now,
+                    Report* report) {
   const std::string folder = UpdateFolder(hostDir);
   OpenSslCrypto crypto;
-  ReleaseCheck check(&crypto, PublicKeyText(publicKey));
+  ReleaseCheck check(&crypto, keyText, 0, now);
+  if (!check.KeyUsable()) {
+    report->errors.push_back(
+        Format("the key: no key of the form %s<130 hex digits>, or more than %zu", kPublicKeyPrefix,
+               kMaxUpdateKeys));
+    return false;
+  }
   std::string manifestBytes;
   std::string indexBytes;
   if (!ReadWholeFile(folder + "/" + kManifestName, &manifestBytes)) {
@@ -321,6 +352,17 @@ bool VerifyHostTree(const std::string& hostDir, ByteSpan publicKey, Report* repo
     }
   }
   if (!report->errors.empty()) return false;
+  const ReleaseIndex& index = *check.index();
+  if (index.format == 1) {
+    report->warnings.push_back(std::string(kIndexName) +
+                               ": the first format, without serial and expiry; a server that "
+                               "applied a release with a serial refuses it");
+  } else if (static_cast<int64_t>(index.expires) - now < kExpiryWarningDays * 86400) {
+    report->warnings.push_back(
+        Format("%s: expires %s, within %lld days: sign it again", kIndexName,
+               ReleaseCheck::UtcText(static_cast<int64_t>(index.expires)).c_str(),
+               static_cast<long long>(kExpiryWarningDays)));
+  }
 
   std::set<std::string> onDisk;
   for (const std::string& path : TreeFiles(folder)) {

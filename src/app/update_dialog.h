@@ -86,8 +86,9 @@ class UpdateDialog {
   // This run's name: its start, to the second, and four random hex digits.
   const std::string& runId() const { return runId_; }
   const std::string& programDir() const { return programDir_; }
-  // The staged mode is on (the option, or StageFirst in the configuration).
-  bool staged() const { return options_.stageFirst || config_.stageFirst; }
+  // The staged mode is on (the option, StageFirst in the configuration, or a signed
+  // release: a signature refuses a release whole, before anything is stopped).
+  bool staged() const { return options_.stageFirst || config_.stageFirst || release_ != nullptr; }
 
  private:
   // Check sequence.
@@ -115,6 +116,13 @@ class UpdateDialog {
   void RequestIndex();
   void OnIndexDownloaded(uintptr_t result, const DownloadReport& report);
   bool PackageVouchedFor(const PlanStep& step, ByteSpan package);
+  // Every step of the plan is listed in the index; false, with the check failed on the
+  // first step that is not, before anything is offered.
+  bool PlanVouchedFor();
+  // Keeps the verified index's serial as the newest applied here (UpdateSerial) once
+  // every package is here and vouched for, before anything is stopped or written;
+  // false, with the run failed, when it cannot be kept.
+  bool RecordAppliedSerial();
 
   // Completions.
   bool ApplyEntryPackage(const PlanStep& step, ByteSpan package);

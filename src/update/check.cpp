@@ -77,7 +77,9 @@ int UpdateDialog::LoadServerConfig() {
   // The manifest comes from the primary host, so the download job follows it at once.
   job_->updateHost = config_.primaryHost;
   if (config_.updateKey)
-    release_ = std::make_unique<ReleaseCheck>(platform_.crypto, *config_.updateKey);
+    release_ =
+        std::make_unique<ReleaseCheck>(platform_.crypto, *config_.updateKey, config_.appliedSerial,
+                                       platform_.system->UtcSeconds());
   observer_->OnConfigRead(read, config_);
   return read.result;
 }

@@ -10,7 +10,9 @@ namespace ost {
 
 void UpdateDialog::StartNextDownload() {
   if (nextStep_ >= plan_.steps.size() && chain_ == Chain::kStaging) {
-    // Every package is here and whole: now the documented stop and the packages.
+    // Every package is here and whole: now the documented stop and the packages. A
+    // signed release is kept as the newest applied before anything is touched.
+    if (release_ && !RecordAppliedSerial()) return;
     SetStatusLine(text::kStagedAllHere);
     StopPlannedServices();
     chain_ = Chain::kApplyingStaged;

@@ -25,6 +25,7 @@ class PosixSystem : public SystemPort {
   bool LockMachine() override;
   uint64_t MonotonicMilliseconds() override;
   LocalTime Now() override;
+  int64_t UtcSeconds() override;
   std::string MachineName() override;
 
   // Threads started here whose body has not returned yet.

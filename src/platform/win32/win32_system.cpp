@@ -35,6 +35,14 @@ bool Win32System::LockMachine() {
 
 uint64_t Win32System::MonotonicMilliseconds() { return GetTickCount64(); }
 
+int64_t Win32System::UtcSeconds() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  // 100 ns ticks since 1601-01-01; 11644473600 seconds lie between 1601 and 1970.
+  return static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
+}
+
 LocalTime Win32System::Now() {
   SYSTEMTIME now;
   GetLocalTime(&now);
