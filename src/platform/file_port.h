@@ -51,6 +51,9 @@ class FilePort {
   virtual bool ListFolder(const std::string& path, std::vector<std::string>* names) = 0;
   // Removes an empty folder.
   virtual bool RemoveFolder(const std::string& path) = 0;
+  // True when the path itself is a symbolic link, a junction or another reparse point
+  // (it is not followed); false for anything else, or nothing.
+  virtual bool IsLink(const std::string& path) = 0;
   // Replaces `to` by `from` in one step (both in one folder); false on failure.
   virtual bool Rename(const std::string& from, const std::string& to) = 0;
   virtual bool Remove(const std::string& path) = 0;

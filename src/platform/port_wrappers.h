@@ -29,6 +29,7 @@ class FilesWrapper : public FilePort {
     return target_.ListFolder(path, names);
   }
   bool RemoveFolder(const std::string& path) override { return target_.RemoveFolder(path); }
+  bool IsLink(const std::string& path) override { return target_.IsLink(path); }
   bool Rename(const std::string& from, const std::string& to) override {
     return target_.Rename(from, to);
   }

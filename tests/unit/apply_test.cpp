@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "app/texts.h"
+#include "platform/port_wrappers.h"
 #include "unit/fakes.h"
+#include "update/staging.h"
 #include "util/md5.h"
 
 namespace ost {
 namespace {
 
 using testing::Compress;
+using testing::FakeFiles;
 using testing::Harness;
 using testing::ManifestText;
 using Beeps = std::vector<std::pair<uint32_t, uint32_t>>;
@@ -336,6 +339,7 @@ TEST_F(ChainTest, ScriptBatchesRunInOrderAndFailuresAreCountedAndReported) {
 namespace ost {
 namespace {
 
+using testing::FakeFiles;
 using testing::Harness;
 using testing::ManifestText;
 
@@ -426,6 +430,74 @@ TEST(StagedMode, AFailingPackageLeavesTheMachineAsItWas) {
                                            : "数据下载错误...";
     EXPECT_EQ(h.Cell(6, 3), why) << fault;
   }
+}
+
+// A kept package changed in the staging folder after it was checked: whatever it now
+// holds is not applied.
+class TamperingFiles : public FilesWrapper {
+ public:
+  TamperingFiles(FakeFiles& files, std::string content)
+      : FilesWrapper(files), fake_(files), content_(std::move(content)) {}
+  std::unique_ptr<File> OpenRead(const std::string& path) override {
+    if (path.find("\\staging\\") != std::string::npos &&
+        path.compare(path.size() - 6, 6, "\\0.zip") == 0) {
+      fake_.files[path] = content_;
+    }
+    return target_.OpenRead(path);
+  }
+
+ private:
+  FakeFiles& fake_;
+  std::string content_;
+};
+
+TEST(StagedMode, AKeptPackageChangedBeforeItIsAppliedIsNotApplied) {
+  // Another valid package of the same size, and one of another size.
+  for (const std::string& planted : {testing::Compress("evil pag"), testing::Compress("evil")}) {
+    Harness h;
+    TamperingFiles files(h.files, planted);
+    h.platform.files = &files;
+    UpdateDialog& dialog = OfferStaged(h);
+    h.Click();
+    EXPECT_EQ(h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"], "old page");
+    EXPECT_EQ(h.Cell(3, 3), "数据下载错误...");
+    EXPECT_EQ(dialog.phase(), RunPhase::kFailed);
+    EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "old CSOstraServer");
+    EXPECT_FALSE(StagingLeft(h));
+  }
+}
+
+// Folders of killed runs go at the next start; nothing else, nothing through a link.
+TEST(StagedMode, LeftoversOfKilledRunsAreRemovedAndNothingElse) {
+  FakeFiles files;
+  const std::string root = "C:\\OSTRA\\staging";
+  const std::string dead = root + "\\20261209-103005-0a3f";
+  const std::string linked = root + "\\20261209-103006-0b3f";
+  const std::string mixed = root + "\\20261209-103007-0c3f";
+  const std::string other = root + "\\keep-me";
+  for (const std::string& folder : {dead, linked, mixed, other}) files.MakeFolders(folder);
+  files.files[dead + "\\0.zip"] = "a";
+  files.files[dead + "\\12.zip"] = "b";
+  files.files[linked + "\\0.zip"] = "c";
+  files.links.insert(linked);
+  files.files[mixed + "\\0.zip"] = "d";
+  files.files[mixed + "\\notes.txt"] = "e";
+  files.files[other + "\\0.zip"] = "f";
+  EXPECT_EQ(Staging::RemoveLeftovers(files, root), 1);
+  EXPECT_EQ(files.folders.count(dead), 0u);
+  EXPECT_EQ(files.files.count(dead + "\\0.zip") + files.files.count(dead + "\\12.zip"), 0u);
+  EXPECT_EQ(files.files.count(linked + "\\0.zip"), 1u);
+  EXPECT_EQ(files.files.count(mixed + "\\notes.txt"), 1u);
+  EXPECT_EQ(files.files.count(mixed + "\\0.zip"), 0u);
+  EXPECT_EQ(files.files.count(other + "\\0.zip"), 1u);
+
+  // The staging folder itself a link: nothing is listed through it.
+  FakeFiles planted;
+  planted.MakeFolders(dead);
+  planted.files[dead + "\\0.zip"] = "a";
+  planted.links.insert(root);
+  EXPECT_EQ(Staging::RemoveLeftovers(planted, root), 0);
+  EXPECT_EQ(planted.files.count(dead + "\\0.zip"), 1u);
 }
 
 }  // namespace

@@ -103,6 +103,7 @@ class FakeFiles : public FilePort {
   bool MakeFolders(const std::string& path) override;
   bool ListFolder(const std::string& path, std::vector<std::string>* names) override;
   bool RemoveFolder(const std::string& path) override;
+  bool IsLink(const std::string& path) override { return links.count(path) > 0; }
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override { return files.erase(path) > 0; }
   bool IsLocalFixedPath(const std::string& path) override {
@@ -121,6 +122,7 @@ class FakeFiles : public FilePort {
   std::vector<std::string> closedFolders;      // no new file below these; old ones can be
   std::set<std::string> unreplaceable;         // Rename onto these fails
   std::vector<std::string> elsewhere;          // paths below these lead through a junction
+  std::set<std::string> links;                 // these paths are links themselves
   // True when a file of this name ends in ".ost-new" (a temporary file left behind).
   bool HasTemporaryFiles() const;
   long long diskSpace = -1;  // bytes a write may still add; -1: no limit

@@ -150,6 +150,12 @@ bool PosixFiles::RemoveFolder(const std::string& path) {
   return !native.empty() && ::rmdir(native.c_str()) == 0;
 }
 
+bool PosixFiles::IsLink(const std::string& path) {
+  const std::string native = root_.Map(path);
+  struct stat info;
+  return !native.empty() && ::lstat(native.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 bool PosixFiles::Exists(const std::string& path) {
   std::string native = root_.Map(path);
   struct stat info;

@@ -29,6 +29,7 @@ class PosixFiles : public FilePort {
   bool MakeFolders(const std::string& path) override;
   bool ListFolder(const std::string& path, std::vector<std::string>* names) override;
   bool RemoveFolder(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;
   // A drive is fixed when the machine root has its folder; the path's final form is

@@ -201,6 +201,13 @@ bool Win32Files::RemoveFolder(const std::string& path) {
   return !wide.empty() && RemoveDirectoryW(wide.c_str()) != 0;
 }
 
+bool Win32Files::IsLink(const std::string& path) {
+  std::wstring wide = Widen(path);
+  if (wide.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool Win32Files::Exists(const std::string& path) {
   std::wstring wide = Widen(path);
   return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;

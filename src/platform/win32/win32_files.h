@@ -19,6 +19,7 @@ class Win32Files : public FilePort {
   bool MakeFolders(const std::string& path) override;
   bool ListFolder(const std::string& path, std::vector<std::string>* names) override;
   bool RemoveFolder(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& path) override;
   bool IsLocalFixedPath(const std::string& path) override;
