@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "platform/posix/openssl_crypto.h"
@@ -172,6 +173,127 @@ void ReadBack(const ReleaseSource& source, const std::string& manifestBytes, Rep
     if (ParseDetailLine(manifest.detailLines[n], &parsed) != 0 ||
         parsed.name != source.details[n].name || parsed.digest != md5) {
       differs("details." + source.details[n].name + " otherwise");
+    }
+  }
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// A package's bytes unpacked as the tool unpacks them; false when they do not.
+bool Unpack(const std::string& packed, std::string* content) {
+  std::vector<uint8_t> unpacked(kMaxUnpackedSize + 1);
+  uLongf size = kMaxUnpackedSize;
+  if (packed.size() > kMaxPackedSize ||
+      uncompress(unpacked.data(), &size, reinterpret_cast<const Bytef*>(packed.data()),
+                 packed.size()) != Z_OK) {
+    return false;
+  }
+  content->assign(reinterpret_cast<const char*>(unpacked.data()), size);
+  return true;
+}
+
+// The version a script package's path names ("sql/update382.sql.zip", "sql/v71.sql.zip"),
+// or -1.
+int32_t ScriptVersion(const std::string& path, const std::string& prefix) {
+  const std::string suffix = ".sql.zip";
+  if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+      path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return -1;
+  }
+  const std::string digits =
+      path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+  if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos ||
+      (digits.size() > 1 && digits[0] == '0')) {
+    return -1;
+  }
+  return std::stoi(digits);
+}
+
+// What build checks of a tree, on the tree as it stands: every package unpacks (a
+// component to something, a detail file to the bytes its line describes, a script to
+// one the tool runs whole), the scripts of every version step up to the announced one
+// are there and none above it, every package the manifest names is there, and nothing
+// is there that the tool would never ask for.
+void CheckTree(const std::string& folder, const std::string& manifestBytes,
+               const std::vector<std::string>& onDisk, Report* report) {
+  const Manifest manifest = ParseManifest(manifestBytes);
+  std::set<std::string> components;
+  for (const ManifestRow& row : manifest.rows) {
+    if (!row.component || row.version <= 0) continue;
+    components.insert(ComponentPackagePath(*row.component, false));
+    if (row.component->kind == kVelinKind) {
+      components.insert(ComponentPackagePath(*row.component, true));
+    }
+  }
+  std::map<std::string, std::string> details;  // package path -> MD5
+  for (const std::string& line : manifest.detailLines) {
+    DetailLine parsed;
+    if (ParseDetailLine(line, &parsed) == 0)
+      details[DetailPackagePath(parsed.name)] = parsed.digest;
+  }
+  std::set<int32_t> ostraScripts;
+  std::set<int32_t> velinScripts;
+  for (const std::string& path : onDisk) {
+    if (path == kIndexName || path == kManifestName) continue;
+    std::string packed;
+    std::string content;
+    const bool read = ReadWholeFile(folder + "/" + path, &packed);
+    const bool unpacks = read && Unpack(packed, &content);
+    const int32_t ostra = ScriptVersion(path, "sql/update");
+    const int32_t velin = ScriptVersion(path, "sql/v");
+    const auto detail = details.find(path);
+    if (components.count(path)) {
+      if (!unpacks || content.empty()) report->errors.push_back(path + ": does not unpack");
+    } else if (detail != details.end()) {
+      char md5[33];
+      Md5Hex(content.data(), content.size(), md5);
+      if (!unpacks) {
+        report->errors.push_back(path + ": does not unpack");
+      } else if (Lower(detail->second) != md5) {
+        report->errors.push_back(path + ": unpacks to other bytes than its detail line's MD5");
+      }
+    } else if (ostra >= 0 || velin >= 0) {
+      const bool isOstra = ostra >= 0;
+      const int32_t announced = isOstra ? manifest.ostraVersion : manifest.velinVersion;
+      (isOstra ? ostraScripts : velinScripts).insert(isOstra ? ostra : velin);
+      if ((isOstra ? ostra : velin) > announced) {
+        report->errors.push_back(path +
+                                 ": above the announced version; the tool never asks for it");
+      } else if (!unpacks) {
+        report->errors.push_back(path + ": does not unpack");
+      } else if (const std::string problem = ScriptProblem(content); !problem.empty()) {
+        report->errors.push_back(path + ": " + problem);
+      }
+    } else {
+      report->errors.push_back(path + ": the tool never asks for it (not named by the manifest)");
+    }
+  }
+  for (const std::string& path : components) {
+    const bool xVariant = path.size() > 5 && path.compare(path.size() - 5, 5, "x.zip") == 0;
+    if (!xVariant && !std::binary_search(onDisk.begin(), onDisk.end(), path)) {
+      report->errors.push_back(path + ": named by the manifest, missing");
+    }
+  }
+  for (const auto& [path, md5] : details) {
+    if (!std::binary_search(onDisk.begin(), onDisk.end(), path)) {
+      report->errors.push_back(path + ": named by the manifest, missing");
+    }
+  }
+  // Every step from the first script up to the announced version.
+  for (const bool isOstra : {true, false}) {
+    const std::set<int32_t>& have = isOstra ? ostraScripts : velinScripts;
+    const int32_t announced = isOstra ? manifest.ostraVersion : manifest.velinVersion;
+    if (have.empty()) continue;
+    for (int32_t v = *have.begin(); v <= announced; ++v) {
+      if (!have.count(v)) {
+        report->errors.push_back((isOstra ? OstraScriptPath(v) : VelinScriptPath(v)) +
+                                 ": missing; the tool runs every step up to the announced version");
+      }
     }
   }
 }
@@ -379,21 +501,8 @@ bool VerifyHostTree(const std::string& hostDir, const std::string& keyText, int6
   for (const IndexEntry& entry : check.index()->files) {
     if (!onDisk.count(entry.path)) report->errors.push_back(entry.path + ": listed, missing");
   }
-  // What the tool may ask for must be there and listed.
-  const Manifest manifest = ParseManifest(manifestBytes);
-  std::vector<std::string> named;
-  for (const ManifestRow& row : manifest.rows) {
-    if (row.component && row.version > 0) {
-      named.push_back(ComponentPackagePath(*row.component, false));
-    }
-  }
-  for (const std::string& line : manifest.detailLines) {
-    DetailLine parsed;
-    if (ParseDetailLine(line, &parsed) == 0) named.push_back(DetailPackagePath(parsed.name));
-  }
-  for (const std::string& path : named) {
-    if (!onDisk.count(path)) report->errors.push_back(path + ": named by the manifest, missing");
-  }
+  // What build checks, on the tree as it stands.
+  CheckTree(folder, manifestBytes, std::vector<std::string>(onDisk.begin(), onDisk.end()), report);
   if (!report->errors.empty()) return false;
   report->lines.push_back(
       Format("verified: %s, %s and %zu packages", kIndexName, kManifestName, onDisk.size() - 2));
