@@ -126,6 +126,8 @@ class UpdateDialog {
 
   // Completions.
   bool ApplyEntryPackage(const PlanStep& step, ByteSpan package);
+  // A web DLL written at the fixed fallback path: its row names the path, in red.
+  void ShowFallbackWrite(const ServiceEntry& entry, int row);
   bool ApplyDetailFile(const PlanStep& step, ByteSpan package);
   bool RunSqlScript(const PlanStep& step, ByteSpan package);
   bool UnpackPackage(ByteSpan package, size_t* unpacked);

@@ -2,6 +2,8 @@
 // the harness's machine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/texts.h"
 #include "platform/port_wrappers.h"
 #include "unit/fakes.h"
@@ -196,7 +198,9 @@ TEST_F(ChainTest, WebDllFallsBackToTheFixedFolder) {
   h.ServePackage("Velin.dll.zip", "velin");
   h.Click();
   EXPECT_EQ(File("d:\\wwwroot\\cgi-bin\\Velin.dll"), "velin");
-  EXPECT_EQ(Cell(4, 3), "更新完成,服务已启动。");
+  // Kept, but said: the row names where it went and ends red.
+  EXPECT_EQ(Cell(4, 3), "已写入固定位置 d:\\wwwroot\\cgi-bin\\Velin.dll,网站可能仍在使用旧文件!");
+  EXPECT_EQ(h.Colour(4), kAlertRed);
   EXPECT_EQ(h.events.With("file"),
             (std::vector<std::string>{"file d:\\wwwroot\\cgi-bin\\Velin.dll renamed 5"}));
 
@@ -331,6 +335,29 @@ TEST_F(ChainTest, ScriptBatchesRunInOrderAndFailuresAreCountedAndReported) {
   EXPECT_EQ(d2.phase(), RunPhase::kFailed);
   EXPECT_EQ(d2.failed(), 0);
   EXPECT_EQ(h2.host.requests.size(), 2u);
+}
+
+TEST_F(ChainTest, AScriptCutByAZeroByteIsNotRunAndItsRowEndsRed) {
+  h.Check(Manifest("3.81 7.0", {"Server"}));
+  const size_t before = h.database.statements.size();
+  h.ServePackage("sql/update381.sql.zip",
+                 std::string("UPDATE a\r\n\0GO\r\nUPDATE b\r\nGO\r\n", 30));
+  h.ServePackage("CSOstraServer.exe.zip", "new server");
+  h.Click();
+  EXPECT_EQ(Cell(4, 3), "脚本中有零字节,未执行!");
+  EXPECT_EQ(h.Colour(4), kAlertRed);
+  // Nothing of it was sent; the run goes on, as after a failed batch.
+  EXPECT_TRUE(std::none_of(h.database.statements.begin() + static_cast<long>(before),
+                           h.database.statements.end(),
+                           [](const std::string& s) { return s.find("UPDATE") == 0; }));
+  EXPECT_EQ(Cell(5, 3), "更新完成,服务已启动。");
+
+  // Zero bytes only at the very end cut nothing off.
+  Harness h2;
+  h2.Check(Manifest("3.81 7.0", {}));
+  h2.ServePackage("sql/update381.sql.zip", std::string("UPDATE a\r\nGO\r\n\0\0", 16));
+  h2.Click();
+  EXPECT_EQ(h2.Cell(4, 3), "升级完成。B:1/E:0");
 }
 
 }  // namespace
