@@ -2,6 +2,8 @@
 
 #include "platform/win32/windows_headers.h"
 
+#include <sddl.h>
+
 #include <new>
 #include <thread>
 
@@ -23,14 +25,31 @@ ThreadHandle Win32System::StartThread(std::function<void()> body) {
 void Win32System::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 bool Win32System::LockMachine() {
-  // One name for every session of the machine. The handle stays open until the process
-  // ends, which releases it however the process ends.
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\OstServerUpdate.Run");
-  DWORD error = GetLastError();
-  if (mutex && error != ERROR_ALREADY_EXISTS) return true;
-  if (mutex) CloseHandle(mutex);
-  // Refused access to it: it exists, made by a run in another session.
-  return error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED;
+  // One name for every session of the machine, open to administrators and SYSTEM
+  // alone: an ordinary user can neither open ours nor take it from a run. The handle
+  // stays open until the process ends, which releases it however the process ends.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = descriptor;
+  attributes.bInheritHandle = FALSE;
+  HANDLE mutex = CreateMutexW(&attributes, TRUE, L"Global\\OstServerUpdate.Run");
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  // No mutex at all (refused access, another kind of object under the name, ...):
+  // whatever holds the name, this run does not own it, which counts as locked.
+  if (!mutex) return false;
+  if (error != ERROR_ALREADY_EXISTS) return true;  // made and owned by this run
+  // It was there: owned only when nobody holds it now (a run that died leaves it
+  // abandoned, which hands it over).
+  const DWORD waited = WaitForSingleObject(mutex, 0);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return true;
+  CloseHandle(mutex);
+  return false;
 }
 
 uint64_t Win32System::MonotonicMilliseconds() { return GetTickCount64(); }
