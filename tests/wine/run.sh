@@ -15,7 +15,7 @@
 #   6. CNG's SHA-256 and ECDSA P-256 against known answers, and signatures made by
 #      OpenSSL verified by CNG and the reverse;
 #   7. a release signed by ost-release applied whole with UpdateKey set, and one with a
-#      tampered package refused before anything is written;
+#      tampered package refused before anything is stopped or written;
 #   8. a staged update without a window, then its rollback, and a second one refused.
 #   9. Chinese text on a server whose system code page is Western (1252), its driver
 #      reading narrow text in that code page: a script's text and a description arrive
@@ -690,8 +690,9 @@ fi
 py "tampered: the server program is still update 16" 'raw("drives/c/OSTRA/CSOstraServer.exe") == open(work + "/src-16/bin/CSOstraServer.exe", "rb").read()'
 py "tampered: update 17 never ran" 'not any("update 17" in l for l in log())'
 py "tampered: nothing recorded" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(16,)]'
-check "tampered: the server's service stays stopped, as after a failed download" \
-  test "$(probe state CSOstraServer | tr -d '\r')" = "CSOstraServer 1"
+# A signed release is refused whole: every package is checked before any service stops.
+check "tampered: the server's service was never stopped" \
+  test "$(probe state CSOstraServer | tr -d '\r')" = "CSOstraServer 4"
 py "tampered: the web DLL after it is untouched" 'raw("drives/d/wwwroot/cgi-bin/Velin.dll") == open(work + "/src-16/web/Velin.dll", "rb").read()'
 
 # --- 8. a staged update and its rollback, headless -----------------------------------
