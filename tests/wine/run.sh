@@ -16,7 +16,9 @@
 #      OpenSSL verified by CNG and the reverse;
 #   7. a release signed by ost-release applied whole with UpdateKey set, and one with a
 #      tampered package refused before anything is stopped or written;
-#   8. a staged update without a window, then its rollback, and a second one refused.
+#   8. a staged update without a window, then its rollback, and a second one refused;
+#      the run lock's name taken first by another program (an event, a held mutex):
+#      counted as locked, nothing applied.
 #   9. Chinese text on a server whose system code page is Western (1252), its driver
 #      reading narrow text in that code page: a script's text and a description arrive
 #      whole, through the wide ODBC calls.
@@ -737,6 +739,20 @@ check "rollback: the service runs again" test "$(probe state CSOstraServer | tr 
 windows_tool again --rollback
 check "rollback: a second one is refused (status $tool_status)" test "$tool_status" = 1
 check "rollback: and says why" grep -q '已经回滚过,不能再次回滚。' "$work/again.txt"
+
+# --- 8b. the run lock taken first by an ordinary program ------------------------------
+say "== the run lock squatted"
+# The rollback left update 18 to apply: a run that went on would apply it.
+for kind in event mutex; do
+  probe_timeout=40 probe squat "$kind" 15 >"$work/squat-$kind.out" &
+  squatter=$!
+  for _ in $(seq 100); do grep -q ready "$work/squat-$kind.out" 2>/dev/null && break; sleep 0.2; done
+  windows_tool "squat-$kind" --headless --start --confirm yes
+  check "squat $kind: the run counts it as locked (status $tool_status)" test "$tool_status" = 1
+  check "squat $kind: and says so" grep -q '本机已有一个升级程序正在运行' "$work/squat-$kind.txt"
+  py "squat $kind: nothing applied" '"update 18" not in file("drives/c/OSTRA/CSOstraServer.exe")'
+  wait "$squatter" || true
+done
 
 # --- 9. Chinese text on a Western server, headless -----------------------------------
 say "== Chinese text on a Western server"
