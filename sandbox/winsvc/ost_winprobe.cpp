@@ -220,7 +220,8 @@ class RemoteList {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: ost-winprobe hold SECONDS | squat event|mutex SECONDS | windows |"
+               "usage: ost-winprobe hold SECONDS | squat event|mutex SECONDS |"
+               " open FILE SECONDS | windows |"
                " children PREFIX |"
                " rect PREFIX ID | state NAME... | load DLL | start NAME... | stop NAME... |"
                " items PREFIX ID | columns PREFIX ID | dpi | acp\n");
@@ -275,6 +276,20 @@ int wmain(int argc, wchar_t** argv) {
     long seconds = std::wcstol(argv[2], nullptr, 10);
     if (seconds <= 0 || seconds > 3600) return Usage();
     Sleep(static_cast<DWORD>(seconds) * 1000);
+    return 0;
+  }
+  if (command == L"open" && argc == 4) {
+    // A file held open as a log viewer holds it: shared for reading and writing, not
+    // for deletion, so it cannot be renamed meanwhile.
+    long seconds = std::wcstol(argv[3], nullptr, 10);
+    if (seconds <= 0 || seconds > 3600) return Usage();
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    CloseHandle(file);
     return 0;
   }
   if (command == L"squat" && argc == 4) {

@@ -754,6 +754,25 @@ for kind in event mutex; do
   wait "$squatter" || true
 done
 
+# --- 8c. a journal past its limit, held open without delete sharing -------------------
+say "== a journal held open by a viewer"
+python3 - "$root/program/OstServerUpdate.log" <<'PY'
+import sys
+path = sys.argv[1]
+size = len(open(path, "rb").read())
+open(path, "ab").write(b"x" * max(0, 1000000 - size) + b"\r\n")
+PY
+probe_timeout=40 probe open 'C:\OstUpdate\OstServerUpdate.log' 15 >"$work/viewer.out" &
+viewer=$!
+for _ in $(seq 100); do grep -q ready "$work/viewer.out" 2>/dev/null && break; sleep 0.2; done
+windows_tool viewed --headless --start --confirm no
+py "viewed: the journal grew on, its mark only at its start" \
+  '(lambda j: j.startswith(b"\xef\xbb\xbf") and j.count(b"\xef\xbb\xbf") == 1 and len(j) > 1000002)(raw("program/OstServerUpdate.log"))'
+py "viewed: one line says the rotation was skipped" \
+  'raw("program/OstServerUpdate.log").count(b"rotation skipped") == 1'
+py "viewed: no old file made" 'not os.path.exists(root + "/program/OstServerUpdate.log.1")'
+wait "$viewer" || true
+
 # --- 9. Chinese text on a Western server, headless -----------------------------------
 say "== Chinese text on a Western server"
 # A Windows driver reads the ANSI calls' text in the system code page: so does the data
