@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "platform/posix/openssl_crypto.h"
@@ -62,12 +63,33 @@ IndexEntry EntryOf(CryptoPort& crypto, const std::string& path, const std::strin
   return entry;
 }
 
+// The keys' public halves in UpdateKey's form, for the check after signing.
+std::string KeyListText(const Signing& signing) {
+  std::string text;
+  for (const SigningKey* key : signing.keys) {
+    const std::vector<uint8_t> point = key->PublicPoint();
+    if (!text.empty()) text += kKeySeparator;
+    text += PublicKeyText({point.data(), point.size()});
+  }
+  return text;
+}
+
 bool WriteIndex(const std::string& folder, int32_t ostra, int32_t velin,
-                const std::vector<std::string>& files, const SigningKey& key, Report* report) {
+                const std::vector<std::string>& files, const Signing& signing, Report* report) {
   OpenSslCrypto crypto;
   ReleaseIndex index;
   index.ostraVersion = ostra;
   index.velinVersion = velin;
+  index.serial = signing.serial != 0 ? signing.serial : static_cast<uint64_t>(signing.now);
+  index.expires = static_cast<uint64_t>(signing.now) + signing.expiresDays * 86400;
+  if (signing.keys.empty() || signing.keys.size() > kMaxUpdateKeys) {
+    report->errors.push_back(Format("%s: one to %zu keys sign it", kIndexName, kMaxUpdateKeys));
+    return false;
+  }
+  if (index.serial == 0 || index.serial > kMaxSerial || index.expires > kMaxSerial) {
+    report->errors.push_back(std::string(kIndexName) + ": the serial or expiry does not fit");
+    return false;
+  }
   for (const std::string& path : files) {
     if (path == kIndexName) continue;
     std::string bytes;
@@ -87,17 +109,22 @@ bool WriteIndex(const std::string& folder, int32_t ostra, int32_t velin,
   }
   Sha256Digest digest;
   crypto.Sha256(ByteSpan::Of(body), &digest);
-  const std::vector<uint8_t> signature = key.Sign(digest);
-  if (signature.empty()) {
-    report->errors.push_back(std::string(kIndexName) + ": the key could not sign");
-    return false;
+  std::vector<std::vector<uint8_t>> signatures;
+  for (const SigningKey* key : signing.keys) {
+    signatures.push_back(key->Sign(digest));
+    if (signatures.back().empty()) {
+      report->errors.push_back(std::string(kIndexName) + ": a key could not sign");
+      return false;
+    }
   }
-  if (!WriteWholeFile(folder + "/" + kIndexName,
-                      SignedIndexText(body, {signature.data(), signature.size()}))) {
+  if (!WriteWholeFile(folder + "/" + kIndexName, SignedIndexText(body, signatures))) {
     report->errors.push_back(std::string(kIndexName) + ": cannot be written");
     return false;
   }
-  report->lines.push_back(Format("%s: %zu files signed", kIndexName, index.files.size()));
+  report->lines.push_back(
+      Format("%s: %zu files signed by %zu key(s), serial %llu, expires %s", kIndexName,
+             index.files.size(), signing.keys.size(), static_cast<unsigned long long>(index.serial),
+             ReleaseCheck::UtcText(static_cast<int64_t>(index.expires)).c_str()));
   return true;
 }
 
@@ -151,9 +178,130 @@ void ReadBack(const ReleaseSource& source, const std::string& manifestBytes, Rep
   }
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// A package's bytes unpacked as the tool unpacks them; false when they do not.
+bool Unpack(const std::string& packed, std::string* content) {
+  std::vector<uint8_t> unpacked(kMaxUnpackedSize + 1);
+  uLongf size = kMaxUnpackedSize;
+  if (packed.size() > kMaxPackedSize ||
+      uncompress(unpacked.data(), &size, reinterpret_cast<const Bytef*>(packed.data()),
+                 packed.size()) != Z_OK) {
+    return false;
+  }
+  content->assign(reinterpret_cast<const char*>(unpacked.data()), size);
+  return true;
+}
+
+// The version a script package's path names ("sql/update382.sql.zip", "sql/v71.sql.zip"),
+// or -1.
+int32_t ScriptVersion(const std::string& path, const std::string& prefix) {
+  const std::string suffix = ".sql.zip";
+  if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+      path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return -1;
+  }
+  const std::string digits =
+      path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+  if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos ||
+      (digits.size() > 1 && digits[0] == '0')) {
+    return -1;
+  }
+  return std::stoi(digits);
+}
+
+// What build checks of a tree, on the tree as it stands: every package unpacks (a
+// component to something, a detail file to the bytes its line describes, a script to
+// one the tool runs whole), the scripts of every version step up to the announced one
+// are there and none above it, every package the manifest names is there, and nothing
+// is there that the tool would never ask for.
+void CheckTree(const std::string& folder, const std::string& manifestBytes,
+               const std::vector<std::string>& onDisk, Report* report) {
+  const Manifest manifest = ParseManifest(manifestBytes);
+  std::set<std::string> components;
+  for (const ManifestRow& row : manifest.rows) {
+    if (!row.component || row.version <= 0) continue;
+    components.insert(ComponentPackagePath(*row.component, false));
+    if (row.component->kind == kVelinKind) {
+      components.insert(ComponentPackagePath(*row.component, true));
+    }
+  }
+  std::map<std::string, std::string> details;  // package path -> MD5
+  for (const std::string& line : manifest.detailLines) {
+    DetailLine parsed;
+    if (ParseDetailLine(line, &parsed) == 0)
+      details[DetailPackagePath(parsed.name)] = parsed.digest;
+  }
+  std::set<int32_t> ostraScripts;
+  std::set<int32_t> velinScripts;
+  for (const std::string& path : onDisk) {
+    if (path == kIndexName || path == kManifestName) continue;
+    std::string packed;
+    std::string content;
+    const bool read = ReadWholeFile(folder + "/" + path, &packed);
+    const bool unpacks = read && Unpack(packed, &content);
+    const int32_t ostra = ScriptVersion(path, "sql/update");
+    const int32_t velin = ScriptVersion(path, "sql/v");
+    const auto detail = details.find(path);
+    if (components.count(path)) {
+      if (!unpacks || content.empty()) report->errors.push_back(path + ": does not unpack");
+    } else if (detail != details.end()) {
+      char md5[33];
+      Md5Hex(content.data(), content.size(), md5);
+      if (!unpacks) {
+        report->errors.push_back(path + ": does not unpack");
+      } else if (Lower(detail->second) != md5) {
+        report->errors.push_back(path + ": unpacks to other bytes than its detail line's MD5");
+      }
+    } else if (ostra >= 0 || velin >= 0) {
+      const bool isOstra = ostra >= 0;
+      const int32_t announced = isOstra ? manifest.ostraVersion : manifest.velinVersion;
+      (isOstra ? ostraScripts : velinScripts).insert(isOstra ? ostra : velin);
+      if ((isOstra ? ostra : velin) > announced) {
+        report->errors.push_back(path +
+                                 ": above the announced version; the tool never asks for it");
+      } else if (!unpacks) {
+        report->errors.push_back(path + ": does not unpack");
+      } else if (const std::string problem = ScriptProblem(content); !problem.empty()) {
+        report->errors.push_back(path + ": " + problem);
+      }
+    } else {
+      report->errors.push_back(path + ": the tool never asks for it (not named by the manifest)");
+    }
+  }
+  for (const std::string& path : components) {
+    const bool xVariant = path.size() > 5 && path.compare(path.size() - 5, 5, "x.zip") == 0;
+    if (!xVariant && !std::binary_search(onDisk.begin(), onDisk.end(), path)) {
+      report->errors.push_back(path + ": named by the manifest, missing");
+    }
+  }
+  for (const auto& [path, md5] : details) {
+    if (!std::binary_search(onDisk.begin(), onDisk.end(), path)) {
+      report->errors.push_back(path + ": named by the manifest, missing");
+    }
+  }
+  // Every step from the first script up to the announced version.
+  for (const bool isOstra : {true, false}) {
+    const std::set<int32_t>& have = isOstra ? ostraScripts : velinScripts;
+    const int32_t announced = isOstra ? manifest.ostraVersion : manifest.velinVersion;
+    if (have.empty()) continue;
+    for (int32_t v = *have.begin(); v <= announced; ++v) {
+      if (!have.count(v)) {
+        report->errors.push_back((isOstra ? OstraScriptPath(v) : VelinScriptPath(v)) +
+                                 ": missing; the tool runs every step up to the announced version");
+      }
+    }
+  }
+}
+
 }  // namespace
 
-bool BuildRelease(const ReleaseSource& source, const std::string& hostDir, const SigningKey* key,
+bool BuildRelease(const ReleaseSource& source, const std::string& hostDir, const Signing* signing,
                   Report* report) {
   const std::string folder = UpdateFolder(hostDir);
   if (!TreeFiles(folder).empty()) {
@@ -277,17 +425,16 @@ bool BuildRelease(const ReleaseSource& source, const std::string& hostDir, const
   report->lines.push_back(Format("%s: Ostra %s, Velin %s, %zu components, %zu detail files",
                                  kManifestName, source.ostraText.c_str(), source.velinText.c_str(),
                                  source.components.size(), source.details.size()));
-  if (!key) return true;
+  if (!signing) return true;
 
-  if (!WriteIndex(folder, source.ostraVersion, source.velinVersion, TreeFiles(folder), *key,
+  if (!WriteIndex(folder, source.ostraVersion, source.velinVersion, TreeFiles(folder), *signing,
                   report)) {
     return false;
   }
-  const std::vector<uint8_t> point = key->PublicPoint();
-  return VerifyHostTree(hostDir, {point.data(), point.size()}, report);
+  return VerifyHostTree(hostDir, KeyListText(*signing), signing->now, report);
 }
 
-bool SignHostTree(const std::string& hostDir, const SigningKey& key, Report* report) {
+bool SignHostTree(const std::string& hostDir, const Signing& signing, Report* report) {
   const std::string folder = UpdateFolder(hostDir);
   std::string manifestBytes;
   if (!ReadWholeFile(folder + "/" + kManifestName, &manifestBytes)) {
@@ -299,18 +446,24 @@ bool SignHostTree(const std::string& hostDir, const SigningKey& key, Report* rep
     report->errors.push_back(std::string(kManifestName) + ": the tool reads no usable versions");
     return false;
   }
-  if (!WriteIndex(folder, manifest.ostraVersion, manifest.velinVersion, TreeFiles(folder), key,
+  if (!WriteIndex(folder, manifest.ostraVersion, manifest.velinVersion, TreeFiles(folder), signing,
                   report)) {
     return false;
   }
-  const std::vector<uint8_t> point = key.PublicPoint();
-  return VerifyHostTree(hostDir, {point.data(), point.size()}, report);
+  return VerifyHostTree(hostDir, KeyListText(signing), signing.now, report);
 }
 
-bool VerifyHostTree(const std::string& hostDir, ByteSpan publicKey, Report* report) {
+bool VerifyHostTree(const std::string& hostDir, const std::string& keyText, int64_t now,
+                    Report* report) {
   const std::string folder = UpdateFolder(hostDir);
   OpenSslCrypto crypto;
-  ReleaseCheck check(&crypto, PublicKeyText(publicKey));
+  ReleaseCheck check(&crypto, keyText, 0, now);
+  if (!check.KeyUsable()) {
+    report->errors.push_back(
+        Format("the key: no key of the form %s<130 hex digits>, or more than %zu", kPublicKeyPrefix,
+               kMaxUpdateKeys));
+    return false;
+  }
   std::string manifestBytes;
   std::string indexBytes;
   if (!ReadWholeFile(folder + "/" + kManifestName, &manifestBytes)) {
@@ -332,6 +485,17 @@ bool VerifyHostTree(const std::string& hostDir, ByteSpan publicKey, Report* repo
     }
   }
   if (!report->errors.empty()) return false;
+  const ReleaseIndex& index = *check.index();
+  if (index.format == 1) {
+    report->warnings.push_back(std::string(kIndexName) +
+                               ": the first format, without serial and expiry; a server that "
+                               "applied a release with a serial refuses it");
+  } else if (static_cast<int64_t>(index.expires) - now < kExpiryWarningDays * 86400) {
+    report->warnings.push_back(
+        Format("%s: expires %s, within %lld days: sign it again", kIndexName,
+               ReleaseCheck::UtcText(static_cast<int64_t>(index.expires)).c_str(),
+               static_cast<long long>(kExpiryWarningDays)));
+  }
 
   std::set<std::string> onDisk;
   for (const std::string& path : TreeFiles(folder)) {
@@ -348,21 +512,8 @@ bool VerifyHostTree(const std::string& hostDir, ByteSpan publicKey, Report* repo
   for (const IndexEntry& entry : check.index()->files) {
     if (!onDisk.count(entry.path)) report->errors.push_back(entry.path + ": listed, missing");
   }
-  // What the tool may ask for must be there and listed.
-  const Manifest manifest = ParseManifest(manifestBytes);
-  std::vector<std::string> named;
-  for (const ManifestRow& row : manifest.rows) {
-    if (row.component && row.version > 0) {
-      named.push_back(ComponentPackagePath(*row.component, false));
-    }
-  }
-  for (const std::string& line : manifest.detailLines) {
-    DetailLine parsed;
-    if (ParseDetailLine(line, &parsed) == 0) named.push_back(DetailPackagePath(parsed.name));
-  }
-  for (const std::string& path : named) {
-    if (!onDisk.count(path)) report->errors.push_back(path + ": named by the manifest, missing");
-  }
+  // What build checks, on the tree as it stands.
+  CheckTree(folder, manifestBytes, std::vector<std::string>(onDisk.begin(), onDisk.end()), report);
   if (!report->errors.empty()) return false;
   report->lines.push_back(
       Format("verified: %s, %s and %zu packages", kIndexName, kManifestName, onDisk.size() - 2));

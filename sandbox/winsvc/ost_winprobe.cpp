@@ -220,7 +220,9 @@ class RemoteList {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: ost-winprobe hold SECONDS | windows | children PREFIX |"
+               "usage: ost-winprobe hold SECONDS | squat event|mutex SECONDS |"
+               " open FILE SECONDS | windows |"
+               " children PREFIX |"
                " rect PREFIX ID | state NAME... | load DLL | start NAME... | stop NAME... |"
                " items PREFIX ID | columns PREFIX ID | dpi | acp\n");
   return 64;
@@ -274,6 +276,36 @@ int wmain(int argc, wchar_t** argv) {
     long seconds = std::wcstol(argv[2], nullptr, 10);
     if (seconds <= 0 || seconds > 3600) return Usage();
     Sleep(static_cast<DWORD>(seconds) * 1000);
+    return 0;
+  }
+  if (command == L"open" && argc == 4) {
+    // A file held open as a log viewer holds it: shared for reading and writing, not
+    // for deletion, so it cannot be renamed meanwhile.
+    long seconds = std::wcstol(argv[3], nullptr, 10);
+    if (seconds <= 0 || seconds > 3600) return Usage();
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    CloseHandle(file);
+    return 0;
+  }
+  if (command == L"squat" && argc == 4) {
+    // The update tool's run lock taken first by an ordinary program: an object of
+    // another type under its name, or a mutex with the default access list, held.
+    long seconds = std::wcstol(argv[3], nullptr, 10);
+    if (seconds <= 0 || seconds > 3600) return Usage();
+    const wchar_t* name = L"Global\\OstServerUpdate.Run";
+    HANDLE object = std::wstring(argv[2]) == L"event"   ? CreateEventW(nullptr, TRUE, FALSE, name)
+                    : std::wstring(argv[2]) == L"mutex" ? CreateMutexW(nullptr, TRUE, name)
+                                                        : nullptr;
+    if (!object) return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    CloseHandle(object);
     return 0;
   }
   if (command == L"windows" && argc == 2) {

@@ -7,6 +7,7 @@
 #include "release/signed_index.h"
 #include "update/backup.h"
 #include "update/run_record.h"
+#include "update/staging.h"
 
 namespace ost {
 
@@ -37,6 +38,8 @@ int RunApplication(const Platform& platform, const std::function<void(UpdateDial
   // Every run leaves its journal in the program folder, and a backup of every file it
   // replaces.
   const std::string programDir = platform.system->ProgramFolder();
+  // Packages that killed runs left behind: under the lock no other run is using them.
+  Staging::RemoveLeftovers(*platform.files, programDir + "staging");
   if (options.runId.empty()) options.runId = MakeRunId(*platform.system);
   const Sha256Hex digest = Sha256Of(platform);
   Journal journal(*platform.files, *platform.system, programDir, digest);

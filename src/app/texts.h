@@ -188,6 +188,11 @@ inline constexpr char kIndexBadSignature[] = "签名验证失败,升级信息不
 inline constexpr char kManifestNotSigned[] = "升级信息与签名不符...";
 inline constexpr char kPackageMismatch[] = "文件校验失败，异常终止！";
 inline constexpr char kPackageNotSigned[] = "文件未经签名，异常终止！";
+inline constexpr char kScriptCutByZero[] = "脚本中有零字节,未执行!";
+inline constexpr char kWrittenAtFallback[] = "已写入固定位置 %s,网站可能仍在使用旧文件!";
+inline constexpr char kIndexOlder[] = "升级索引早于已应用的版本,拒绝降级!";
+inline constexpr char kIndexExpired[] = "升级索引已过期,请发布方重新签名!";
+inline constexpr char kSerialNotRecorded[] = "无法记录升级索引序号,异常终止！";
 
 // Configuration store.
 inline constexpr char kRegistryReadFailed[] = "注册表读取失败！";

@@ -98,8 +98,9 @@ class UpdateDialog {
   // This run's name: its start, to the second, and four random hex digits.
   const std::string& runId() const { return runId_; }
   const std::string& programDir() const { return programDir_; }
-  // The staged mode is on (the option, or StageFirst in the configuration).
-  bool staged() const { return options_.stageFirst || config_.stageFirst; }
+  // The staged mode is on (the option, StageFirst in the configuration, or a signed
+  // release: a signature refuses a release whole, before anything is stopped).
+  bool staged() const { return options_.stageFirst || config_.stageFirst || release_ != nullptr; }
   // The automatic rollback: 0 none was needed (or asked for), 1 the run was rolled back
   // whole, -1 it was tried and could not complete.
   int32_t autoRolledBack() const { return autoRolledBack_; }
@@ -145,9 +146,18 @@ class UpdateDialog {
   void DropPartial(const PlanStep& step);
   std::string PartialKey(const PlanStep& step) const;
   bool PackageVouchedFor(const PlanStep& step, ByteSpan package);
+  // Every step of the plan is listed in the index; false, with the check failed on the
+  // first step that is not, before anything is offered.
+  bool PlanVouchedFor();
+  // Keeps the verified index's serial as the newest applied here (UpdateSerial) once
+  // every package is here and vouched for, before anything is stopped or written;
+  // false, with the run failed, when it cannot be kept.
+  bool RecordAppliedSerial();
 
   // Completions.
   bool ApplyEntryPackage(const PlanStep& step, ByteSpan package);
+  // A web DLL written at the fixed fallback path: its row names the path, in red.
+  void ShowFallbackWrite(const ServiceEntry& entry, int row);
   bool ApplyDetailFile(const PlanStep& step, ByteSpan package);
   bool RunSqlScript(const PlanStep& step, ByteSpan package);
   // ScriptTransaction: the unpacked script in one transaction, whole or not at all.

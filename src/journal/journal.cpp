@@ -104,18 +104,21 @@ std::string Journal::Path(int generation) const {
   return generation == 0 ? path : path + "." + std::to_string(generation);
 }
 
-void Journal::Rotate() {
+bool Journal::Rotate() {
   files_.Remove(Path(kOldFiles));
   for (int generation = kOldFiles - 1; generation >= 0; --generation) {
     if (files_.Exists(Path(generation))) files_.Rename(Path(generation), Path(generation + 1));
   }
+  return !files_.Exists(Path(0));
 }
 
 bool Journal::Begin(const std::string& runId, const std::string& tool,
                     std::function<void(const std::string&)> problem) {
   runId_ = runId;
   problem_ = std::move(problem);
-  if (files_.FileSize(Path(0)) >= kRotateAt) Rotate();
+  const bool rotationFailed = files_.FileSize(Path(0)) >= kRotateAt && !Rotate();
+  const int renameError = rotationFailed ? files_.LastError() : 0;
+  rotationSkipped_ = rotationFailed;
   size_ = files_.FileSize(Path(0));
   file_ = files_.OpenAppend(Path(0));
   if (!file_) {
@@ -133,6 +136,7 @@ bool Journal::Begin(const std::string& runId, const std::string& tool,
   }
   Line("RUN", Format("%s on %s, run %s, program folder %s", tool.c_str(),
                      system_.MachineName().c_str(), runId.c_str(), programDir_.c_str()));
+  if (rotationFailed) SkipRotation(renameError);
   return healthy();
 }
 
@@ -155,18 +159,28 @@ void Journal::Line(const std::string& category, const std::string& text) {
     return;
   }
   size_ += static_cast<int64_t>(line.size());
-  if (size_ >= kRotateAt) {
+  if (size_ >= kRotateAt && !rotationSkipped_) {
     // The rest of the run goes to a fresh file.
     file_.reset();
-    Rotate();
-    size_ = 0;
+    const bool rotated = Rotate();
+    const int renameError = rotated ? 0 : files_.LastError();
     file_ = files_.OpenAppend(Path(0));
-    if (!file_ || file_->Write(kByteOrderMark, 3) != 3) {
+    if (!file_ || (rotated && file_->Write(kByteOrderMark, 3) != 3)) {
       Fail("the journal cannot be opened again after its rotation");
       return;
     }
-    size_ = 3;
+    size_ = rotated ? 3 : files_.FileSize(Path(0));
+    if (!rotated) SkipRotation(renameError);
   }
+}
+
+void Journal::SkipRotation(int error) {
+  // Appended to as it is, without a second byte order mark, and not tried again in
+  // this run: each try would cost the same wait for nothing.
+  rotationSkipped_ = true;
+  Line("JOURNAL", Format("%s cannot be renamed (system error %d); rotation skipped, the journal "
+                         "grows past %lld bytes",
+                         Path(0).c_str(), error, static_cast<long long>(kRotateAt)));
 }
 
 std::string Journal::Checksum(ByteSpan bytes) const {

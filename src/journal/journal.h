@@ -75,13 +75,18 @@ class Journal : public RunObserver {
   void Line(const std::string& category, const std::string& text);
   void Fail(const std::string& why);
   std::string Path(int generation) const;
-  void Rotate();
+  // Shifts the old files and renames the journal to its first old name; false when
+  // the journal is still there (held open by a viewer without delete sharing, say).
+  bool Rotate();
+  // Notes, once, that the journal stays in place and grows on.
+  void SkipRotation(int error);
   std::string Checksum(ByteSpan bytes) const;
 
   FilePort& files_;
   SystemPort& system_;
   std::string programDir_;
   Digest digest_;
+  bool rotationSkipped_ = false;  // the journal could not be renamed: it grows on
   std::string runId_;
   std::unique_ptr<File> file_;
   int64_t size_ = 0;

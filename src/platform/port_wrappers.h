@@ -89,6 +89,10 @@ class RegistryWrapper : public RegistryPort {
     return target_.QueryValue(key, name, data, size);
   }
   long CloseKey(RegistryKey key) override { return target_.CloseKey(key); }
+  long SetStringValue(RegistryRoot root, const std::string& path, const std::string& name,
+                      const std::string& value) override {
+    return target_.SetStringValue(root, path, name, value);
+  }
 
  protected:
   RegistryPort& target_;
@@ -141,6 +145,7 @@ class SystemWrapper : public SystemPort {
   bool LockMachine() override { return target_.LockMachine(); }
   uint64_t MonotonicMilliseconds() override { return target_.MonotonicMilliseconds(); }
   LocalTime Now() override { return target_.Now(); }
+  int64_t UtcSeconds() override { return target_.UtcSeconds(); }
   std::string MachineName() override { return target_.MachineName(); }
   bool MachineProxy(std::string* proxy, std::string* bypass) override {
     return target_.MachineProxy(proxy, bypass);

@@ -34,6 +34,12 @@ class RegistryPort {
                           uint32_t* size) = 0;
 
   virtual long CloseKey(RegistryKey key) = 0;
+
+  // Sets a REG_SZ value (the bytes and a terminating zero) of an existing key. The
+  // tool's one write: the serial of the newest signed release it applied, kept where
+  // only administrators can write.
+  virtual long SetStringValue(RegistryRoot root, const std::string& path, const std::string& name,
+                              const std::string& value) = 0;
 };
 
 }  // namespace ost

@@ -50,6 +50,9 @@ class SystemPort {
   // The local time of day, for records a person reads.
   virtual LocalTime Now() = 0;
 
+  // Seconds since 1970-01-01 00:00 UTC: the clock signed releases expire by.
+  virtual int64_t UtcSeconds() = 0;
+
   // The machine's name, for records a person reads; empty when it cannot be had.
   virtual std::string MachineName() = 0;
   // The machine's WinHTTP proxy (what "netsh winhttp set proxy" stores): the proxy

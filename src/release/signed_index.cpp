@@ -6,7 +6,10 @@
 namespace ost {
 namespace {
 
-constexpr std::string_view kHeaderLine = "OSTRA-RELEASE-INDEX 1";
+constexpr std::string_view kHeaderLine = "OSTRA-RELEASE-INDEX 2";
+// The first format: no serial, no expiry. Still read (docs/RELEASES.md says when it is
+// accepted).
+constexpr std::string_view kFirstHeaderLine = "OSTRA-RELEASE-INDEX 1";
 constexpr std::string_view kSignatureLabel = "signature ";
 constexpr size_t kMaxPath = 255;
 constexpr uint64_t kMaxSize = 999999999;
@@ -114,10 +117,29 @@ bool ParsePublicKeyText(std::string_view text, std::vector<uint8_t>* point) {
   return true;
 }
 
+bool ParsePublicKeyList(std::string_view text, std::vector<std::vector<uint8_t>>* points) {
+  std::vector<std::vector<uint8_t>> keys;
+  for (;;) {
+    const size_t separator = text.find(kKeySeparator);
+    std::vector<uint8_t> point;
+    if (!ParsePublicKeyText(text.substr(0, separator), &point)) return false;
+    keys.push_back(std::move(point));
+    if (keys.size() > kMaxUpdateKeys) return false;
+    if (separator == std::string_view::npos) break;
+    text.remove_prefix(separator + 1);
+  }
+  *points = std::move(keys);
+  return true;
+}
+
 std::string IndexBody(const ReleaseIndex& index) {
-  std::string body = std::string(kHeaderLine) + "\n";
+  std::string body = std::string(index.format == 1 ? kFirstHeaderLine : kHeaderLine) + "\n";
   body += "ostra " + std::to_string(index.ostraVersion) + "\n";
   body += "velin " + std::to_string(index.velinVersion) + "\n";
+  if (index.format != 1) {
+    body += "serial " + std::to_string(index.serial) + "\n";
+    body += "expires " + std::to_string(index.expires) + "\n";
+  }
   for (const IndexEntry& entry : index.files) {
     body += "file " + std::to_string(entry.size) + " " + HexOf({entry.digest.bytes, kSha256Size}) +
             " " + entry.path + "\n";
@@ -129,12 +151,22 @@ std::string SignedIndexText(std::string_view body, ByteSpan signature) {
   return std::string(body) + std::string(kSignatureLabel) + HexOf(signature) + "\n";
 }
 
+std::string SignedIndexText(std::string_view body,
+                            const std::vector<std::vector<uint8_t>>& signatures) {
+  std::string text(body);
+  for (const std::vector<uint8_t>& signature : signatures) {
+    text += std::string(kSignatureLabel) + HexOf({signature.data(), signature.size()}) + "\n";
+  }
+  return text;
+}
+
 bool ParseIndexBody(std::string_view body, ReleaseIndex* index, std::string* detail) {
   ReleaseIndex parsed;
   std::set<std::string_view> paths;
   int lineNumber = 0;
   bool sawOstra = false;
   bool sawVelin = false;
+  bool sawSerial = false;
   while (!body.empty()) {
     ++lineNumber;
     const size_t lf = body.find('\n');
@@ -149,7 +181,11 @@ bool ParseIndexBody(std::string_view body, ReleaseIndex* index, std::string* det
       return false;
     };
     if (lineNumber == 1) {
-      if (line != kHeaderLine) return bad("not an index of this format");
+      if (line == kFirstHeaderLine) {
+        parsed.format = 1;
+      } else if (line != kHeaderLine) {
+        return bad("not an index of this format");
+      }
       continue;
     }
     std::string_view label;
@@ -162,6 +198,17 @@ bool ParseIndexBody(std::string_view body, ReleaseIndex* index, std::string* det
       }
       (ostra ? parsed.ostraVersion : parsed.velinVersion) = static_cast<int32_t>(version);
       (ostra ? sawOstra : sawVelin) = true;
+      continue;
+    }
+    if (parsed.format != 1 && (lineNumber == 4 || lineNumber == 5)) {
+      const bool serial = lineNumber == 4;
+      uint64_t value = 0;
+      if (label != (serial ? "serial" : "expires") || !ReadNumber(line, kMaxSerial, &value) ||
+          value == 0) {
+        return bad(serial ? "no serial" : "no expiry");
+      }
+      (serial ? parsed.serial : parsed.expires) = value;
+      sawSerial = sawSerial || !serial;
       continue;
     }
     if (label != "file") return bad("not a file line");
@@ -185,11 +232,21 @@ bool ParseIndexBody(std::string_view body, ReleaseIndex* index, std::string* det
     *detail = "no versions";
     return false;
   }
+  if (parsed.format != 1 && !sawSerial) {
+    *detail = "no serial and expiry";
+    return false;
+  }
   *index = std::move(parsed);
   return true;
 }
 
 IndexRead ReadSignedIndex(CryptoPort& crypto, ByteSpan publicKey, ByteSpan text) {
+  return ReadSignedIndex(
+      crypto, {std::vector<uint8_t>(publicKey.data, publicKey.data + publicKey.size)}, text);
+}
+
+IndexRead ReadSignedIndex(CryptoPort& crypto, const std::vector<std::vector<uint8_t>>& publicKeys,
+                          ByteSpan text) {
   IndexRead read;
   const std::string_view all = text.AsText();
   auto fail = [&](IndexProblem problem, const std::string& detail) {
@@ -197,33 +254,64 @@ IndexRead ReadSignedIndex(CryptoPort& crypto, ByteSpan publicKey, ByteSpan text)
     read.detail = detail;
     return read;
   };
-  // The signature line is the last; the body is every byte before it.
+  // The signature lines are the last ones; the body is every byte before the first.
   if (all.empty() || all.back() != '\n') return fail(IndexProblem::kMalformed, "no final line end");
-  const size_t lastLine = all.rfind('\n', all.size() - 2);
-  const size_t bodyEnd = lastLine == std::string_view::npos ? 0 : lastLine + 1;
-  std::string_view signatureLine = all.substr(bodyEnd, all.size() - 1 - bodyEnd);
-  std::vector<uint8_t> signature;
-  if (signatureLine.substr(0, kSignatureLabel.size()) != kSignatureLabel ||
-      !ParseHex(signatureLine.substr(kSignatureLabel.size()), &signature) ||
-      signature.size() != kP256SignatureSize) {
-    return fail(IndexProblem::kMalformed, "no signature line at the end");
+  std::vector<std::vector<uint8_t>> signatures;
+  size_t bodyEnd = all.size();
+  while (bodyEnd > 0 && signatures.size() <= kMaxUpdateKeys) {
+    const size_t lastLine = bodyEnd >= 2 ? all.rfind('\n', bodyEnd - 2) : std::string_view::npos;
+    const size_t lineStart = lastLine == std::string_view::npos ? 0 : lastLine + 1;
+    std::string_view line = all.substr(lineStart, bodyEnd - 1 - lineStart);
+    if (line.substr(0, kSignatureLabel.size()) != kSignatureLabel) break;
+    std::vector<uint8_t> signature;
+    if (!ParseHex(line.substr(kSignatureLabel.size()), &signature) ||
+        signature.size() != kP256SignatureSize) {
+      return fail(IndexProblem::kMalformed, "a signature line is no signature");
+    }
+    signatures.push_back(std::move(signature));
+    bodyEnd = lineStart;
+  }
+  if (signatures.empty()) return fail(IndexProblem::kMalformed, "no signature line at the end");
+  if (signatures.size() > kMaxUpdateKeys) {
+    return fail(IndexProblem::kMalformed, "more signature lines than keys may be set");
   }
   const std::string_view body = all.substr(0, bodyEnd);
 
-  // The signature first: nothing of an unsigned text is read further.
+  // The signatures first: nothing of an unsigned text is read further.
   Sha256Digest digest;
   if (!crypto.Sha256(ByteSpan::Of(body), &digest)) {
     return fail(IndexProblem::kNoCrypto, "SHA-256 could not be computed");
   }
-  switch (crypto.VerifyP256(publicKey, digest, {signature.data(), signature.size()})) {
-    case SignatureCheck::kValid:
-      break;
-    case SignatureCheck::kInvalid:
-      return fail(IndexProblem::kBadSignature, "the signature is not the key's");
-    case SignatureCheck::kBadKey:
-      return fail(IndexProblem::kBadKey, "the key is no P-256 public key");
-    case SignatureCheck::kUnavailable:
-      return fail(IndexProblem::kNoCrypto, "the signature could not be checked");
+  bool valid = false;
+  bool usableKey = false;
+  bool unavailable = false;
+  for (const std::vector<uint8_t>& key : publicKeys) {
+    for (const std::vector<uint8_t>& signature : signatures) {
+      switch (crypto.VerifyP256({key.data(), key.size()}, digest,
+                                {signature.data(), signature.size()})) {
+        case SignatureCheck::kValid:
+          valid = true;
+          usableKey = true;
+          break;
+        case SignatureCheck::kInvalid:
+          usableKey = true;
+          break;
+        case SignatureCheck::kBadKey:
+          break;
+        case SignatureCheck::kUnavailable:
+          unavailable = true;
+          break;
+      }
+      if (valid) break;
+    }
+    if (valid) break;
+  }
+  if (!valid) {
+    if (unavailable) return fail(IndexProblem::kNoCrypto, "the signature could not be checked");
+    if (!usableKey) return fail(IndexProblem::kBadKey, "the key is no P-256 public key");
+    return fail(IndexProblem::kBadSignature, publicKeys.size() > 1 || signatures.size() > 1
+                                                 ? "no signature is one of the keys'"
+                                                 : "the signature is not the key's");
   }
   std::string detail;
   if (!ParseIndexBody(body, &read.index, &detail)) return fail(IndexProblem::kMalformed, detail);

@@ -17,6 +17,12 @@ namespace ost {
 inline constexpr char kIndexName[] = "server.sig";
 // The form of the registry value UpdateKey and of the key the release tool prints.
 inline constexpr char kPublicKeyPrefix[] = "ecdsa-p256:";
+// UpdateKey may hold this many keys, separated by ';' (a maker rotating keys signs with
+// the old and the new one while servers learn the new one).
+constexpr size_t kMaxUpdateKeys = 3;
+inline constexpr char kKeySeparator = ';';
+// The largest serial and expiry an index carries: ten decimal digits.
+constexpr uint64_t kMaxSerial = 9999999999ull;
 
 struct IndexEntry {
   std::string path;  // below the update folder, as requested (the manifest's code page)
@@ -25,18 +31,24 @@ struct IndexEntry {
 };
 
 struct ReleaseIndex {
+  int format = 2;            // 1: the first format, without serial and expiry
   int32_t ostraVersion = 0;  // hundredths, as the manifest's first number
   int32_t velinVersion = 0;  // tenths, as its second
+  uint64_t serial = 0;       // from 1; 0 in the first format, which has none
+  uint64_t expires = 0;      // UTC seconds after which it is refused; 0: never (first format)
   std::vector<IndexEntry> files;
 
   // The entry of this path; null when the index does not list it.
   const IndexEntry* Find(std::string_view path) const;
 };
 
-// The signed part of server.sig: every line but the signature's.
+// The signed part of server.sig: every line but the signatures', in the index's format.
 std::string IndexBody(const ReleaseIndex& index);
 // The whole file: the body and its signature line.
 std::string SignedIndexText(std::string_view body, ByteSpan signature);
+// The same with one signature line per key that signed it (at most kMaxUpdateKeys).
+std::string SignedIndexText(std::string_view body,
+                            const std::vector<std::vector<uint8_t>>& signatures);
 
 enum class IndexProblem {
   kNone,
@@ -52,7 +64,10 @@ struct IndexRead {
   ReleaseIndex index;  // filled when problem is kNone
 };
 
-// Reads server.sig and checks its signature by publicKey (the curve's point).
+// Reads server.sig and checks its signatures: accepted when one of them is by one of
+// publicKeys (the curves' points).
+IndexRead ReadSignedIndex(CryptoPort& crypto, const std::vector<std::vector<uint8_t>>& publicKeys,
+                          ByteSpan text);
 IndexRead ReadSignedIndex(CryptoPort& crypto, ByteSpan publicKey, ByteSpan text);
 
 // Parses the body alone, without its signature; false with *detail on a malformed one.
@@ -63,6 +78,9 @@ std::string PublicKeyText(ByteSpan point);
 // The point of such a text (letter case and surrounding blanks aside); false when the
 // text is no key of this form.
 bool ParsePublicKeyText(std::string_view text, std::vector<uint8_t>* point);
+// One to kMaxUpdateKeys keys separated by kKeySeparator (blanks around each aside);
+// false when any part is no key, or there are none or too many.
+bool ParsePublicKeyList(std::string_view text, std::vector<std::vector<uint8_t>>* points);
 
 // Lowercase hex of bytes, and back (false on an odd length or a non-hex digit).
 std::string HexOf(ByteSpan bytes);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "util/text.h"
 
@@ -30,13 +31,13 @@ long RegistryStore::QueryDword(const std::string& name, int32_t* value) {
   return status;
 }
 
-long RegistryStore::QueryString(const std::string& name, std::string* value) {
-  uint8_t buffer[200] = {};
-  uint32_t size = sizeof buffer;
-  long status = registry_.QueryValue(keyHandle_, name, buffer, &size);
+long RegistryStore::QueryString(const std::string& name, std::string* value, size_t limit) {
+  std::vector<uint8_t> buffer(limit, 0);
+  uint32_t size = static_cast<uint32_t>(limit);
+  long status = registry_.QueryValue(keyHandle_, name, buffer.data(), &size);
   if (status == kRegSuccess) {
-    size_t length = strnlen(reinterpret_cast<const char*>(buffer), size);
-    value->assign(reinterpret_cast<const char*>(buffer), length);
+    size_t length = strnlen(reinterpret_cast<const char*>(buffer.data()), size);
+    value->assign(reinterpret_cast<const char*>(buffer.data()), length);
   }
   return status;
 }
@@ -250,10 +251,28 @@ ConfigRead ReadServerConfig(RegistryPort& registry, ServerConfig* config) {
   std::string key;
   ConfigValueRead& updateKey = read.values.emplace_back();
   updateKey.name = "UpdateKey";
-  updateKey.status = store.QueryString("UpdateKey", &key);
+  // Room for three keys and their separators.
+  updateKey.status = store.QueryString("UpdateKey", &key, 600);
   updateKey.used = updateKey.status != kRegFileNotFound;
   if (updateKey.used) config->updateKey = updateKey.status == kRegSuccess ? key : std::string();
   ReadNetworkValues(store, &read, config);
+  if (updateKey.used) {
+    // A serial that cannot be read refuses every release: nothing older may pass.
+    std::string serial;
+    ConfigValueRead& applied = read.values.emplace_back();
+    applied.name = kAppliedSerialName;
+    applied.status = store.QueryString(kAppliedSerialName, &serial);
+    config->appliedSerial = 0;
+    if (applied.status == kRegSuccess) {
+      uint64_t value = 0;
+      applied.used = !serial.empty() && serial.size() <= 19 &&
+                     serial.find_first_not_of("0123456789") == std::string::npos;
+      for (char c : applied.used ? serial : std::string()) value = value * 10 + (c - '0');
+      config->appliedSerial = applied.used ? value : UINT64_MAX;
+    } else if (applied.status != kRegFileNotFound) {
+      config->appliedSerial = UINT64_MAX;
+    }
+  }
   read.result = 1;
   return read;
 }

@@ -50,7 +50,13 @@ struct ServerConfig {
   std::string proxyBypass;    // UpdateProxyBypass, ';'-separated host patterns
   std::string proxyUser;      // UpdateProxyUser
   std::string proxyPassword;  // UpdateProxyPassword, scrambled like Item2; never shown
+  // With a key: the serial of the newest signed release applied here (UpdateSerial,
+  // written by the tool); 0 when none was.
+  uint64_t appliedSerial = 0;
 };
+
+// The value that keeps the serial of the newest signed release applied.
+inline constexpr char kAppliedSerialName[] = "UpdateSerial";
 
 // How one value of the configuration key was read, for the record of the run.
 struct ConfigValueRead {
@@ -85,8 +91,8 @@ class RegistryStore {
   void Close();
   // Reads 4 bytes over *value; *value is unchanged on failure.
   long QueryDword(const std::string& name, int32_t* value);
-  // Reads at most 200 bytes as text; *value is unchanged on failure.
-  long QueryString(const std::string& name, std::string* value);
+  // Reads at most `limit` bytes as text; *value is unchanged on failure.
+  long QueryString(const std::string& name, std::string* value, size_t limit = 200);
   // *count: the buffer's size on entry, the bytes stored on return.
   long QueryBinary(const std::string& name, uint8_t* buffer, uint32_t* count);
 

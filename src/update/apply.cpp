@@ -74,6 +74,10 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
     return false;
   }
 
+  // Written where the web server may not load it: kept (some servers rely on it), but
+  // said on the row, which ends red.
+  entry.writtenAtFallback = written.fallback ? written.path : std::string();
+
   SetStepStatus(text::kUpdatedStarting, false);
   SetRowColors(currentRow_, kWrittenOlive, kWhite);
 
@@ -129,6 +133,10 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
         }
       }
     }
+    ShowFallbackWrite(entry, currentRow_);
+    if (waiting >= 0 && otherDll >= 0) {
+      ShowFallbackWrite(serviceTable_[static_cast<size_t>(otherDll)], waiting);
+    }
   }
 
   const DbOutcome recorded = platform_.database->Execute(
@@ -155,6 +163,12 @@ bool UpdateDialog::StaysRunning(const std::string& service, int seconds, int wai
   }
   observer_->OnHealthChecked(service, seconds, seconds, true);
   return true;
+}
+
+void UpdateDialog::ShowFallbackWrite(const ServiceEntry& entry, int row) {
+  if (entry.writtenAtFallback.empty()) return;
+  SetCell(row, 3, Format(text::kWrittenAtFallback, entry.writtenAtFallback.c_str()));
+  SetRowColors(row, kAlertRed, kWhite);
 }
 
 bool UpdateDialog::ApplyDetailFile(const PlanStep& step, ByteSpan package) {

@@ -78,7 +78,9 @@ int UpdateDialog::LoadServerConfig() {
   job_->updateHost = config_.primaryHost;
   ChooseNetwork();
   if (config_.updateKey)
-    release_ = std::make_unique<ReleaseCheck>(platform_.crypto, *config_.updateKey);
+    release_ =
+        std::make_unique<ReleaseCheck>(platform_.crypto, *config_.updateKey, config_.appliedSerial,
+                                       platform_.system->UtcSeconds());
   observer_->OnConfigRead(read, config_);
   return read.result;
 }

@@ -59,11 +59,27 @@ int ParseDetailLine(std::string_view line, DetailLine* parsed) {
   // character may look like a backslash. One that climbs out of the web folder, or
   // names another drive or a device, is never fetched.
   std::string name = GbkToUtf8(packageName.substr(0, zip));
-  if (!IsPlainFileName(name)) return -6;
+  if (!IsPlainFileName(name) || NamesWebDll(name)) return -6;
   parsed->name = std::move(name);
   parsed->size = size;
   parsed->digest = std::string(wanted);
   return 0;
+}
+
+bool NamesWebDll(std::string_view name) {
+  // A detail file of this name would be written over the component of the same name
+  // outside its own step, with the web server running.
+  for (std::string_view dll : {"velin.dll", "ostdata.dll"}) {
+    if (name.size() != dll.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < name.size() && same; ++i) {
+      char c = name[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      same = c == dll[i];
+    }
+    if (same) return true;
+  }
+  return false;
 }
 
 int CompareWithLocalFile(FilePort& files, const std::string& cgiBinDir, const DetailLine& line) {

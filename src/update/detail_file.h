@@ -19,6 +19,9 @@ struct DetailLine {
 // "+", -3 no ".zip" in the package name, -4 no "=" after the "+", -6 a name that is no
 // plain file name of the web folder (separators, a drive, "..", a device name, ...).
 int ParseDetailLine(std::string_view line, DetailLine* parsed);
+// True for the names of the web DLLs (Velin.dll, OstData.dll, in any letter case): a
+// detail line of such a name is refused (-6).
+bool NamesWebDll(std::string_view name);
 
 // 0 when cgiBinDir\name has the digest (letter case aside), 1 when it differs, -5 when
 // it cannot be opened.

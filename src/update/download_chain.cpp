@@ -10,7 +10,9 @@ namespace ost {
 
 void UpdateDialog::StartNextDownload() {
   if (nextStep_ >= plan_.steps.size() && chain_ == Chain::kStaging) {
-    // Every package is here and whole: now the documented stop and the packages.
+    // Every package is here and whole: now the documented stop and the packages. A
+    // signed release is kept as the newest applied before anything is touched.
+    if (release_ && !RecordAppliedSerial()) return;
     SetStatusLine(text::kStagedAllHere);
     StopPlannedServices();
     chain_ = Chain::kApplyingStaged;
@@ -76,8 +78,17 @@ bool UpdateDialog::KeepStaged(const PlanStep& step, ByteSpan package) {
 }
 
 void UpdateDialog::ApplyNextStaged(const PlanStep& step) {
+  std::string why;
   const int64_t size = staging_->Load(static_cast<size_t>(&step - plan_.steps.data()),
-                                      job_->receiveBuffer, kReceiveBufferSize);
+                                      job_->receiveBuffer, kReceiveBufferSize, &why);
+  if (size == Staging::kChanged) {
+    // Not the bytes that were checked: nothing of it is applied.
+    ShowDownloadFailure(text::kDownloadDataError);
+    DownloadFailedBeeps();
+    MarkPackageFailed(step.requestPath + " changed in " + staging_->folder() +
+                      " since it was checked (" + why + ")");
+    return;
+  }
   // A package gone from the folder arrives short, as a download that broke off would.
   job_->expectedLength = static_cast<int32_t>(size < 0 ? 1 : size);
   job_->receivedLength = static_cast<int32_t>(size < 0 ? 0 : size);

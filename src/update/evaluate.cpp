@@ -69,6 +69,8 @@ void UpdateDialog::EvaluateManifest(ByteSpan bytes) {
   if (updateFound_) {
     BuildPlan();
     if (plan_.rowCount > 0) {
+      // A signed release is refused whole: nothing is offered that the index leaves out.
+      if (release_ && !PlanVouchedFor()) return;
       SetPhase(RunPhase::kPlanOffered);
       return;
     }

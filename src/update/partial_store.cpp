@@ -3,6 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include "update/own_folder.h"
+
 namespace ost {
 namespace {
 
@@ -40,7 +42,14 @@ std::string PartialStore::Find(const std::string& key, int64_t* total) {
 
 bool PartialStore::Keep(const std::string& key, ByteSpan bytes, int64_t total) {
   Drop(key);
-  if (bytes.size == 0 || !files_.MakeFolders(folder_)) return false;
+  // Kept bytes are installed by a later run: only into a folder of the tool's own.
+  const size_t slash = folder_.find_last_of("\\/");
+  std::string why;
+  if (bytes.size == 0 || slash == std::string::npos ||
+      !MakeOwnFolder(files_, folder_.substr(0, slash), &why) ||
+      !MakeOwnFolder(files_, folder_, &why)) {
+    return false;
+  }
   const std::string path = PathOf(key, total);
   std::unique_ptr<File> file = files_.CreateTruncate(path);
   if (!file) return false;
@@ -54,6 +63,11 @@ int64_t PartialStore::Take(const std::string& key, uint8_t* buffer, size_t capac
                            int64_t* total) {
   const std::string name = Find(key, total);
   if (name.empty() || *total <= 0 || *total > static_cast<int64_t>(capacity)) return 0;
+  // Only from a folder that nobody else could have written to, never through a link.
+  if (files_.Kind(folder_) != PathKind::kFolder || !files_.MakePrivateFolder(folder_) ||
+      files_.Kind(folder_ + "\\" + name) != PathKind::kFile) {
+    return 0;
+  }
   std::unique_ptr<File> file = files_.OpenRead(folder_ + "\\" + name);
   if (!file) return 0;
   size_t got = 0;

@@ -2,6 +2,7 @@
 #include "update/plan.h"
 
 #include "app/route_file.h"
+#include "app/startup.h"
 #include "app/texts.h"
 #include "app/update_dialog.h"
 #include "system/service_controller.h"
@@ -226,7 +227,8 @@ void UpdateDialog::OnStartClicked() {
   if (staged()) {
     // Every package first, while the services still run; nothing is stopped or
     // written before all of them are here and whole.
-    staging_ = std::make_unique<Staging>(*platform_.files, programDir_ + "staging\\" + runId_);
+    staging_ = std::make_unique<Staging>(*platform_.files, programDir_ + "staging\\" + runId_,
+                                         Sha256Of(platform_));
     if (!staging_->Begin()) {
       SetCell(plan_.headerRow, 3, text::kWriteFailed);
       MarkPackageFailed("the staging folder " + staging_->folder() + " cannot be made");

@@ -29,6 +29,8 @@ enum class ReleaseFailure {
   kNotListed,         // the index does not list the package
   kSizeMismatch,      // the package's size differs from the index
   kDigestMismatch,    // its SHA-256 differs
+  kIndexOlder,        // its serial is below the one of a release applied here
+  kIndexExpired,      // its expiry has passed
 };
 
 const char* ReleaseFailureName(ReleaseFailure failure);
@@ -42,11 +44,14 @@ struct ReleaseVerification {
 
 class ReleaseCheck {
  public:
-  // keyText: the registry value as read (the system code page's bytes).
-  ReleaseCheck(CryptoPort* crypto, const std::string& keyText);
+  // keyText: the registry value as read (the system code page's bytes), one to three
+  // keys; appliedSerial: the serial of the newest release applied here (0: none);
+  // nowUtc: the time of day in UTC seconds, for the index's expiry.
+  ReleaseCheck(CryptoPort* crypto, const std::string& keyText, uint64_t appliedSerial,
+               int64_t nowUtc);
 
   // False when the key cannot be used; nothing should be fetched then.
-  bool KeyUsable() const { return !key_.empty(); }
+  bool KeyUsable() const { return !keys_.empty(); }
 
   // Keeps the manifest's bytes until the index has come.
   void KeepManifest(ByteSpan manifest) {
@@ -61,6 +66,11 @@ class ReleaseCheck {
 
   // A package fetched from requestPath (beginning with the update folder).
   ReleaseVerification CheckPackage(const std::string& requestPath, ByteSpan package);
+  // Whether the index lists requestPath at all (kNone or kNotListed), before its download.
+  ReleaseVerification CheckListed(const std::string& requestPath) const;
+
+  // The text of a moment in UTC seconds ("2026-12-09 10:30:05 UTC").
+  static std::string UtcText(int64_t seconds);
 
   // The verified index; null until CheckIndex accepted one.
   const ReleaseIndex* index() const { return index_ ? &*index_ : nullptr; }
@@ -69,7 +79,9 @@ class ReleaseCheck {
   ReleaseVerification CheckFile(const std::string& path, ByteSpan bytes);
 
   CryptoPort* crypto_;
-  std::vector<uint8_t> key_;
+  std::vector<std::vector<uint8_t>> keys_;
+  uint64_t appliedSerial_ = 0;
+  int64_t now_ = 0;
   std::vector<uint8_t> manifest_;
   std::optional<ReleaseIndex> index_;
 };

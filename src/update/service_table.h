@@ -27,6 +27,8 @@ struct ServiceEntry {
   int32_t stopResult = 0;
   int32_t estimatedSeconds = 0;
   int32_t needsUpdate = 0;
+  // Where a web DLL was written when it went to the fixed fallback path, not its own.
+  std::string writtenAtFallback;
 };
 
 using ServiceTable = std::array<ServiceEntry, kServiceCount>;

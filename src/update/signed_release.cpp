@@ -19,6 +19,10 @@ const char* IndexFailureText(ReleaseFailure failure) {
       return text::kIndexBadSignature;
     case ReleaseFailure::kManifestMismatch:
       return text::kManifestNotSigned;
+    case ReleaseFailure::kIndexOlder:
+      return text::kIndexOlder;
+    case ReleaseFailure::kIndexExpired:
+      return text::kIndexExpired;
     default:
       return text::kIndexMalformed;
   }
@@ -79,6 +83,43 @@ void UpdateDialog::OnIndexDownloaded(uintptr_t result, const DownloadReport& rep
   DownloadFailedBeeps();
   SetPhase(RunPhase::kFailed, Format("%s: %s (%s)", last.file.c_str(),
                                      ReleaseFailureName(last.failure), last.detail.c_str()));
+}
+
+bool UpdateDialog::PlanVouchedFor() {
+  for (const PlanStep& step : plan_.steps) {
+    const ReleaseVerification verification = release_->CheckListed(step.requestPath);
+    if (verification.failure == ReleaseFailure::kNone) continue;
+    observer_->OnReleaseVerified(verification);
+    currentRow_ = step.kind == StepKind::kDetailFile ? plan_.headerRow : step.row;
+    SetStepStatus(text::kPackageNotSigned, false);
+    SetRowColors(currentRow_, kAlertRed, kWhite);
+    // Nothing to start: the check ends here, as when the index itself is refused.
+    platform_.controls->EnableStartButton(false);
+    DownloadFailedBeeps();
+    SetPhase(RunPhase::kFailed,
+             Format("%s: %s (%s)", step.requestPath.c_str(),
+                    ReleaseFailureName(verification.failure), verification.detail.c_str()));
+    return false;
+  }
+  return true;
+}
+
+bool UpdateDialog::RecordAppliedSerial() {
+  const ReleaseIndex* index = release_->index();
+  if (!index || index->serial <= config_.appliedSerial) return true;
+  // Kept before anything is written: from now on no older release passes here.
+  const long status =
+      platform_.registry->SetStringValue(RegistryRoot::kLocalMachine, kConfigKeyPath,
+                                         kAppliedSerialName, std::to_string(index->serial));
+  if (status == kRegSuccess) {
+    config_.appliedSerial = index->serial;
+    return true;
+  }
+  SetCell(plan_.headerRow, 3, text::kSerialNotRecorded);
+  MarkPackageFailed(Format("the serial %llu of the signed index cannot be kept in %s (%ld)",
+                           static_cast<unsigned long long>(index->serial), kAppliedSerialName,
+                           status));
+  return false;
 }
 
 bool UpdateDialog::PackageVouchedFor(const PlanStep& step, ByteSpan package) {

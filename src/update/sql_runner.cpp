@@ -40,6 +40,16 @@ bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
     MarkPackageFailed(step.requestPath + " does not unpack");
     return false;
   }
+  // A zero byte with text after it would cut the script there: what follows would never
+  // run, at every rerun, without a word. Nothing of it is sent; the row ends red.
+  const char* script = reinterpret_cast<const char*>(unpackBuffer_.get());
+  for (size_t at = strnlen(script, unpacked); at < unpacked; ++at) {
+    if (script[at] == '\0') continue;
+    observer_->OnScriptRun(step, 0, 0);
+    SetStepStatus(text::kScriptCutByZero, false);
+    SetRowColors(currentRow_, kAlertRed, kWhite);
+    return true;
+  }
   // The script an earlier, killed run was inside: said before it runs again.
   if (options_.runRecord && options_.runRecord->interrupted() &&
       options_.runRecord->interrupted()->script == step.requestPath) {

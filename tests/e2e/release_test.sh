@@ -113,9 +113,41 @@ fi
 cp "$work/host/ostra/update1/index.htm.zip" "$work/tampered/ostra/update1/extra.zip"
 "$release" verify "$work/tampered" --public "$key" >"$work/out" 2>&1 || true
 grep -q '^error: extra.zip: not in the index' "$work/out" && pass || fail "unlisted file: $(cat "$work/out")"
-# sign lists the tree as it stands.
-"$release" sign "$work/tampered" --key "$work/key.pem" >/dev/null && "$release" verify "$work/tampered" --public "$key" >/dev/null &&
-  pass || fail "sign then verify"
+# sign lists the tree as it stands, and says what the tool would refuse in it: the
+# package that does not unpack and the file the tool never asks for, each by name.
+for command in sign verify; do
+  if [ $command = sign ]; then args=(--key "$work/key.pem"); else args=(--public "$key"); fi
+  if "$release" $command "$work/tampered" "${args[@]}" >"$work/out" 2>&1; then fail "$command passed a broken tree"; else
+    grep -q '^error: Velin.dll.zip: does not unpack' "$work/out" &&
+      grep -q '^error: extra.zip: the tool never asks for it' "$work/out" && pass ||
+      fail "$command of a broken tree: $(cat "$work/out")"
+  fi
+done
+# A script of a version step missing, signed as the tree stands.
+cp -r "$work/host" "$work/noscript"
+rm "$work/noscript/ostra/update1/sql/update382.sql.zip"
+"$release" sign "$work/noscript" --key "$work/key.pem" >/dev/null 2>&1 || true
+if "$release" verify "$work/noscript" --public "$key" >"$work/out" 2>&1; then fail "verified a missing script"; else
+  grep -q '^error: sql/update382.sql.zip: missing' "$work/out" && pass || fail "missing script: $(cat "$work/out")"
+fi
+# Rotation: signed by two keys, verified by either, or by both as UpdateKey holds them.
+"$release" sign "$work/host" --key "$work/key.pem" --key "$work/other.pem" >/dev/null && pass || fail "sign with two keys"
+for k in "$key" "$other" "$other;$key"; do
+  "$release" verify "$work/host" --public "$k" >/dev/null 2>&1 && pass || fail "verify a two-key index with $k"
+done
+[ "$(grep -c '^signature ' "$work/host/ostra/update1/server.sig")" -eq 2 ] && pass || fail "two signature lines"
+# Expiry: verify warns within 30 days, fails once expired.
+"$release" sign "$work/host" --key "$work/key.pem" --expires 10 >/dev/null 2>&1
+"$release" verify "$work/host" --public "$key" >"$work/out" 2>&1 && grep -q '^warning: server.sig: expires .* within 30 days' "$work/out" &&
+  pass || fail "no warning 10 days before expiry: $(cat "$work/out")"
+"$release" sign "$work/host" --key "$work/key.pem" --serial 42 >/dev/null 2>&1
+"$release" verify "$work/host" --public "$key" >"$work/out" 2>&1 && ! grep -q 'warning' "$work/out" &&
+  grep -q '^serial 42$' "$work/host/ostra/update1/server.sig" && pass || fail "serial 42, 180 days: $(cat "$work/out")"
+# A key file others may read: used, with a warning.
+chmod 644 "$work/key.pem"
+"$release" sign "$work/host" --key "$work/key.pem" >"$work/out" 2>&1 && grep -q "^warning: .*key.pem: others than its owner may read it" "$work/out" &&
+  pass || fail "no warning for a readable key: $(cat "$work/out")"
+chmod 600 "$work/key.pem"
 build --key "$work/key.pem"
 mkdir -p "$work/host/ostra/update1" && touch "$work/host/ostra/update1/old.zip"
 set +e; "$release" build "$work/src" "$work/host" >"$work/out" 2>&1; status=$?; set -e

@@ -48,11 +48,12 @@ JSON
 "$release" keygen "$work/key.pem" >"$work/keygen.out"
 key=$(grep '^ecdsa-p256:' "$work/keygen.out")
 "$release" keygen "$work/other.pem" >/dev/null
-"$release" build "$src" "$work/release" --key "$work/key.pem" >"$work/build.out"
+# A fixed serial: the machine root keeps it, and the golden files see the machine root.
+"$release" build "$src" "$work/release" --key "$work/key.pem" --serial 100 >"$work/build.out"
 # Another release of the same names: its server program differs.
 cp -r "$src" "$work/srcB"
 printf 'release B' >>"$work/srcB/bin/CSOstraServer.exe"
-"$release" build "$work/srcB" "$work/releaseB" --key "$work/key.pem" >/dev/null
+"$release" build "$work/srcB" "$work/releaseB" --key "$work/key.pem" --serial 100 >/dev/null
 
 # signed_machine NAME: a machine at 3.80 with UpdateKey set, the release on its host.
 signed_machine() {
@@ -104,6 +105,7 @@ check "database versions" 'sql("ostra", "select cversion from sys_version order 
 check "components recorded as released" 'sql("ostra", "select ii, nn, cname, cdesc from sys_server_update_log order by ii") == [(0, 12, "Ostra 服务器", "修正：数据同步（服务器端）"), (2, 15, "Velin 网站后台", "网站后台 15")]'
 check "services back" 'services() == {"CSOstraServer": 4, "CSOstraAgent": 4, "CSOstraMessage": 4, "CSTuyoMess": 4, "W3SVC": 4}'
 check "the index was asked for after the manifest" 'open(root + "/http.log").read().index("/server.txt") < open(root + "/http.log").read().index("/server.sig")'
+check "the release's serial is kept" '"\"UpdateSerial\"=\"100\"" in file("registry.reg")'
 
 # tampered NAME STATUS-TEXT ROW: after the tampering done by the caller, the run; the
 # status text on that row says why.
@@ -127,15 +129,19 @@ check_refused() {
   check "$1: nothing planned" 'len(s["rows"]) == 3 and not s["button"]["enabled"]'
   changed_only "$1: the machine root is unchanged"
 }
-written_before=(db/ostra.sqlite db/velin.sqlite services.json drives/d/wwwroot/cgi-bin/index.htm
-  drives/d/wwwroot/cgi-bin/menu.js)
+# A release refused whole: no file, database row, service or serial changed.
+check_untouched() {
+  changed_only "$1: the machine root is unchanged"
+  check "$1: every service still runs" 'all(v == 4 for v in services().values())'
+  check "$1: no staging folder left" 'not os.path.exists(os.path.join(root, "program/staging")) or not os.listdir(os.path.join(root, "program/staging"))'
+}
 
 echo "== one byte of a package changed"
 signed_machine package
 printf 'X' | dd of="$(u1 CSOstraServer.exe.zip)" bs=1 seek=100 conv=notrunc status=none
 tampered package "文件校验失败，异常终止！" 7
 journal package CSOstraServer.exe.zip
-changed_only "package: only what the index vouched for before it" "${written_before[@]}"
+check_untouched package
 check "package: the web DLL after it is not fetched" '"Velin.dll.zip" not in open(root + "/http.log").read()'
 
 echo "== one byte of server.txt changed"
@@ -157,7 +163,22 @@ signed_machine swapped
 cp "$work/releaseB/ostra/update1/CSOstraServer.exe.zip" "$(u1 CSOstraServer.exe.zip)"
 tampered swapped "文件校验失败，异常终止！" 7
 journal swapped CSOstraServer.exe.zip
-changed_only "swapped: only what the index vouched for before it" "${written_before[@]}"
+check_untouched swapped
+
+echo "== a package swapped, the staged order asked for as well"
+signed_machine swapped-staged
+python3 - "$root/registry.reg" <<'PY'
+import sys
+p = sys.argv[1]
+t = open(p, "rb").read()
+open(p, "wb").write(t.replace(b'"UpdateKey"=', b'"StageFirst"=dword:00000001\r\n"UpdateKey"=', 1))
+PY
+cp "$work/releaseB/ostra/update1/CSOstraServer.exe.zip" "$(u1 CSOstraServer.exe.zip)"
+state "$work/before.json"
+nogolden=1 run swapped-staged --start --confirm yes
+expect_status 1 "swapped-staged"
+check "swapped-staged: the row says why" 'row(7)["status"] == "文件校验失败，异常终止！"'
+check_untouched swapped-staged
 
 echo "== signed by another key"
 signed_machine otherkey
@@ -180,8 +201,70 @@ mv "$(u1 Velin.dll.zip)" "$work/Velin.dll.zip"
 mv "$work/Velin.dll.zip" "$(u1 Velin.dll.zip)"
 tampered omitted "文件未经签名，异常终止！" 8
 journal omitted Velin.dll.zip
-changed_only "omitted: only what the index vouched for" "${written_before[@]}" drives/c/OSTRA/CSOstraServer.exe
-check "omitted: the web DLL is not written" '"update 10" in file("drives/d/wwwroot/cgi-bin/Velin.dll")'
+check_untouched omitted
+check "omitted: refused with the plan, nothing fetched after the index" '"update1/server.sig" in open(root + "/http.log").read().splitlines()[-1] and not s["button"]["enabled"]'
+
+echo "== release 2 applied, then release 1 served"
+# Release 2: the same files, a later serial. Its Server update is then lost again (the
+# machine still behind on one component), so release 1 would plan it.
+"$release" build "$src" "$work/release2" --key "$work/key.pem" --serial 200 >/dev/null
+signed_machine older
+rm -rf "$root/host/ostra"
+cp -r "$work/release2/ostra" "$root/host/"
+nogolden=1 run older-2 --start --confirm yes
+expect_status 0 "older: release 2 applied"
+check "older: release 2's serial kept" '"\"UpdateSerial\"=\"200\"" in file("registry.reg")'
+python3 -c 'import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.execute("update sys_server_update set nn = 10 where ii = 0"); c.commit()' "$root/db/ostra.sqlite"
+rm -rf "$root/host/ostra"
+cp -r "$work/release/ostra" "$root/host/"
+# A new process reads the serial back from the registry.
+state "$work/before.json"
+nogolden=1 run older-1 --start --confirm yes
+expect_status 1 "older: release 1 refused"
+check "older: the row says why" 'row(2)["status"] == "升级索引早于已应用的版本,拒绝降级!"'
+check_refused older
+journal older server.sig
+grep -q "serial 100, the release applied here has 200" "$root/program/OstServerUpdate.log" &&
+  passes=$((passes + 1)) || { echo "FAIL: older: the journal does not name both serials"; failures=$((failures + 1)); }
+
+echo "== an expired index"
+signed_machine expired
+"$release" sign "$root/host" --key "$work/key.pem" --expires 0 >"$work/expired.out" 2>&1 || true
+grep -q "server.sig: expired" "$work/expired.out" && passes=$((passes + 1)) ||
+  { echo "FAIL: expired: ost-release did not say its index is expired"; failures=$((failures + 1)); }
+state "$work/before.json"
+nogolden=1 run expired --start --confirm yes
+expect_status 1 "expired"
+check "expired: the row says why" 'row(2)["status"] == "升级索引已过期,请发布方重新签名!"'
+check_refused expired
+journal expired server.sig
+
+echo "== a key rotation"
+third=$("$release" keygen "$work/third.pem" | grep '^ecdsa-p256:')
+other=$("$release" keygen "$work/other2.pem" | grep '^ecdsa-p256:')
+# The server knows three keys; the release is signed by the new one alone.
+signed_machine rotation
+"$sandbox" init "$root" --update-key "$key;$other ; $third" --update-host "127.0.0.1:$port" \
+  --update-host2 "127.0.0.1:$port" --web-file index.htm="old page" --web-file menu.js="old menu" >/dev/null
+"$release" sign "$root/host" --key "$work/other2.pem" >/dev/null
+nogolden=1 run rotation --start --confirm yes
+expect_status 0 "rotation: signed by the new key alone"
+same_as_source "rotation: the service program is the release's" drives/c/OSTRA/CSOstraServer.exe "$src/bin/CSOstraServer.exe"
+# The old key dropped from the server; the release signed by both during the change.
+signed_machine rotation-dropped
+"$sandbox" init "$root" --update-key "$other" --update-host "127.0.0.1:$port" \
+  --update-host2 "127.0.0.1:$port" --web-file index.htm="old page" --web-file menu.js="old menu" >/dev/null
+"$release" sign "$root/host" --key "$work/key.pem" --key "$work/other2.pem" >"$work/both.out"
+grep -q "signed by 2 key(s)" "$work/both.out" && passes=$((passes + 1)) ||
+  { echo "FAIL: rotation: sign with two keys"; failures=$((failures + 1)); }
+nogolden=1 run rotation-dropped --start --confirm yes
+expect_status 0 "rotation: signed by both, the server knows the new one"
+# Signed by the old key alone: refused by the server that dropped it.
+"$release" sign "$root/host" --key "$work/key.pem" >/dev/null
+state "$work/before.json"
+nogolden=1 run rotation-old --start --confirm yes
+expect_status 1 "rotation: the dropped key is refused"
+check "rotation: the row says why" 'row(2)["status"] == "签名验证失败,升级信息不可信!"'
 
 echo "== the signed update served by nginx"
 command -v nginx >/dev/null || { echo "FAIL: nginx is not installed (nginx-light)"; exit 1; }

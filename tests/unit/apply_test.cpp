@@ -2,14 +2,19 @@
 // the harness's machine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/texts.h"
+#include "platform/port_wrappers.h"
 #include "unit/fakes.h"
+#include "update/staging.h"
 #include "util/md5.h"
 
 namespace ost {
 namespace {
 
 using testing::Compress;
+using testing::FakeFiles;
 using testing::Harness;
 using testing::ManifestText;
 using Beeps = std::vector<std::pair<uint32_t, uint32_t>>;
@@ -193,7 +198,9 @@ TEST_F(ChainTest, WebDllFallsBackToTheFixedFolder) {
   h.ServePackage("Velin.dll.zip", "velin");
   h.Click();
   EXPECT_EQ(File("d:\\wwwroot\\cgi-bin\\Velin.dll"), "velin");
-  EXPECT_EQ(Cell(4, 3), "更新完成,服务已启动。");
+  // Kept, but said: the row names where it went and ends red.
+  EXPECT_EQ(Cell(4, 3), "已写入固定位置 d:\\wwwroot\\cgi-bin\\Velin.dll,网站可能仍在使用旧文件!");
+  EXPECT_EQ(h.Colour(4), kAlertRed);
   EXPECT_EQ(h.events.With("file"),
             (std::vector<std::string>{"file d:\\wwwroot\\cgi-bin\\Velin.dll renamed 5"}));
 
@@ -330,12 +337,36 @@ TEST_F(ChainTest, ScriptBatchesRunInOrderAndFailuresAreCountedAndReported) {
   EXPECT_EQ(h2.host.requests.size(), 2u);
 }
 
+TEST_F(ChainTest, AScriptCutByAZeroByteIsNotRunAndItsRowEndsRed) {
+  h.Check(Manifest("3.81 7.0", {"Server"}));
+  const size_t before = h.database.statements.size();
+  h.ServePackage("sql/update381.sql.zip",
+                 std::string("UPDATE a\r\n\0GO\r\nUPDATE b\r\nGO\r\n", 30));
+  h.ServePackage("CSOstraServer.exe.zip", "new server");
+  h.Click();
+  EXPECT_EQ(Cell(4, 3), "脚本中有零字节,未执行!");
+  EXPECT_EQ(h.Colour(4), kAlertRed);
+  // Nothing of it was sent; the run goes on, as after a failed batch.
+  EXPECT_TRUE(std::none_of(h.database.statements.begin() + static_cast<long>(before),
+                           h.database.statements.end(),
+                           [](const std::string& s) { return s.find("UPDATE") == 0; }));
+  EXPECT_EQ(Cell(5, 3), "更新完成,服务已启动。");
+
+  // Zero bytes only at the very end cut nothing off.
+  Harness h2;
+  h2.Check(Manifest("3.81 7.0", {}));
+  h2.ServePackage("sql/update381.sql.zip", std::string("UPDATE a\r\nGO\r\n\0\0", 16));
+  h2.Click();
+  EXPECT_EQ(h2.Cell(4, 3), "升级完成。B:1/E:0");
+}
+
 }  // namespace
 }  // namespace ost
 
 namespace ost {
 namespace {
 
+using testing::FakeFiles;
 using testing::Harness;
 using testing::ManifestText;
 
@@ -445,6 +476,74 @@ TEST(StagedMode, AFailingPackageLeavesTheMachineAsItWas) {
                                            : "数据下载错误...";
     EXPECT_EQ(h.Cell(6, 3), why) << fault;
   }
+}
+
+// A kept package changed in the staging folder after it was checked: whatever it now
+// holds is not applied.
+class TamperingFiles : public FilesWrapper {
+ public:
+  TamperingFiles(FakeFiles& files, std::string content)
+      : FilesWrapper(files), fake_(files), content_(std::move(content)) {}
+  std::unique_ptr<File> OpenRead(const std::string& path) override {
+    if (path.find("\\staging\\") != std::string::npos &&
+        path.compare(path.size() - 6, 6, "\\0.zip") == 0) {
+      fake_.files[path] = content_;
+    }
+    return target_.OpenRead(path);
+  }
+
+ private:
+  FakeFiles& fake_;
+  std::string content_;
+};
+
+TEST(StagedMode, AKeptPackageChangedBeforeItIsAppliedIsNotApplied) {
+  // Another valid package of the same size, and one of another size.
+  for (const std::string& planted : {testing::Compress("evil pag"), testing::Compress("evil")}) {
+    Harness h;
+    TamperingFiles files(h.files, planted);
+    h.platform.files = &files;
+    UpdateDialog& dialog = OfferStaged(h);
+    h.Click();
+    EXPECT_EQ(h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"], "old page");
+    EXPECT_EQ(h.Cell(3, 3), "数据下载错误...");
+    EXPECT_EQ(dialog.phase(), RunPhase::kFailed);
+    EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "old CSOstraServer");
+    EXPECT_FALSE(StagingLeft(h));
+  }
+}
+
+// Folders of killed runs go at the next start; nothing else, nothing through a link.
+TEST(StagedMode, LeftoversOfKilledRunsAreRemovedAndNothingElse) {
+  FakeFiles files;
+  const std::string root = "C:\\OSTRA\\staging";
+  const std::string dead = root + "\\20261209-103005-0a3f";
+  const std::string linked = root + "\\20261209-103006-0b3f";
+  const std::string mixed = root + "\\20261209-103007-0c3f";
+  const std::string other = root + "\\keep-me";
+  for (const std::string& folder : {dead, linked, mixed, other}) files.MakeFolders(folder);
+  files.files[dead + "\\0.zip"] = "a";
+  files.files[dead + "\\12.zip"] = "b";
+  files.files[linked + "\\0.zip"] = "c";
+  files.links.insert(linked);
+  files.files[mixed + "\\0.zip"] = "d";
+  files.files[mixed + "\\notes.txt"] = "e";
+  files.files[other + "\\0.zip"] = "f";
+  EXPECT_EQ(Staging::RemoveLeftovers(files, root), 1);
+  EXPECT_EQ(files.folders.count(dead), 0u);
+  EXPECT_EQ(files.files.count(dead + "\\0.zip") + files.files.count(dead + "\\12.zip"), 0u);
+  EXPECT_EQ(files.files.count(linked + "\\0.zip"), 1u);
+  EXPECT_EQ(files.files.count(mixed + "\\notes.txt"), 1u);
+  EXPECT_EQ(files.files.count(mixed + "\\0.zip"), 0u);
+  EXPECT_EQ(files.files.count(other + "\\0.zip"), 1u);
+
+  // The staging folder itself a link: nothing is listed through it.
+  FakeFiles planted;
+  planted.MakeFolders(dead);
+  planted.files[dead + "\\0.zip"] = "a";
+  planted.links.insert(root);
+  EXPECT_EQ(Staging::RemoveLeftovers(planted, root), 0);
+  EXPECT_EQ(planted.files.count(dead + "\\0.zip"), 1u);
 }
 
 }  // namespace

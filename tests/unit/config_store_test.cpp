@@ -213,14 +213,41 @@ TEST_F(ReadServerConfigTest, UpdateKeyIsSetWheneverTheValueIsThere) {
   h.registry.SetString(kConfigKeyPath, "UpdateKey", "ecdsa-p256:04ab");
   EXPECT_EQ(Read(), 1);
   EXPECT_EQ(config.updateKey, std::optional<std::string>("ecdsa-p256:04ab"));
-  EXPECT_TRUE(read.values.back().used);
+  ASSERT_GE(read.values.size(), 2u);
+  const ConfigValueRead& key = read.values[read.values.size() - 2];
+  EXPECT_EQ(key.name, "UpdateKey");
+  EXPECT_TRUE(key.used);
+  // No release applied yet.
+  EXPECT_EQ(read.values.back().name, "UpdateSerial");
+  EXPECT_EQ(config.appliedSerial, 0u);
 
-  // Longer than the 200 bytes a text value is read into: set, but to nothing usable.
+  // Three keys and their separators fit; longer than the 600 bytes a key value is read
+  // into: set, but to nothing usable.
   config = ServerConfig{};
-  h.registry.SetString(kConfigKeyPath, "UpdateKey", std::string(250, 'a'));
+  const std::string three =
+      std::string(141, 'k') + ";" + std::string(141, 'k') + ";" + std::string(141, 'k');
+  h.registry.SetString(kConfigKeyPath, "UpdateKey", three);
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.updateKey, std::optional<std::string>(three));
+  h.registry.SetString(kConfigKeyPath, "UpdateKey", std::string(650, 'a'));
   EXPECT_EQ(Read(), 1);
   EXPECT_EQ(config.updateKey, std::optional<std::string>(""));
-  EXPECT_EQ(read.values.back().status, kRegMoreData);
+  EXPECT_EQ(read.values[read.values.size() - 2].status, kRegMoreData);
+}
+
+TEST_F(ReadServerConfigTest, TheAppliedSerialIsReadAndAnUnreadableOneRefusesEveryRelease) {
+  h.WriteConfig("ostra", "pw", "sa");
+  h.registry.SetString(kConfigKeyPath, "UpdateSerial", "1765000000");
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.appliedSerial, 0u) << "read only with a key set";
+  h.registry.SetString(kConfigKeyPath, "UpdateKey", "ecdsa-p256:04ab");
+  EXPECT_EQ(Read(), 1);
+  EXPECT_EQ(config.appliedSerial, 1765000000u);
+  for (const std::string& bad : {std::string("12x"), std::string(""), std::string("-1")}) {
+    h.registry.SetString(kConfigKeyPath, "UpdateSerial", bad);
+    EXPECT_EQ(Read(), 1);
+    EXPECT_EQ(config.appliedSerial, UINT64_MAX) << bad;
+  }
 }
 
 TEST_F(ReadServerConfigTest, PlainValuesFallBackToDefaults) {

@@ -100,6 +100,14 @@ long FakeRegistry::CloseKey(RegistryKey key) {
   return kRegSuccess;
 }
 
+long FakeRegistry::SetStringValue(RegistryRoot root, const std::string& path,
+                                  const std::string& name, const std::string& value) {
+  if (root != RegistryRoot::kLocalMachine || !keys.count(path)) return kRegFileNotFound;
+  if (setStatus != kRegSuccess) return setStatus;
+  SetString(path, name, value);
+  return kRegSuccess;
+}
+
 std::unique_ptr<File> FakeFiles::OpenRead(const std::string& path) {
   opened.push_back(path);
   auto found = files.find(path);

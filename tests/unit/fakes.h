@@ -75,9 +75,12 @@ class FakeRegistry : public RegistryPort {
   long OpenKeyRead(RegistryRoot root, const std::string& path, RegistryKey* key) override;
   long QueryValue(RegistryKey key, const std::string& name, uint8_t* data, uint32_t* size) override;
   long CloseKey(RegistryKey key) override;
+  long SetStringValue(RegistryRoot root, const std::string& path, const std::string& name,
+                      const std::string& value) override;
 
   std::map<std::string, Values> keys;  // HKLM paths only
   int openKeys = 0;
+  long setStatus = kRegSuccess;  // what SetStringValue answers; it writes only on success
 
  private:
   std::map<RegistryKey, const Values*> handles_;
@@ -155,6 +158,7 @@ class FakeSystem : public SystemPort {
   bool LockMachine() override { return !lockedElsewhere; }
   uint64_t MonotonicMilliseconds() override { return now; }
   LocalTime Now() override { return localTime; }
+  int64_t UtcSeconds() override { return utcSeconds; }
   std::string MachineName() override { return "OSTRA-SRV"; }
 
   std::deque<std::function<void()>> threads;  // started, not run yet
@@ -168,6 +172,7 @@ class FakeSystem : public SystemPort {
   bool lockedElsewhere = false;  // another run holds the machine
   uint64_t now = 0;              // the monotonic clock
   LocalTime localTime{2026, 12, 9, 10, 30, 5, 250};
+  int64_t utcSeconds = 1796819405;  // 2026-12-09 10:30:05 UTC
 };
 
 // An update host in memory: the HTTP getter's sockets reach it, it reads the request

@@ -265,6 +265,12 @@ TEST(DetailLine, ResultCodes) {
     EXPECT_EQ(compare(std::string(device) + ".zip+12=" + digest), -6) << device;
   }
   EXPECT_EQ(compare("trailing..zip+12=" + digest), -6);
+  // A detail file would collide with the web DLL it names.
+  for (const char* dll : {"Velin.dll", "OSTDATA.dll", "velin.DLL"}) {
+    EXPECT_EQ(compare(std::string(dll) + ".zip+12=" + digest), -6) << dll;
+  }
+  files.files[folder + "\\Velin.dll.htm"] = "";
+  EXPECT_EQ(compare("Velin.dll.htm.zip+12=" + digest), 1);
   files.files[folder + "\\COM10"] = "";
   EXPECT_EQ(compare("COM10.zip+12=" + digest), 1);  // not a device: differs
   files.files[folder + "\\name.htm"] = "";

@@ -1,6 +1,8 @@
 // The signed index: its text, its parsing, and the check of its signature.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/posix/openssl_crypto.h"
 #include "release/signed_index.h"
 #include "release/signer.h"
@@ -22,6 +24,8 @@ struct Signed {
   Signed() : key(release::SigningKey::Generate()), point(key->PublicPoint()) {
     index.ostraVersion = 382;
     index.velinVersion = 71;
+    index.serial = 1765000000;
+    index.expires = 1780552000;
     index.files = {Entry(crypto, "server.txt", "3.82 7.1\n"),
                    Entry(crypto, "CSOstraServer.exe.zip", "packed"),
                    Entry(crypto, "sql/update382.sql.zip", "script"),
@@ -47,11 +51,15 @@ struct Signed {
 TEST(SignedIndex, ReadsBackWhatWasSigned) {
   Signed s;
   const std::string text = s.Text();
-  EXPECT_EQ(text.substr(0, 22), "OSTRA-RELEASE-INDEX 1\n");
+  EXPECT_EQ(text.substr(0, 78),
+            "OSTRA-RELEASE-INDEX 2\nostra 382\nvelin 71\nserial 1765000000\nexpires 1780552000\n");
   IndexRead read = s.Read(text);
   ASSERT_EQ(read.problem, IndexProblem::kNone) << read.detail;
+  EXPECT_EQ(read.index.format, 2);
   EXPECT_EQ(read.index.ostraVersion, 382);
   EXPECT_EQ(read.index.velinVersion, 71);
+  EXPECT_EQ(read.index.serial, 1765000000u);
+  EXPECT_EQ(read.index.expires, 1780552000u);
   ASSERT_EQ(read.index.files.size(), 4u);
   for (const IndexEntry& entry : s.index.files) {
     const IndexEntry* found = read.index.Find(entry.path);
@@ -60,6 +68,78 @@ TEST(SignedIndex, ReadsBackWhatWasSigned) {
     EXPECT_EQ(found->digest, entry.digest);
   }
   EXPECT_EQ(read.index.Find("CSOstraAgent.exe.zip"), nullptr);
+
+  // The first format, without serial and expiry, still reads: as serial 0, no expiry.
+  s.index.format = 1;
+  const std::string first = s.Text();
+  EXPECT_EQ(first.substr(0, 22), "OSTRA-RELEASE-INDEX 1\n");
+  read = s.Read(first);
+  ASSERT_EQ(read.problem, IndexProblem::kNone) << read.detail;
+  EXPECT_EQ(read.index.format, 1);
+  EXPECT_EQ(read.index.serial, 0u);
+  EXPECT_EQ(read.index.expires, 0u);
+  EXPECT_EQ(read.index.files.size(), 4u);
+}
+
+TEST(SignedIndex, AnyOfUpToThreeKeysMaySignAndAnyOfThemIsAccepted) {
+  Signed s;
+  auto next = release::SigningKey::Generate();
+  auto third = release::SigningKey::Generate();
+  auto stranger = release::SigningKey::Generate();
+  const std::vector<uint8_t> nextPoint = next->PublicPoint();
+  const std::vector<uint8_t> thirdPoint = third->PublicPoint();
+  const std::string body = IndexBody(s.index);
+  Sha256Digest digest;
+  s.crypto.Sha256(ByteSpan::Of(body), &digest);
+  auto signedBy = [&](std::initializer_list<const release::SigningKey*> keys) {
+    std::vector<std::vector<uint8_t>> signatures;
+    for (const release::SigningKey* key : keys) signatures.push_back(key->Sign(digest));
+    return SignedIndexText(body, signatures);
+  };
+  auto read = [&](const std::vector<std::vector<uint8_t>>& keys, const std::string& text) {
+    return ReadSignedIndex(s.crypto, keys, ByteSpan::Of(text)).problem;
+  };
+  // A rotation: the old key alone, then both, then the new one alone; servers that know
+  // the old key, both, or only the new one.
+  const std::string oldOnly = signedBy({s.key.get()});
+  const std::string both = signedBy({s.key.get(), next.get()});
+  const std::string newOnly = signedBy({next.get()});
+  EXPECT_EQ(std::count(both.begin(), both.end(), '\n'), 11);
+  const std::vector<std::vector<uint8_t>> oldServer = {s.point};
+  const std::vector<std::vector<uint8_t>> threeKeys = {thirdPoint, s.point, nextPoint};
+  const std::vector<std::vector<uint8_t>> newServer = {nextPoint};
+  EXPECT_EQ(read(oldServer, oldOnly), IndexProblem::kNone);
+  EXPECT_EQ(read(oldServer, both), IndexProblem::kNone);
+  EXPECT_EQ(read(oldServer, newOnly), IndexProblem::kBadSignature);
+  for (const std::string& text : {oldOnly, both, newOnly}) {
+    EXPECT_EQ(read(threeKeys, text), IndexProblem::kNone);
+  }
+  EXPECT_EQ(read(newServer, oldOnly), IndexProblem::kBadSignature);
+  EXPECT_EQ(read(newServer, both), IndexProblem::kNone);
+  EXPECT_EQ(read(newServer, signedBy({s.key.get(), next.get(), third.get()})), IndexProblem::kNone);
+  EXPECT_EQ(read(threeKeys, signedBy({stranger.get(), stranger.get()})),
+            IndexProblem::kBadSignature);
+  // Four signature lines are more than a server may hold keys.
+  EXPECT_EQ(read(threeKeys, signedBy({stranger.get(), s.key.get(), next.get(), third.get()})),
+            IndexProblem::kMalformed);
+  // A changed body breaks every signature.
+  std::string changed = both;
+  changed[changed.find("ostra 382") + 8] = '3';
+  EXPECT_EQ(read(threeKeys, changed), IndexProblem::kBadSignature);
+
+  // The registry value: up to three keys separated by ';', blanks around each aside.
+  const std::string a = PublicKeyText(Span(s.point));
+  const std::string b = PublicKeyText(Span(nextPoint));
+  std::vector<std::vector<uint8_t>> points;
+  ASSERT_TRUE(ParsePublicKeyList(a, &points));
+  EXPECT_EQ(points, oldServer);
+  ASSERT_TRUE(ParsePublicKeyList(" " + a + " ; " + b + ";" + a, &points));
+  EXPECT_EQ(points.size(), 3u);
+  EXPECT_EQ(points[1], nextPoint);
+  for (const std::string& bad : {a + ";" + b + ";" + a + ";" + b, a + ";", ";" + a, a + ";;" + b,
+                                 a + "," + b, std::string()}) {
+    EXPECT_FALSE(ParsePublicKeyList(bad, &points)) << bad;
+  }
 }
 
 TEST(SignedIndex, AnyChangedByteOrAnotherKeyBreaksTheSignature) {
@@ -116,6 +196,24 @@ TEST(SignedIndex, MalformedTextsAreRefusedBeforeAnyUse) {
   }
   IndexRead good = s.Read(s.Text(*s.key, head + "file 5 " + digest + " sql/a.zip\n"));
   EXPECT_EQ(good.problem, IndexProblem::kNone) << good.detail;
+
+  // The second format's serial and expiry: both there, in their places, from 1.
+  const std::string versions = "OSTRA-RELEASE-INDEX 2\nostra 382\nvelin 71\n";
+  for (const std::string& lines : {
+           std::string("serial 5\n"),
+           std::string("expires 9\nserial 5\n"),
+           std::string("serial 0\nexpires 9\n"),
+           std::string("serial 05\nexpires 9\n"),
+           std::string("serial 5\nexpires 0\n"),
+           std::string("serial 12345678901\nexpires 9\n"),
+           std::string("serial 5\nfile 5 ") + digest + " a.zip\nexpires 9\n",
+           std::string("file 5 ") + digest + " a.zip\n",
+       }) {
+    EXPECT_EQ(s.Read(s.Text(*s.key, versions + lines)).problem, IndexProblem::kMalformed) << lines;
+  }
+  good = s.Read(s.Text(*s.key, versions + "serial 5\nexpires 9999999999\n"));
+  ASSERT_EQ(good.problem, IndexProblem::kNone) << good.detail;
+  EXPECT_EQ(good.index.expires, 9999999999u);
 }
 
 TEST(SignedIndex, PublicKeyText) {

@@ -19,6 +19,13 @@ using Beeps = std::vector<std::pair<uint32_t, uint32_t>>;
 
 constexpr char kPath[] = "/ostra/update1/";
 
+// A registry text value as stored: the bytes and a terminating zero.
+std::vector<uint8_t> Bytes(const std::string& text) {
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  return bytes;
+}
+
 class Verifications : public RunObserver {
  public:
   void OnReleaseVerified(const ReleaseVerification& v) override {
@@ -56,6 +63,8 @@ class SignedReleaseTest : public ::testing::Test {
     ReleaseIndex index;
     index.ostraVersion = 381;
     index.velinVersion = 70;
+    index.serial = serial;
+    index.expires = expires;
     for (const auto& [path, body] : h.host.bodies) {
       const std::string name = path.substr(sizeof kPath - 1);
       if (name == kIndexName || std::find(leftOut.begin(), leftOut.end(), name) != leftOut.end()) {
@@ -75,6 +84,8 @@ class SignedReleaseTest : public ::testing::Test {
 
   // The check to its end, then the update when a plan is offered.
   void Run() {
+    // A run after another starts on an empty list, as a new window would.
+    if (h.dialog) h.list.DeleteAllItems();
     h.dialog = std::make_unique<UpdateDialog>(h.platform, h.system.ProgramFolder(), &seen);
     h.dialog->OnInitDialog();
     h.Pump();
@@ -110,6 +121,8 @@ class SignedReleaseTest : public ::testing::Test {
 
   OpenSslCrypto crypto;
   std::unique_ptr<release::SigningKey> key;
+  uint64_t serial = 1765000000;
+  uint64_t expires = 1796819405 + 100 * 86400;  // 100 days after the harness's clock
   Harness h;
   Verifications seen;
 };
@@ -124,10 +137,18 @@ TEST_F(SignedReleaseTest, ASignedReleaseIsAppliedWhole) {
   EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "new server");
   EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraAgent.exe"], "new agent");
   EXPECT_EQ(h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"], "new page");
-  EXPECT_EQ(seen.lines, (std::vector<std::string>{
-                            "server.sig verified", "server.txt verified", "a.htm.zip verified",
-                            "sql/update381.sql.zip verified", "CSOstraServer.exe.zip verified",
-                            "CSOstraAgent.exe.zip verified"}));
+  // Every package checked as it arrives, and again as it is read back from the staging
+  // folder to be applied.
+  const std::vector<std::string> packages = {"a.htm.zip verified", "sql/update381.sql.zip verified",
+                                             "CSOstraServer.exe.zip verified",
+                                             "CSOstraAgent.exe.zip verified"};
+  std::vector<std::string> expected = {"server.sig verified", "server.txt verified"};
+  for (int round = 0; round < 2; ++round) {
+    expected.insert(expected.end(), packages.begin(), packages.end());
+  }
+  EXPECT_EQ(seen.lines, expected);
+  // The serial of the release is kept as the newest applied here.
+  EXPECT_EQ(h.registry.keys[kConfigKeyPath]["UpdateSerial"], Bytes("1765000000"));
 }
 
 TEST_F(SignedReleaseTest, WithoutTheKeyNothingMoreIsAsked) {
@@ -207,23 +228,30 @@ TEST_F(SignedReleaseTest, WithoutCryptographyNothingIsTrusted) {
   ExpectCheckFailed(text::kNoCrypto);
 }
 
-TEST_F(SignedReleaseTest, AChangedPackageStopsTheChainBeforeItIsWritten) {
-  Sign();
-  std::string& package = Body("CSOstraServer.exe.zip");
-  package[package.size() / 2] ^= 0x01;
-  Run();
-  EXPECT_EQ(h.Cell(5, 3), text::kPackageMismatch);
-  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraServer.exe"], "old CSOstraServer");
-  EXPECT_EQ(h.files.files["C:\\OSTRA\\CSOstraAgent.exe"], "old CSOstraAgent");
-  // What came before was vouched for and applied; nothing after is fetched.
-  EXPECT_EQ(h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"], "new page");
-  EXPECT_EQ(Requests().back(), "CSOstraServer.exe.zip");
-  EXPECT_EQ(h.dialog->phase(), RunPhase::kFailed);
-  EXPECT_EQ(h.system.beeps, (Beeps{{500, 500}, {800, 500}}));
-  EXPECT_EQ(seen.lines.back(), "CSOstraServer.exe.zip SHA-256 differs from the index");
-  // The services stopped for the update stay stopped, as after a failed download.
-  EXPECT_EQ(h.services.calls,
-            (std::vector<std::string>{"stop CSOstraServer", "stop CSOstraAgent"}));
+TEST_F(SignedReleaseTest, AChangedPackageRefusesTheReleaseBeforeAnythingIsStopped) {
+  // Whatever StageFirst says: every package is fetched and checked first.
+  for (int stageFirst : {0, 1}) {
+    SCOPED_TRACE(stageFirst);
+    h.registry.SetDword(kConfigKeyPath, "StageFirst", static_cast<uint32_t>(stageFirst));
+    h.host.requests.clear();
+    h.system.beeps.clear();
+    seen.lines.clear();
+    Sign();
+    std::string& package = Body("CSOstraServer.exe.zip");
+    package[package.size() / 2] ^= 0x01;
+    Run();
+    EXPECT_EQ(h.Cell(5, 3), text::kPackageMismatch);
+    // Nothing before it was applied either: no detail file, no script, no service.
+    EXPECT_TRUE(Untouched());
+    EXPECT_TRUE(h.services.calls.empty());
+    EXPECT_EQ(Requests().back(), "CSOstraServer.exe.zip");
+    EXPECT_EQ(h.dialog->phase(), RunPhase::kFailed);
+    EXPECT_EQ(h.system.beeps, (Beeps{{500, 500}, {800, 500}}));
+    EXPECT_EQ(seen.lines.back(), "CSOstraServer.exe.zip SHA-256 differs from the index");
+    // Not applied: its serial is not kept.
+    EXPECT_EQ(h.registry.keys[kConfigKeyPath].count("UpdateSerial"), 0u);
+    Body("CSOstraServer.exe.zip") = Compress("new server");
+  }
 }
 
 TEST_F(SignedReleaseTest, APackageOfAnotherSizeIsRefused) {
@@ -239,6 +267,10 @@ TEST_F(SignedReleaseTest, AScriptTheIndexLeavesOutIsNotRun) {
   Sign({"sql/update381.sql.zip"});
   Run();
   EXPECT_EQ(h.Cell(4, 3), text::kPackageNotSigned);
+  // Refused with the plan, before it is offered: nothing is fetched after the index.
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"server.txt", "server.sig"}));
+  EXPECT_FALSE(h.controls.buttonEnabled());
+  EXPECT_TRUE(Untouched());
   EXPECT_TRUE(h.database.statements.end() == std::find(h.database.statements.begin(),
                                                        h.database.statements.end(),
                                                        "UPDATE x\r\n"));
@@ -251,6 +283,115 @@ TEST_F(SignedReleaseTest, ADetailFileTheIndexLeavesOutIsNotWritten) {
   Run();
   EXPECT_EQ(h.Cell(3, 3), text::kPackageNotSigned);  // the header row, as for its download
   EXPECT_TRUE(Untouched());
+}
+
+TEST_F(SignedReleaseTest, AnOlderReleaseThanTheOneAppliedIsRefusedWhole) {
+  // Release 2 applied: its serial kept.
+  serial = 2000000000;
+  Sign();
+  Run();
+  EXPECT_EQ(h.controls.statusText(), text::kUpdateComplete);
+  EXPECT_EQ(h.registry.keys[kConfigKeyPath]["UpdateSerial"], Bytes("2000000000"));
+
+  // A new run (the serial read back from the registry) is served release 1, validly
+  // signed, with an older server program; the machine is as release 2 left it.
+  h.files.files["C:\\OSTRA\\CSOstraServer.exe"] = "old CSOstraServer";
+  h.files.files["C:\\OSTRA\\CSOstraAgent.exe"] = "old CSOstraAgent";
+  h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = "old page";
+  h.database.statements.clear();
+  h.services.calls.clear();
+  h.system.beeps.clear();
+  serial = 1999999999;
+  Body("CSOstraServer.exe.zip") = Compress("release 1 server");
+  Sign();
+  Run();
+  ExpectCheckFailed(text::kIndexOlder);
+  EXPECT_EQ(seen.lines.back(), "server.sig older than the release applied here");
+  EXPECT_EQ(h.registry.keys[kConfigKeyPath]["UpdateSerial"], Bytes("2000000000"));
+
+  // An index of the first format has no serial: refused once one was applied.
+  Sign();
+  std::string& index = Body(kIndexName);
+  index.clear();
+  {
+    ReleaseIndex first;
+    first.format = 1;
+    first.ostraVersion = 381;
+    first.velinVersion = 70;
+    for (const auto& [path, body] : h.host.bodies) {
+      const std::string name = path.substr(sizeof kPath - 1);
+      if (name == kIndexName) continue;
+      IndexEntry& entry = first.files.emplace_back();
+      entry.path = name;
+      entry.size = body.size();
+      crypto.Sha256(ByteSpan::Of(body), &entry.digest);
+    }
+    const std::string text = IndexBody(first);
+    Sha256Digest digest;
+    crypto.Sha256(ByteSpan::Of(text), &digest);
+    const std::vector<uint8_t> signature = key->Sign(digest);
+    index = SignedIndexText(text, {signature.data(), signature.size()});
+  }
+  h.system.beeps.clear();
+  Run();
+  ExpectCheckFailed(text::kIndexOlder);
+}
+
+TEST_F(SignedReleaseTest, AnExpiredIndexIsRefusedWhole) {
+  expires = static_cast<uint64_t>(h.system.utcSeconds);  // expires at this very second
+  Sign();
+  Run();
+  ExpectCheckFailed(text::kIndexExpired);
+  EXPECT_EQ(seen.lines.back(), "server.sig expired");
+  EXPECT_EQ(h.registry.keys[kConfigKeyPath].count("UpdateSerial"), 0u);
+}
+
+TEST_F(SignedReleaseTest, ASerialThatCannotBeKeptStopsTheRunBeforeAnythingIsTouched) {
+  h.registry.setStatus = kRegAccessDenied;
+  Sign();
+  Run();
+  EXPECT_EQ(h.Cell(3, 3), text::kSerialNotRecorded);
+  EXPECT_EQ(h.dialog->phase(), RunPhase::kFailed);
+  EXPECT_TRUE(h.services.calls.empty());
+  EXPECT_TRUE(Untouched());
+  EXPECT_EQ(h.registry.keys[kConfigKeyPath].count("UpdateSerial"), 0u);
+}
+
+TEST_F(SignedReleaseTest, AKeyRotationNeverLeavesAWindowOfRefusal) {
+  auto next = release::SigningKey::Generate();
+  auto spare = release::SigningKey::Generate();
+  auto text = [](const release::SigningKey& k) {
+    const std::vector<uint8_t> point = k.PublicPoint();
+    return PublicKeyText({point.data(), point.size()});
+  };
+  // The server learns the new key beside the old one (and a spare): releases signed by
+  // the old key alone still pass, and so do those by the new one alone.
+  h.registry.SetString(kConfigKeyPath, "UpdateKey",
+                       text(*key) + ";" + text(*next) + " ; " + text(*spare));
+  for (release::SigningKey* by : {key.get(), next.get()}) {
+    seen.lines.clear();
+    Sign({}, by);
+    Run();
+    ASSERT_FALSE(seen.lines.empty());
+    EXPECT_EQ(seen.lines.front(), "server.sig verified");
+  }
+  // The old key dropped: what it alone signed is refused.
+  h.registry.SetString(kConfigKeyPath, "UpdateKey", text(*next));
+  h.system.beeps.clear();
+  h.services.calls.clear();
+  h.database.statements.clear();
+  h.files.files["C:\\OSTRA\\CSOstraServer.exe"] = "old CSOstraServer";
+  h.files.files["C:\\OSTRA\\CSOstraAgent.exe"] = "old CSOstraAgent";
+  h.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = "old page";
+  Sign();
+  Run();
+  ExpectCheckFailed(text::kIndexBadSignature);
+  // Four keys are more than the value may hold.
+  h.registry.SetString(kConfigKeyPath, "UpdateKey",
+                       text(*key) + ";" + text(*next) + ";" + text(*spare) + ";" + text(*key));
+  h.system.beeps.clear();
+  Run();
+  ExpectCheckFailed(text::kUpdateKeyUnusable);
 }
 
 }  // namespace

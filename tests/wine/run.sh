@@ -15,8 +15,10 @@
 #   6. CNG's SHA-256 and ECDSA P-256 against known answers, and signatures made by
 #      OpenSSL verified by CNG and the reverse;
 #   7. a release signed by ost-release applied whole with UpdateKey set, and one with a
-#      tampered package refused before anything is written;
-#   8. a staged update without a window, then its rollback, and a second one refused.
+#      tampered package refused before anything is stopped or written;
+#   8. a staged update without a window, then its rollback, and a second one refused;
+#      the run lock's name taken first by another program (an event, a held mutex):
+#      counted as locked, nothing applied.
 #   9. Chinese text on a server whose system code page is Western (1252), its driver
 #      reading narrow text in that code page: a script's text and a description arrive
 #      whole, through the wide ODBC calls.
@@ -702,8 +704,9 @@ fi
 py "tampered: the server program is still update 16" 'raw("drives/c/OSTRA/CSOstraServer.exe") == open(work + "/src-16/bin/CSOstraServer.exe", "rb").read()'
 py "tampered: update 17 never ran" 'not any("update 17" in l for l in log())'
 py "tampered: nothing recorded" 'sql("ostra", "select nn from sys_server_update where ii = 0") == [(16,)]'
-check "tampered: the server's service stays stopped, as after a failed download" \
-  test "$(probe state CSOstraServer | tr -d '\r')" = "CSOstraServer 1"
+# A signed release is refused whole: every package is checked before any service stops.
+check "tampered: the server's service was never stopped" \
+  test "$(probe state CSOstraServer | tr -d '\r')" = "CSOstraServer 4"
 py "tampered: the web DLL after it is untouched" 'raw("drives/d/wwwroot/cgi-bin/Velin.dll") == open(work + "/src-16/web/Velin.dll", "rb").read()'
 
 # --- 8. a staged update and its rollback, headless -----------------------------------
@@ -748,6 +751,39 @@ check "rollback: the service runs again" test "$(probe state CSOstraServer | tr 
 windows_tool again --rollback
 check "rollback: a second one is refused (status $tool_status)" test "$tool_status" = 1
 check "rollback: and says why" grep -q '已经回滚过,不能再次回滚。' "$work/again.txt"
+
+# --- 8b. the run lock taken first by an ordinary program ------------------------------
+say "== the run lock squatted"
+# The rollback left update 18 to apply: a run that went on would apply it.
+for kind in event mutex; do
+  probe_timeout=40 probe squat "$kind" 15 >"$work/squat-$kind.out" &
+  squatter=$!
+  for _ in $(seq 100); do grep -q ready "$work/squat-$kind.out" 2>/dev/null && break; sleep 0.2; done
+  windows_tool "squat-$kind" --headless --start --confirm yes
+  check "squat $kind: the run counts it as locked (status $tool_status)" test "$tool_status" = 1
+  check "squat $kind: and says so" grep -q '本机已有一个升级程序正在运行' "$work/squat-$kind.txt"
+  py "squat $kind: nothing applied" '"update 18" not in file("drives/c/OSTRA/CSOstraServer.exe")'
+  wait "$squatter" || true
+done
+
+# --- 8c. a journal past its limit, held open without delete sharing -------------------
+say "== a journal held open by a viewer"
+python3 - "$root/program/OstServerUpdate.log" <<'PY'
+import sys
+path = sys.argv[1]
+size = len(open(path, "rb").read())
+open(path, "ab").write(b"x" * max(0, 1000000 - size) + b"\r\n")
+PY
+probe_timeout=40 probe open 'C:\OstUpdate\OstServerUpdate.log' 15 >"$work/viewer.out" &
+viewer=$!
+for _ in $(seq 100); do grep -q ready "$work/viewer.out" 2>/dev/null && break; sleep 0.2; done
+windows_tool viewed --headless --start --confirm no
+py "viewed: the journal grew on, its mark only at its start" \
+  '(lambda j: j.startswith(b"\xef\xbb\xbf") and j.count(b"\xef\xbb\xbf") == 1 and len(j) > 1000002)(raw("program/OstServerUpdate.log"))'
+py "viewed: one line says the rotation was skipped" \
+  'raw("program/OstServerUpdate.log").count(b"rotation skipped") == 1'
+py "viewed: no old file made" 'not os.path.exists(root + "/program/OstServerUpdate.log.1")'
+wait "$viewer" || true
 
 # --- 9. Chinese text on a Western server, headless -----------------------------------
 say "== Chinese text on a Western server"

@@ -63,4 +63,26 @@ long PosixRegistry::CloseKey(RegistryKey key) {
   return open_.erase(key) > 0 ? kRegSuccess : kRegInvalidHandle;
 }
 
+long PosixRegistry::SetStringValue(RegistryRoot root, const std::string& path,
+                                   const std::string& name, const std::string& value) {
+  RegDocument doc;
+  lastError_.clear();
+  switch (LoadRegFile(path_, &doc, &lastError_)) {
+    case RegLoadStatus::kOk:
+      break;
+    case RegLoadStatus::kNotFound:
+      return kRegFileNotFound;
+    case RegLoadStatus::kUnreadable:
+      return kRegAccessDenied;
+    case RegLoadStatus::kBadSyntax:
+      return kRegCorrupt;
+  }
+  RegKeyData* key = doc.FindKey(root, path);
+  if (!key) return kRegFileNotFound;
+  std::vector<uint8_t> data(value.begin(), value.end());
+  data.push_back(0);
+  key->SetValue(name, kRegSz, std::move(data));
+  return SaveRegFile(path_, doc, &lastError_) ? kRegSuccess : kRegAccessDenied;
+}
+
 }  // namespace ost

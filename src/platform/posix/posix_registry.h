@@ -24,6 +24,8 @@ class PosixRegistry : public RegistryPort {
   long OpenKeyRead(RegistryRoot root, const std::string& path, RegistryKey* key) override;
   long QueryValue(RegistryKey key, const std::string& name, uint8_t* data, uint32_t* size) override;
   long CloseKey(RegistryKey key) override;
+  long SetStringValue(RegistryRoot root, const std::string& path, const std::string& name,
+                      const std::string& value) override;
 
   // Why the last OpenKeyRead failed (the file's error or the parse error), empty after a
   // success; for logs.

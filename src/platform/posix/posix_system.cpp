@@ -85,6 +85,8 @@ LocalTime PosixSystem::Now() {
   return time;
 }
 
+int64_t PosixSystem::UtcSeconds() { return static_cast<int64_t>(time(nullptr)); }
+
 std::string PosixSystem::MachineName() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return {};

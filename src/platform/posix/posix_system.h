@@ -26,6 +26,7 @@ class PosixSystem : public SystemPort {
   bool LockMachine() override;
   uint64_t MonotonicMilliseconds() override;
   LocalTime Now() override;
+  int64_t UtcSeconds() override;
   std::string MachineName() override;
   // Read from the machine root's registry, where Windows keeps it (WinHttpSettings).
   bool MachineProxy(std::string* proxy, std::string* bypass) override;

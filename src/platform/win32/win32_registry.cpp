@@ -46,4 +46,18 @@ long Win32Registry::QueryValue(RegistryKey key, const std::string& name, uint8_t
 
 long Win32Registry::CloseKey(RegistryKey key) { return RegCloseKey(ToHkey(key)); }
 
+long Win32Registry::SetStringValue(RegistryRoot root, const std::string& path,
+                                   const std::string& name, const std::string& value) {
+  HKEY parent = RootKey(root);
+  if (parent == nullptr) return kRegInvalidHandle;
+  HKEY opened = nullptr;
+  LONG status = RegOpenKeyExA(parent, path.c_str(), 0, KEY_SET_VALUE, &opened);
+  if (status != ERROR_SUCCESS) return status;
+  status =
+      RegSetValueExA(opened, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(opened);
+  return status;
+}
+
 }  // namespace ost

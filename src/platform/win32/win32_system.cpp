@@ -2,6 +2,7 @@
 
 #include "platform/win32/windows_headers.h"
 
+#include <sddl.h>
 #include <winhttp.h>
 
 #include <new>
@@ -28,20 +29,45 @@ bool Win32System::LockMachine() {
   // Held already by this process (the rollback of a failed run takes it again).
   static bool held = false;
   if (held) return true;
-  // One name for every session of the machine. The handle stays open until the process
-  // ends, which releases it however the process ends.
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Global\\OstServerUpdate.Run");
-  DWORD error = GetLastError();
-  if (mutex && error != ERROR_ALREADY_EXISTS) {
+  // One name for every session of the machine, open to administrators and SYSTEM
+  // alone: an ordinary user can neither open ours nor take it from a run. The handle
+  // stays open until the process ends, which releases it however the process ends.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = descriptor;
+  attributes.bInheritHandle = FALSE;
+  HANDLE mutex = CreateMutexW(&attributes, TRUE, L"Global\\OstServerUpdate.Run");
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  // No mutex at all (refused access, another kind of object under the name, ...):
+  // whatever holds the name, this run does not own it, which counts as locked.
+  if (!mutex) return false;
+  // Made and owned by this run, or there and owned only when nobody holds it now (a
+  // run that died leaves it abandoned, which hands it over).
+  DWORD waited = WAIT_OBJECT_0;
+  if (error == ERROR_ALREADY_EXISTS) waited = WaitForSingleObject(mutex, 0);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
     held = true;
     return true;
   }
-  if (mutex) CloseHandle(mutex);
-  // Refused access to it: it exists, made by a run in another session.
-  return error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED;
+  CloseHandle(mutex);
+  return false;
 }
 
 uint64_t Win32System::MonotonicMilliseconds() { return GetTickCount64(); }
+
+int64_t Win32System::UtcSeconds() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  // 100 ns ticks since 1601-01-01; 11644473600 seconds lie between 1601 and 1970.
+  return static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
+}
 
 LocalTime Win32System::Now() {
   SYSTEMTIME now;

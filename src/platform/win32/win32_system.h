@@ -22,6 +22,7 @@ class Win32System : public SystemPort {
   bool LockMachine() override;
   uint64_t MonotonicMilliseconds() override;
   LocalTime Now() override;
+  int64_t UtcSeconds() override;
   std::string MachineName() override;
   bool MachineProxy(std::string* proxy, std::string* bypass) override;
 
