@@ -31,7 +31,7 @@ int Lines(const std::string& text) {
   return n;
 }
 
-class JournalTest : public ::testing::Test {
+class JournalLinesTest : public ::testing::Test {
  protected:
   void Open() {
     journal = std::make_unique<Journal>(files, system, "C:\\OSTRA\\", Sum);
@@ -42,28 +42,7 @@ class JournalTest : public ::testing::Test {
   std::unique_ptr<Journal> journal;
 };
 
-TEST_F(JournalTest, RotatesAtExactlyTheLimitAndNotJustUnderIt) {
-  // One byte under: the run's header still goes to the old file, which it fills.
-  const std::string under = kBom + std::string(Journal::kRotateAt - 1 - kBom.size(), 'x');
-  files.files[kLog] = under;
-  Open();
-  ASSERT_EQ(files.files.count(kLog + ".1"), 1u);
-  EXPECT_EQ(files.files[kLog + ".1"].compare(0, under.size(), under), 0);
-  EXPECT_EQ(Lines(files.files[kLog + ".1"]), 1) << "the header follows the old lines";
-  EXPECT_EQ(files.files[kLog], kBom);
-  journal.reset();
-
-  // At the limit: rotated first, the header begins a fresh file.
-  const std::string full = kBom + std::string(Journal::kRotateAt - kBom.size(), 'x');
-  files.files.clear();
-  files.files[kLog] = full;
-  Open();
-  EXPECT_EQ(files.files[kLog + ".1"], full);
-  EXPECT_EQ(files.files[kLog].rfind(kBom, 0), 0u);
-  EXPECT_EQ(Lines(files.files[kLog]), 1);
-}
-
-TEST_F(JournalTest, AnEmptyLogGetsOneByteOrderMarkAndALineFeedNeverSplitsALine) {
+TEST_F(JournalLinesTest, AnEmptyLogGetsOneByteOrderMarkAndALineFeedNeverSplitsALine) {
   files.files[kLog] = "";
   Open();
   journal->Note("ROLLBACK", "first\nsecond\r\nthird");
