@@ -165,6 +165,7 @@ inline constexpr char kRollbackCopyDamaged[] = "备份副本已损坏";
 inline constexpr char kRollbackWriteFailed[] = "写文件错误";
 inline constexpr char kRollbackChanged[] = "此文件在更新之后又被改动过";
 inline constexpr char kRollbackPathRefused[] = "备份记录中的路径不是本程序会写的位置";
+inline constexpr char kRollbackFolderMoved[] = "网站文件夹已变为链接或连接点";
 inline constexpr char kRollbackLaterRun[] =
     "更新 %s 之后的更新 %s 又改写了同样的文件,请先回滚更新 %s。";
 inline constexpr char kRollbackServiceStopped[] = "停止服务 %s ok";

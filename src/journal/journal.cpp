@@ -430,6 +430,12 @@ void Journal::OnFileWritten(const PlanStep& step, ByteSpan content, const WriteR
                         report.path.c_str(), before_.c_str()));
     return;
   }
+  if (!report.written && report.failedStep == "folder") {
+    Line("FILE", Format("%s not written: its folder leads elsewhere now (a link or junction made "
+                        "since the check), so the write would land wherever it points",
+                        report.path.c_str()));
+    return;
+  }
   if (!report.written) {
     Line("FILE",
          Format("%s not written: %s failed at %s, system error %d (%s)", step.targetPath.c_str(),

@@ -32,6 +32,14 @@ WriteReport NotKept(const std::string& target) {
   return report;
 }
 
+// The web folder became a link or junction after the check: neither copied nor written.
+WriteReport FolderMoved(const std::string& target) {
+  WriteReport report;
+  report.path = target;
+  report.failedStep = "folder";
+  return report;
+}
+
 }  // namespace
 
 bool UpdateDialog::UnpackPackage(ByteSpan package, size_t* unpacked) {
@@ -62,9 +70,11 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   const char* fallback = Contains(target, kVelinMarker)     ? kVelinFallback
                          : Contains(target, kOstDataMarker) ? kOstDataFallback
                                                             : "";
+  const std::string& web = facts_.cgiBinDir;
   const WriteReport written =
-      observer_->OnFileWriting(step, target, fallback, Unpacked(unpacked))
-          ? WritePackageFile(*platform_.files, Unpacked(unpacked), target, fallback)
+      !FolderStillLocal(*platform_.files, target, web) ? FolderMoved(target)
+      : observer_->OnFileWriting(step, target, fallback, Unpacked(unpacked))
+          ? WritePackageFile(*platform_.files, Unpacked(unpacked), target, fallback, web)
           : NotKept(target);
   observer_->OnFileWritten(step, Unpacked(unpacked), written);
   if (!written.written) {
@@ -179,9 +189,11 @@ bool UpdateDialog::ApplyDetailFile(const PlanStep& step, ByteSpan package) {
     MarkPackageFailed(step.requestPath + " does not unpack");
     return false;
   }
+  const std::string& web = facts_.cgiBinDir;
   const WriteReport written =
-      observer_->OnFileWriting(step, step.targetPath, "", Unpacked(unpacked))
-          ? WritePackageFile(*platform_.files, Unpacked(unpacked), step.targetPath, "")
+      !FolderStillLocal(*platform_.files, step.targetPath, web) ? FolderMoved(step.targetPath)
+      : observer_->OnFileWriting(step, step.targetPath, "", Unpacked(unpacked))
+          ? WritePackageFile(*platform_.files, Unpacked(unpacked), step.targetPath, "", web)
           : NotKept(step.targetPath);
   observer_->OnFileWritten(step, Unpacked(unpacked), written);
   if (!written.written) {

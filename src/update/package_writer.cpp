@@ -1,6 +1,7 @@
 // Writing a file of a package over the installed one.
 #include "update/package_writer.h"
 
+#include <cctype>
 #include <cstdio>
 #include <random>
 
@@ -76,15 +77,32 @@ WriteReport InPlace(FilePort& files, ByteSpan bytes, const std::string& path) {
 
 }  // namespace
 
+bool FolderStillLocal(FilePort& files, const std::string& path, const std::string& checkedFolder) {
+  if (checkedFolder.empty() || path.size() <= checkedFolder.size() + 1) return true;
+  const std::string folder = path.substr(0, path.find_last_of("\\/"));
+  if (folder.size() != checkedFolder.size()) return true;
+  for (size_t i = 0; i < folder.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(folder[i])) !=
+        std::tolower(static_cast<unsigned char>(checkedFolder[i]))) {
+      return true;
+    }
+  }
+  return files.IsLocalFixedPath(folder);
+}
+
 WriteReport WritePackageFile(FilePort& files, ByteSpan bytes, const std::string& target,
-                             const std::string& fallback) {
+                             const std::string& fallback, const std::string& checkedFolder) {
   WriteReport report;
   for (const std::string* path : {&target, &fallback}) {
     if (path->empty()) continue;
+    // Asked again before each way: a junction made meanwhile would take the write
+    // wherever it points.
+    if (!FolderStillLocal(files, *path, checkedFolder)) return Failure(*path, "folder", 0);
     report = Replace(files, bytes, *path);
     // The volume refused the bytes themselves: writing them over the file in place
     // would only leave it cut short.
     if (report.written || report.failedStep == "write" || report.failedStep == "close") break;
+    if (!FolderStillLocal(files, *path, checkedFolder)) return Failure(*path, "folder", 0);
     report = InPlace(files, bytes, *path);
     if (report.written || report.failedStep != "create") break;
   }

@@ -17,14 +17,22 @@ struct WriteReport {
   WriteWay way = WriteWay::kNone;
   bool fallback = false;   // at the fallback path
   std::string path;        // where it was written, or the last path tried
-  std::string failedStep;  // of the last failure: "create", "write", "close", "rename"
+  std::string failedStep;  // of the last failure: "create", "write", "close", "rename",
+                           // "folder" (the checked folder leads elsewhere now)
   int error = 0;           // the system's error number of that step
 };
 
 // A failed write of the bytes themselves (a full disk, a quota) ends the tries: the
 // installed file is never overwritten in place by a write that has already failed
 // once beside it.
+// A path whose folder is `checkedFolder` is written only while that folder still is
+// where it was checked to be (no link or junction made since), asked again right
+// before each way is tried; such a refusal ends the tries.
 WriteReport WritePackageFile(FilePort& files, ByteSpan bytes, const std::string& target,
-                             const std::string& fallback);
+                             const std::string& fallback, const std::string& checkedFolder = "");
+
+// False when `path` lies directly in `checkedFolder` and that folder now leads
+// elsewhere; true for every other path.
+bool FolderStillLocal(FilePort& files, const std::string& path, const std::string& checkedFolder);
 
 }  // namespace ost

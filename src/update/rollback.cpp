@@ -24,6 +24,9 @@
 namespace ost {
 namespace {
 
+constexpr char kFolderMovedNote[] =
+    "the web folder leads elsewhere now: a link or junction made since it was checked";
+
 class Rollback {
  public:
   Rollback(const Platform& machine, const Sha256Hex& digest,
@@ -142,7 +145,8 @@ class Rollback {
   struct Step {
     const BackupFile* file;
     Action action = Action::kNothing;
-    std::string service;  // derived, never the record's
+    std::string service;    // derived, never the record's
+    std::string webFolder;  // the file's folder when it is the web folder, asked again
     const char* why = "";
     std::string content;  // the copy, for kRestore
     std::string note;
@@ -205,6 +209,9 @@ class Rollback {
     if (!Derive(file, &step.service)) {
       return refuse(text::kRollbackPathRefused,
                     "the record names a path the tool does not derive for this file");
+    }
+    if (file.slot < 0 || step.service == "W3SVC") {
+      step.webFolder = file.original.substr(0, file.original.find_last_of("\\/"));
     }
     const PathKind kind = m_.files->Kind(file.original);
     std::string now;
@@ -305,6 +312,10 @@ class Rollback {
         NotRestored(file, step.why, step.note);
         return;
       case Action::kRemove:
+        if (!FolderStillLocal(*m_.files, file.original, step.webFolder)) {
+          NotRestored(file, text::kRollbackFolderMoved, kFolderMovedNote);
+          return;
+        }
         // There was nothing before the update: nothing is what it goes back to.
         if (m_.files->Remove(file.original) ||
             m_.files->Kind(file.original) == PathKind::kMissing) {
@@ -317,7 +328,11 @@ class Rollback {
         break;
     }
     const WriteReport written =
-        WritePackageFile(*m_.files, ByteSpan::Of(step.content), file.original, "");
+        WritePackageFile(*m_.files, ByteSpan::Of(step.content), file.original, "", step.webFolder);
+    if (written.failedStep == "folder") {
+      NotRestored(file, text::kRollbackFolderMoved, kFolderMovedNote);
+      return;
+    }
     if (!written.written) {
       journal_.Note("ROLLBACK", Format("%s: failed at %s, system error %d", file.original.c_str(),
                                        written.failedStep.c_str(), written.error));

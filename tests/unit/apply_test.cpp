@@ -220,6 +220,40 @@ TEST_F(ChainTest, WebDllFallsBackToTheFixedFolder) {
                 "file E:\\site\\bin\\CSOstraServer.exe none 3 failed at create 13"}));
 }
 
+// The web folder checked at the start and turned into a junction before the write:
+// nothing is written through it, neither at the web folder nor at the fixed path.
+TEST_F(ChainTest, AWebFolderThatBecameAJunctionAfterTheCheckIsNotWrittenThrough) {
+  h.files.files["D:\\wwwroot\\cgi-bin\\Velin.dll"] = "old velin";
+  UpdateDialog& dialog = h.Check(Manifest("3.80 7.0", {"Velin"}));
+  h.ServePackage("Velin.dll.zip", "new velin");
+  h.files.elsewhere = {"D:\\wwwroot\\cgi-bin"};
+  const std::map<std::string, std::string> before = h.files.files;
+  h.Click();
+  EXPECT_EQ(h.files.files, before);
+  EXPECT_EQ(Cell(4, 3), "写文件错误，异常终止！");
+  EXPECT_EQ(dialog.failed(), 1);
+  EXPECT_EQ(
+      h.events.With("file"),
+      (std::vector<std::string>{"file D:\\wwwroot\\cgi-bin\\Velin.dll none 9 failed at folder 0"}));
+  EXPECT_TRUE(h.events.With("recorded").empty());
+
+  // A detail file the same.
+  char digest[33];
+  Md5Hex("new", 3, digest);
+  Harness h2;
+  h2.files.files["D:\\wwwroot\\cgi-bin\\a.htm"] = "old";
+  UpdateDialog& d2 = h2.Check(Manifest(
+      "3.80 7.0", {"Server"},
+      "--END--\n--FILE DETAIL--\na.htm.zip+3=" + std::string(digest) + "\n--FILE DETAIL END--\n"));
+  h2.ServePackage("a.htm.zip", "new");
+  h2.ServePackage("CSOstraServer.exe.zip", "exe");
+  h2.files.elsewhere = {"D:\\wwwroot"};
+  h2.Click();
+  EXPECT_EQ(h2.files.files["D:\\wwwroot\\cgi-bin\\a.htm"], "old");
+  EXPECT_EQ(h2.Cell(3, 3), "写文件错误，异常终止！");
+  EXPECT_EQ(d2.failed(), 1);
+}
+
 TEST_F(ChainTest, FullDiskLeavesTheOldFileWhole) {
   UpdateDialog& dialog = h.Check(Manifest("3.80 7.0", {"Server", "Agent"}));
   h.ServePackage("CSOstraServer.exe.zip", "a much larger new executable");

@@ -56,6 +56,29 @@ class Planting : public FakeFiles {
   std::string planted;
 };
 
+// The rename refused, and the checked folder turned into a junction before the write
+// in place: asked again, it is not written through.
+class TurningIntoAJunction : public FakeFiles {
+ public:
+  bool Rename(const std::string&, const std::string&) override {
+    elsewhere = {"D:\\web"};
+    return false;
+  }
+};
+
+TEST(PackageWriter, TheCheckedFolderIsAskedAgainBeforeEachWay) {
+  const std::string target = "D:\\web\\cgi-bin\\Velin.dll";
+  TurningIntoAJunction files;
+  files.files[target] = "old";
+  WriteReport report =
+      WritePackageFile(files, ByteSpan::Of("new"), target, kFallback, "d:\\WEB\\cgi-bin");
+  EXPECT_FALSE(report.written);
+  EXPECT_EQ(report.failedStep, "folder");
+  EXPECT_EQ(files.files[target], "old");
+  EXPECT_EQ(files.files.count(kFallback), 0u) << "a moved folder is no reason for the fixed path";
+  EXPECT_FALSE(files.HasTemporaryFiles());
+}
+
 TEST(PackageWriter, ANameTakenAlreadyIsNeverOpened) {
   Planting files;
   files.files[kTarget] = "old";

@@ -7,6 +7,7 @@
 #include "unit/fakes.h"
 #include "update/backup.h"
 #include "update/rollback.h"
+#include "util/text.h"
 
 namespace ost {
 namespace {
@@ -194,6 +195,65 @@ TEST_F(RollbackTest, PutsBackOnlyAFileThatStillHoldsWhatTheRunWrote) {
           h.database.statements.begin(), h.database.statements.end(),
           "{CALL ostra.dbo.cp_sys_server_update_set(0,10,'Ostra 服务器','回滚到第10次更新')}"),
       h.database.statements.end());
+}
+
+// The web folder checked when the rollback read the installation has become a junction
+// by the time a file is put back or removed: neither goes through it.
+TEST_F(RollbackTest, NothingIsRestoredOrRemovedThroughAWebFolderThatBecameAJunction) {
+  const std::string velin = "d:\\wwwroot\\cgi-bin\\Velin.dll";
+  const std::string data = "d:\\wwwroot\\cgi-bin\\OstData.dll";
+  BackupRecord record;
+  record.runId = "20261209-103005-00aa";
+  record.sequence = 1;
+  for (const std::string& path : {velin, data}) {
+    BackupFile file;
+    file.original = path;
+    file.copy = BackupKeeper::CopyName(record.files.size() + 1, path);
+    file.existed = path == velin;
+    file.size = file.existed ? 9 : 0;
+    file.sha256 = file.existed ? Sum(ByteSpan::Of("old velin")) : "";
+    file.slot = path == velin ? 2 : 4;
+    file.component = path == velin ? "Velin 网站后台" : "OstData 数据接口";
+    file.oldNumber = 10;
+    file.newNumber = 11;
+    file.replaced = true;
+    file.written = Sum(ByteSpan::Of("new"));
+    record.files.push_back(file);
+  }
+  const std::string folder = BackupKeeper::RunFolder("C:\\OSTRA\\", record.runId);
+  h.files.MakeFolders(folder);
+  h.files.files[folder + "\\" + record.files[0].copy] = "old velin";
+  ASSERT_TRUE(BackupKeeper::Store(h.files, folder, record));
+  h.files.files[velin] = "new";
+  h.files.files[data] = "new";
+  h.files.elsewhere = {"d:\\wwwroot"};
+  std::map<std::string, std::string> before = h.files.files;
+  EXPECT_EQ(Rollback(), 1);
+  std::map<std::string, std::string> after = h.files.files;
+  before.erase(kLog);
+  after.erase(kLog);  // the rollback's own journal
+  EXPECT_EQ(after, before);
+  EXPECT_NE(
+      std::find(said.begin(), said.end(),
+                Format(text::kRollbackNotRestored, velin.c_str(), text::kRollbackFolderMoved)),
+      said.end());
+  EXPECT_NE(std::find(said.begin(), said.end(),
+                      Format(text::kRollbackNotRestored, data.c_str(), text::kRollbackFolderMoved)),
+            said.end());
+  EXPECT_EQ(said.back(), Format(text::kRollbackIncomplete, 2));
+
+  // The journal says why the update's own write was refused.
+  FakeSystem system;
+  Journal journal(h.files, system, "C:\\OSTRA\\", Sum);
+  ASSERT_TRUE(journal.Begin("20261209-110000-00bb", "OstServerUpdate 5.0"));
+  WriteReport refused;
+  refused.path = velin;
+  refused.failedStep = "folder";
+  PlanStep step;
+  step.targetPath = velin;
+  journal.OnFileWritten(step, ByteSpan::Of("new"), refused);
+  EXPECT_NE(h.files.files[kLog].find(velin + " not written: its folder leads elsewhere now"),
+            std::string::npos);
 }
 
 }  // namespace

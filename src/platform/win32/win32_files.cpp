@@ -323,27 +323,88 @@ bool Win32Files::Exists(const std::string& path) {
 
 namespace {
 
-// The replaced file's access list goes to its successor before the rename, as a write
-// in place would have kept it; best effort, as the documented write never asked.
-void TakeAccessList(const std::wstring& from, const std::wstring& to) {
+// Lets this thread's calls set an owner other than itself while it lives, when the
+// process holds the right to (administrators do), and takes it back after.
+class RestorePrivilege {
+ public:
+  RestorePrivilege() {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token_)) {
+      token_ = nullptr;
+      return;
+    }
+    TOKEN_PRIVILEGES wanted = {};
+    wanted.PrivilegeCount = 1;
+    wanted.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    DWORD size = sizeof previous_;
+    enabled_ = LookupPrivilegeValueW(nullptr, L"SeRestorePrivilege", &wanted.Privileges[0].Luid) &&
+               AdjustTokenPrivileges(token_, FALSE, &wanted, sizeof previous_, &previous_, &size) &&
+               GetLastError() == ERROR_SUCCESS;
+  }
+  ~RestorePrivilege() {
+    if (enabled_) AdjustTokenPrivileges(token_, FALSE, &previous_, 0, nullptr, nullptr);
+    if (token_) CloseHandle(token_);
+  }
+  RestorePrivilege(const RestorePrivilege&) = delete;
+  RestorePrivilege& operator=(const RestorePrivilege&) = delete;
+
+ private:
+  HANDLE token_ = nullptr;
+  TOKEN_PRIVILEGES previous_ = {};
+  bool enabled_ = false;
+};
+
+// The replaced file's access list, owner and mandatory label go to its successor
+// before the rename, as a write in place would have kept them. False when any of them
+// cannot be read or set: the caller then writes in place rather than let the new file
+// take the folder's inherited list.
+bool TakeSecurity(const std::wstring& from, const std::wstring& to) {
+  constexpr SECURITY_INFORMATION kRead =
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
+  PSID owner = nullptr;
   PACL dacl = nullptr;
+  PACL label = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(to.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                            &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return;
+  DWORD error = GetNamedSecurityInfoW(to.c_str(), SE_FILE_OBJECT, kRead, &owner, nullptr, &dacl,
+                                      &label, &descriptor);
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return false;
   }
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  if (GetSecurityDescriptorControl(descriptor, &control, &revision)) {
-    // Inherited entries come from the folder, which both share.
-    const SECURITY_INFORMATION what =
-        DACL_SECURITY_INFORMATION |
-        ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    SetNamedSecurityInfoW(const_cast<wchar_t*>(from.c_str()), SE_FILE_OBJECT, what, nullptr,
-                          nullptr, dacl, nullptr);
+  if (!GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+    error = GetLastError();
+    LocalFree(descriptor);
+    SetLastError(error);
+    return false;
+  }
+  // Inherited entries come from the folder, which both share.
+  SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  // A label of its own only: none leaves the new file with the default, as the old one had.
+  if (label && label->AceCount > 0) what |= LABEL_SECURITY_INFORMATION;
+  PSID ownNow = nullptr;
+  PSECURITY_DESCRIPTOR fromDescriptor = nullptr;
+  const bool sameOwner =
+      !owner ||
+      (GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &ownNow,
+                             nullptr, nullptr, nullptr, &fromDescriptor) == ERROR_SUCCESS &&
+       ownNow && EqualSid(owner, ownNow));
+  if (fromDescriptor) LocalFree(fromDescriptor);
+  if (!sameOwner) what |= OWNER_SECURITY_INFORMATION;
+  wchar_t* const name = const_cast<wchar_t*>(from.c_str());
+  error = SetNamedSecurityInfoW(name, SE_FILE_OBJECT, what, sameOwner ? nullptr : owner, nullptr,
+                                dacl, label);
+  if (error != ERROR_SUCCESS && !sameOwner) {
+    // Another owner than oneself takes the restore right.
+    RestorePrivilege privilege;
+    error = SetNamedSecurityInfoW(name, SE_FILE_OBJECT, what, owner, nullptr, dacl, label);
   }
   LocalFree(descriptor);
+  SetLastError(error);
+  return error == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -352,13 +413,14 @@ void TakeAccessList(const std::wstring& from, const std::wstring& to) {
 // scanner reading the new file): such refusals are tried again a few times. Not
 // ReplaceFileW: it moves a running program aside and puts the new one in its place,
 // where the documented way must fail and leave the program as it is. The replaced
-// file's attributes and access list stay with the name.
+// file's attributes, access list, owner and label stay with the name; when they cannot
+// be carried over the rename is not made.
 bool Win32Files::Rename(const std::string& from, const std::string& to) {
   std::wstring wideFrom = Widen(from);
   std::wstring wideTo = Widen(to);
   if (wideFrom.empty() || wideTo.empty()) return false;
   const DWORD attributes = GetFileAttributesW(wideTo.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) TakeAccessList(wideFrom, wideTo);
+  if (attributes != INVALID_FILE_ATTRIBUTES && !TakeSecurity(wideFrom, wideTo)) return false;
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   constexpr int kTries = 5;
