@@ -147,6 +147,11 @@ inline constexpr char kInterruptedServicesStarted[] = "上次升级被中断,已
 inline constexpr char kInterruptedServicesFailed[] =
     "上次升级被中断,当时运行的服务未能重新启动: %s";
 
+// The program folder where no backup can be kept (a network path, a backup folder that
+// is no folder of the tool's own): shown with the plan, before the confirmation.
+inline constexpr char kNoBackupFolder[] =
+    "◎注意:无法建立备份文件夹,已有的文件不会被覆盖(写文件错误)。请从本机磁盘上的文件夹运行本程序。";
+
 // The staged mode.
 inline constexpr char kStagedWaiting[] = "已下载,等待更新";
 inline constexpr char kStagedAllHere[] = "更新包已全部下载,开始更新...";

@@ -31,7 +31,7 @@ int Lines(const std::string& text) {
   return n;
 }
 
-class JournalTest : public ::testing::Test {
+class JournalEdgeTest : public ::testing::Test {
  protected:
   void Open() {
     journal = std::make_unique<Journal>(files, system, "C:\\OSTRA\\", Sum);
@@ -42,7 +42,7 @@ class JournalTest : public ::testing::Test {
   std::unique_ptr<Journal> journal;
 };
 
-TEST_F(JournalTest, RotatesAtExactlyTheLimitAndNotJustUnderIt) {
+TEST_F(JournalEdgeTest, RotatesAtExactlyTheLimitAndNotJustUnderIt) {
   // One byte under: the run's header still goes to the old file, which it fills.
   const std::string under = kBom + std::string(Journal::kRotateAt - 1 - kBom.size(), 'x');
   files.files[kLog] = under;
@@ -63,7 +63,7 @@ TEST_F(JournalTest, RotatesAtExactlyTheLimitAndNotJustUnderIt) {
   EXPECT_EQ(Lines(files.files[kLog]), 1);
 }
 
-TEST_F(JournalTest, AnEmptyLogGetsOneByteOrderMarkAndALineFeedNeverSplitsALine) {
+TEST_F(JournalEdgeTest, AnEmptyLogGetsOneByteOrderMarkAndALineFeedNeverSplitsALine) {
   files.files[kLog] = "";
   Open();
   journal->Note("ROLLBACK", "first\nsecond\r\nthird");
@@ -125,6 +125,18 @@ TEST_F(BackupKeeperTest, AFileThatCannotBeKeptIsNotWrittenOver) {
   files.opened.clear();
   EXPECT_FALSE(other.OnFileWriting(step, kPage, "", ByteSpan::Of(std::string("x"))));
   EXPECT_EQ(std::count(files.opened.begin(), files.opened.end(), kPage), 0);
+}
+
+TEST_F(BackupKeeperTest, NoBackupInANetworkProgramFolderSoNothingIsWrittenOver) {
+  BackupKeeper shared(files, "\\\\FILESRV\\ostra\\", kRun, Sum);
+  shared.SetNote([this](const std::string& why) { notes.push_back(why); });
+  EXPECT_FALSE(shared.OnFileWriting(step, kPage, "", ByteSpan::Of(std::string("new page"))));
+  ASSERT_FALSE(notes.empty());
+  EXPECT_NE(notes.front().find("network path"), std::string::npos) << notes.front();
+  EXPECT_TRUE(files.folders.empty()) << "nothing made on the share";
+  // A long-path name of a local drive is no network path.
+  EXPECT_EQ(BackupKeeper::Unavailable(files, "\\\\?\\C:\\OSTRA\\"), "");
+  EXPECT_NE(BackupKeeper::Unavailable(files, "\\\\?\\UNC\\FILESRV\\ostra\\"), "");
 }
 
 TEST_F(BackupKeeperTest, OnlyRealRunFoldersArePrunedOldestBySequence) {
