@@ -152,6 +152,12 @@ inline constexpr char kInterruptedServicesFailed[] =
 inline constexpr char kNoBackupFolder[] =
     "◎注意:无法建立备份文件夹,已有的文件不会被覆盖(写文件错误)。请从本机磁盘上的文件夹运行本程序。";
 
+// Windows without SetDefaultDllDirectories, where ODBC32.dll could not be loaded from
+// the system folder: the tool does not start, lest it take one from its own folder.
+inline constexpr char kDllSearchUnsafe[] =
+    "无法从系统文件夹加载 ODBC32.dll,为安全起见本程序不能运行。请安装 Windows 更新 KB2533623 "
+    "后再试。";
+
 // The staged mode.
 inline constexpr char kStagedWaiting[] = "已下载,等待更新";
 inline constexpr char kStagedAllHere[] = "更新包已全部下载,开始更新...";
