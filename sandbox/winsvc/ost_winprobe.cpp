@@ -12,6 +12,9 @@
 //                         4 running), or 0 when it cannot be queried
 //   load DLL              load DLL by name with the ordinary search order and print the
 //                         path it came from (status 1 when it cannot be loaded)
+//   sysload DLL           as load, after the tool's fallback for systems without
+//                         SetDefaultDllDirectories has loaded DLL from the system folder
+//                         (the delay import loads by name, like load)
 //   start NAME...         start the services that are stopped, stop those that run, and
 //   stop NAME...          wait (at most 60 s) until none is pending; then as state
 //   items PREFIX ID       the rows of list view control ID of that window, one line per
@@ -30,6 +33,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "dll_search.h"
 
 namespace {
 
@@ -342,7 +347,9 @@ int wmain(int argc, wchar_t** argv) {
     CloseServiceHandle(manager);
     return 0;
   }
-  if (command == L"load" && argc == 3) {
+  if ((command == L"load" || command == L"sysload") && argc == 3) {
+    // sysload: first what the tool does where SetDefaultDllDirectories is missing.
+    if (command == L"sysload" && !ost::LoadFromSystemFolder(argv[2])) return 1;
     HMODULE module = LoadLibraryW(argv[2]);
     if (!module) return 1;
     wchar_t path[MAX_PATH] = {};

@@ -121,6 +121,9 @@ class RunObserver {
   // A file checked against the maker's signed index (UpdateKey set): server.sig,
   // server.txt, each package; `failure` says what failed, kNone when it was vouched for.
   virtual void OnReleaseVerified(const ReleaseVerification& /*verification*/) {}
+  // With the plan: no backup can be kept in the program folder (`why`), so a file that
+  // is there will not be written over.
+  virtual void OnBackupsUnavailable(const std::string& /*why*/) {}
 };
 
 // Hands every event to two observers, in order.
@@ -230,6 +233,10 @@ class TeeObserver : public RunObserver {
                              const std::string& script, int batch) override {
     a_.OnInterruptedRunFound(run, running, script, batch);
     b_.OnInterruptedRunFound(run, running, script, batch);
+  }
+  void OnBackupsUnavailable(const std::string& why) override {
+    a_.OnBackupsUnavailable(why);
+    b_.OnBackupsUnavailable(why);
   }
 
  private:

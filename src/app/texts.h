@@ -147,6 +147,17 @@ inline constexpr char kInterruptedServicesStarted[] = "上次升级被中断,已
 inline constexpr char kInterruptedServicesFailed[] =
     "上次升级被中断,当时运行的服务未能重新启动: %s";
 
+// The program folder where no backup can be kept (a network path, a backup folder that
+// is no folder of the tool's own): shown with the plan, before the confirmation.
+inline constexpr char kNoBackupFolder[] =
+    "◎注意:无法建立备份文件夹,已有的文件不会被覆盖(写文件错误)。请从本机磁盘上的文件夹运行本程序。";
+
+// Windows without SetDefaultDllDirectories, where ODBC32.dll could not be loaded from
+// the system folder: the tool does not start, lest it take one from its own folder.
+inline constexpr char kDllSearchUnsafe[] =
+    "无法从系统文件夹加载 ODBC32.dll,为安全起见本程序不能运行。请安装 Windows 更新 KB2533623 "
+    "后再试。";
+
 // The staged mode.
 inline constexpr char kStagedWaiting[] = "已下载,等待更新";
 inline constexpr char kStagedAllHere[] = "更新包已全部下载,开始更新...";

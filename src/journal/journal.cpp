@@ -500,6 +500,11 @@ void Journal::OnAutoRollback(bool done, const std::vector<std::string>& lines) {
                        (lines.empty() ? std::string() : ": " + Join(lines)));
 }
 
+void Journal::OnBackupsUnavailable(const std::string& why) {
+  Line("BACKUP", "no backup can be kept: " + why +
+                     "; a file that is there will not be written over (the write fails)");
+}
+
 void Journal::OnInterruptedRunFound(const std::string& runId,
                                     const std::vector<std::string>& runningBefore,
                                     const std::string& script, int batch) {

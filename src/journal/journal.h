@@ -66,6 +66,7 @@ class Journal : public RunObserver {
   void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
   void OnHealthChecked(const std::string& service, int seconds, int after, bool healthy) override;
   void OnAutoRollback(bool done, const std::vector<std::string>& lines) override;
+  void OnBackupsUnavailable(const std::string& why) override;
   void OnInterruptedRunFound(const std::string& runId,
                              const std::vector<std::string>& runningBefore,
                              const std::string& script, int batch) override;

@@ -107,6 +107,30 @@ std::string BackupKeeper::RunFolder(const std::string& programDir, const std::st
   return BackupsFolder(programDir) + "\\" + runId;
 }
 
+std::string BackupKeeper::Unavailable(FilePort& files, const std::string& programDir) {
+  const auto slash = [&](size_t i) {
+    return programDir.size() > i && (programDir[i] == '\\' || programDir[i] == '/');
+  };
+  // "\\?\C:\..." and "\\.\C:\..." name a local drive; any other "\\..." a server.
+  const bool prefixed = slash(0) && slash(1) && programDir.size() > 4 &&
+                        (programDir[2] == '?' || programDir[2] == '.') && slash(3);
+  const bool drive = prefixed && programDir.size() > 5 && programDir[5] == ':';
+  if (slash(0) && slash(1) && !drive) {
+    return "the program folder " + programDir +
+           " is a network path: no folder there can be made the tool's own";
+  }
+  const std::string backups = BackupsFolder(programDir);
+  switch (files.Kind(backups)) {
+    case PathKind::kLink:
+      return backups + " is a link or junction: it is not used";
+    case PathKind::kFile:
+    case PathKind::kOther:
+      return backups + " is there but no folder: it is not used";
+    default:
+      return std::string();
+  }
+}
+
 std::vector<std::string> BackupKeeper::Runs(FilePort& files, const std::string& programDir) {
   std::vector<std::string> runs;
   for (const RunOrder& run : RunFolders(files, programDir)) {
@@ -191,8 +215,8 @@ bool BackupKeeper::Begin() {
   failed_ = true;  // said once
   // The tool's own folders: no one but an administrator may plant a record or a link
   // in them.
-  std::string why;
-  if (!MakeOwnFolder(files_, BackupsFolder(programDir_), &why)) {
+  std::string why = Unavailable(files_, programDir_);
+  if (!why.empty() || !MakeOwnFolder(files_, BackupsFolder(programDir_), &why)) {
     Note("no backup can be kept: " + why);
     return false;
   }

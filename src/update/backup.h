@@ -52,6 +52,10 @@ class BackupKeeper : public RunObserver {
   // The folder that holds every run's backup, and the one of a run.
   static std::string BackupsFolder(const std::string& programDir);
   static std::string RunFolder(const std::string& programDir, const std::string& runId);
+  // Why no backup can be kept in this program folder, as far as can be told without
+  // making anything: a network path (\\server\share\...), whose access list the tool
+  // cannot vouch for, or a backup folder that is a link or no folder. Empty: none known.
+  static std::string Unavailable(FilePort& files, const std::string& programDir);
   // Whether a name is one the tool gives a run ("20261209-103005-1a2b").
   static bool IsRunId(const std::string& name);
   // The runs that have a backup, oldest first by their sequence number: only real

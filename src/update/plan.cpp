@@ -6,6 +6,7 @@
 #include "app/texts.h"
 #include "app/update_dialog.h"
 #include "system/service_controller.h"
+#include "update/backup.h"
 #include "update/catalogue.h"
 #include "util/text.h"
 
@@ -184,6 +185,19 @@ void UpdateDialog::BuildPlan() {
   platform_.controls->EnableStartButton(true);
   nextStep_ = 0;
   observer_->OnPlanBuilt(plan_, serviceTable_);
+  // Without a backup a file that is there is not written over: said before the
+  // confirmation, not found out row by row.
+  bool writesFiles = false;
+  for (const PlanStep& step : plan_.steps) {
+    writesFiles =
+        writesFiles || step.kind == StepKind::kComponent || step.kind == StepKind::kDetailFile;
+  }
+  const std::string why =
+      writesFiles ? BackupKeeper::Unavailable(*platform_.files, programDir_) : std::string();
+  if (!why.empty()) {
+    SetStatusLine(text::kNoBackupFolder);
+    observer_->OnBackupsUnavailable(why);
+  }
 }
 
 std::string UpdateDialog::ConfirmationText() const {

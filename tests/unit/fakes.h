@@ -307,6 +307,9 @@ class RecordingObserver : public RunObserver {
   void OnBatchFailed(const BatchFailure& failure) override;
   void OnComponentRecorded(const PlanStep& step, const DbOutcome& outcome) override;
   void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
+  void OnBackupsUnavailable(const std::string& why) override {
+    lines.push_back("no backups: " + why);
+  }
 
   // The lines that start with prefix.
   std::vector<std::string> With(const std::string& prefix) const;

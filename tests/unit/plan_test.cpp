@@ -3,6 +3,7 @@
 #include <map>
 
 #include "app/texts.h"
+#include "journal/journal.h"
 #include "unit/fakes.h"
 #include "util/text.h"
 
@@ -198,6 +199,42 @@ TEST_F(PlanTest, VelinPackageNamesItsVariantWhenLibxlLiesBesideIt) {
   UpdateDialog& dialog = Plan("3.80 7.0", {{2, "Velin"}});
   EXPECT_EQ(dialog.plan().steps[0].requestPath, "/ostra/update1/Velin.dllx.zip");
   EXPECT_EQ(dialog.plan().steps[0].targetPath, "D:\\wwwroot\\cgi-bin\\Velin.dll");
+}
+
+// Where no backup can be kept, a file that is there is not written over: the operator
+// hears it with the plan, and the journal says why.
+TEST_F(PlanTest, NoBackupFolderIsSaidBeforeTheConfirmation) {
+  h.system.programFolder = "\\\\FILESRV\\ostra\\";
+  Journal journal(h.files, h.system, h.system.programFolder, nullptr);
+  ASSERT_TRUE(journal.Begin("20261209-103005-00aa", "OstServerUpdate 5.0"));
+  TeeObserver both(journal, h.events);
+  h.host.bodies[std::string(kUpdatePath) + kManifestName] =
+      ManifestText("3.80 7.0", Offer({{0, "Server"}}));
+  h.dialog = std::make_unique<UpdateDialog>(h.platform, h.system.programFolder, &both);
+  h.dialog->OnInitDialog();
+  h.Pump();
+  EXPECT_EQ(h.controls.statusText(), text::kNoBackupFolder);
+  ASSERT_EQ(h.events.With("no backups: ").size(), 1u);
+  EXPECT_NE(h.events.With("no backups: ")[0].find("network path"), std::string::npos);
+  const std::string& log = h.files.files["\\\\FILESRV\\ostra\\OstServerUpdate.log"];
+  EXPECT_NE(log.find("BACKUP"), std::string::npos) << log;
+  EXPECT_NE(log.find("will not be written over"), std::string::npos) << log;
+  EXPECT_TRUE(h.controls.buttonEnabled()) << "the operator may still run the scripts";
+  h.dialog.reset();
+
+  // A local folder whose backup folder is a link: the same.
+  Harness local;
+  local.files.links.insert("C:\\OSTRA\\backup");
+  local.Check(ManifestText("3.80 7.0", Offer({{0, "Server"}})));
+  EXPECT_EQ(local.controls.statusText(), text::kNoBackupFolder);
+
+  // A plan of scripts only writes no file over: the summary as always.
+  Harness scripts;
+  scripts.system.programFolder = h.system.programFolder;
+  scripts.Check(ManifestText("3.81 7.0", Offer({})));
+  EXPECT_TRUE(scripts.events.With("no backups: ").empty());
+  EXPECT_EQ(scripts.controls.statusText().rfind("◎共需进行 1 项更新", 0), 0u)
+      << scripts.controls.statusText();
 }
 
 class StartClickTest : public PlanTest {

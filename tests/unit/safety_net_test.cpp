@@ -107,6 +107,18 @@ TEST_F(BackupKeeperTest, AFileThatCannotBeKeptIsNotWrittenOver) {
   EXPECT_EQ(std::count(files.opened.begin(), files.opened.end(), kPage), 0);
 }
 
+TEST_F(BackupKeeperTest, NoBackupInANetworkProgramFolderSoNothingIsWrittenOver) {
+  BackupKeeper shared(files, "\\\\FILESRV\\ostra\\", kRun, Sum);
+  shared.SetNote([this](const std::string& why) { notes.push_back(why); });
+  EXPECT_FALSE(shared.OnFileWriting(step, kPage, "", ByteSpan::Of(std::string("new page"))));
+  ASSERT_FALSE(notes.empty());
+  EXPECT_NE(notes.front().find("network path"), std::string::npos) << notes.front();
+  EXPECT_TRUE(files.folders.empty()) << "nothing made on the share";
+  // A long-path name of a local drive is no network path.
+  EXPECT_EQ(BackupKeeper::Unavailable(files, "\\\\?\\C:\\OSTRA\\"), "");
+  EXPECT_NE(BackupKeeper::Unavailable(files, "\\\\?\\UNC\\FILESRV\\ostra\\"), "");
+}
+
 TEST_F(BackupKeeperTest, OnlyRealRunFoldersArePrunedOldestBySequence) {
   const std::string backups = "C:\\OSTRA\\backup";
   // Three earlier runs whose ids sort the other way round from their order.

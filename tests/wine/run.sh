@@ -5,7 +5,8 @@
 # host, and the dialog driven through X as a person would: start, confirm, wait for the
 # end, close.
 #   1. a whole update: scripts, service programs, the web DLL and a detail file, with a
-#      DLL planted under the name ODBC32.dll in the tool's folder;
+#      DLL planted under the name ODBC32.dll in the tool's folder (and the tool's
+#      fallback for systems without SetDefaultDllDirectories, run by the probe);
 #   2. a close request while updating is refused, and the update still finishes;
 #   3. a close request while the manifest downloads ends the program cleanly;
 #   4. the database refuses the configured password: both boxes answered through the
@@ -394,6 +395,18 @@ planted_taken() {
   [[ "$loaded" == *'\bin\odbc32.dll' ]] && grep -qi 'ost-winprobe\.exe' "$bin/ost-plant.log"
 }
 check "a program that does not restrict the search takes the planted DLL ($loaded)" planted_taken
+# The tool's fallback where SetDefaultDllDirectories is missing (Wine has the call, so
+# the tool itself never takes it here), run by the probe with the same DLL planted
+# beside it: the load by name that follows, as the delay import's, gets the system's.
+cp "$bin/ost-plant.dll" "$bin/ODBC32.dll"
+rm -f "$bin/ost-plant.log"
+sysloaded=$(probe sysload ODBC32.dll | tr -d '\r' | tr '[:upper:]' '[:lower:]' || true)
+rm -f "$bin/ODBC32.dll"
+system_copy_taken() {
+  [[ "$sysloaded" == *'\system32\odbc32.dll' ]] && [ ! -e "$bin/ost-plant.log" ]
+}
+check "the fallback without SetDefaultDllDirectories takes the system's ODBC32.dll ($sysloaded)" \
+  system_copy_taken
 say "whole update checked"
 
 # --- 2. a close request while updating -------------------------------------------------

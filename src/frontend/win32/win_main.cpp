@@ -10,6 +10,7 @@
 #include "console_output.h"
 #include "db/product_database.h"
 #include "dialog_controls.h"
+#include "dll_search.h"
 #include "frontend/headless/headless.h"
 #include "frontend/headless/options.h"
 #include "listview_report_list.h"
@@ -26,26 +27,6 @@
 #include "win32_headers.h"
 
 namespace {
-
-// The tool runs elevated, often from a folder that ordinary users can write to. From
-// here on a DLL loaded by name comes from the system folder only: ODBC32.dll, a
-// delay import, and whatever the system loads later. Vista and 7 have the call only
-// with update KB2533623 (hence no import of it); without it, the current folder is
-// left out of the search and ODBC32.dll is loaded now by its full system path, so that
-// the delay import finds it loaded.
-void RestrictDllSearch() {
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
-  SetDllDirectoryW(L"");
-  wchar_t path[MAX_PATH];
-  UINT length = GetSystemDirectoryW(path, MAX_PATH);
-  const wchar_t kOdbc[] = L"\\ODBC32.dll";
-  if (length == 0 || length + sizeof kOdbc / sizeof kOdbc[0] > MAX_PATH) return;
-  lstrcatW(path, kOdbc);
-  LoadLibraryW(path);
-}
 
 const char kUsage[] =
     "usage: OstServerUpdate.exe [--stage]\n"
@@ -219,7 +200,11 @@ int RunCommandLine(HINSTANCE instance, const std::vector<std::string>& args) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/,
                     int /*show*/) {
-  RestrictDllSearch();  // first: before anything could load a DLL by name
+  // First: before anything could load a DLL by name.
+  if (!ost::RestrictDllSearch()) {
+    ShowBox(ost::text::kDllSearchUnsafe, MB_ICONSTOP);
+    return 1;
+  }
   // The component-object layer is not needed by the tool itself; it is started for
   // whatever a shell or driver component loaded into the process may expect.
   HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
