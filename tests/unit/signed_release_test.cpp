@@ -85,7 +85,11 @@ class SignedReleaseTest : public ::testing::Test {
   // The check to its end, then the update when a plan is offered.
   void Run() {
     // A run after another starts on an empty list, as a new window would.
-    if (h.dialog) h.list.DeleteAllItems();
+    // The old dialog goes first: its colour list lets go of the list when it ends.
+    if (h.dialog) {
+      h.list.DeleteAllItems();
+      h.dialog.reset();
+    }
     h.dialog = std::make_unique<UpdateDialog>(h.platform, h.system.ProgramFolder(), &seen);
     h.dialog->OnInitDialog();
     h.Pump();
