@@ -7,13 +7,11 @@ namespace ost {
 
 PosixRegistry::PosixRegistry(std::string regFilePath) : path_(std::move(regFilePath)) {}
 
-long PosixRegistry::OpenKeyRead(RegistryRoot root, const std::string& path, RegistryKey* key) {
-  if (!key) return kRegInvalidParameter;
-  RegDocument doc;
+long PosixRegistry::Load(RegDocument* doc) {
   lastError_.clear();
-  switch (LoadRegFile(path_, &doc, &lastError_)) {
+  switch (LoadRegFile(path_, doc, &lastError_)) {
     case RegLoadStatus::kOk:
-      break;
+      return kRegSuccess;
     case RegLoadStatus::kNotFound:
       // A machine without the file has no keys of ours, as a Windows machine without
       // the product would answer.
@@ -21,10 +19,17 @@ long PosixRegistry::OpenKeyRead(RegistryRoot root, const std::string& path, Regi
     case RegLoadStatus::kUnreadable:
       return kRegAccessDenied;
     case RegLoadStatus::kBadSyntax:
-      // Not kRegFileNotFound: a broken sandbox file must not pass for "product not
-      // installed". Windows answers a damaged hive with this code too.
-      return kRegCorrupt;
+      break;
   }
+  // Not kRegFileNotFound: a broken sandbox file must not pass for "product not
+  // installed". Windows answers a damaged hive with this code too.
+  return kRegCorrupt;
+}
+
+long PosixRegistry::OpenKeyRead(RegistryRoot root, const std::string& path, RegistryKey* key) {
+  if (!key) return kRegInvalidParameter;
+  RegDocument doc;
+  if (const long status = Load(&doc); status != kRegSuccess) return status;
   const RegKeyData* found = doc.FindKey(root, path);
   if (!found) {
     lastError_ = std::string(RegistryRootName(root)) + "\\" + std::string(TrimRegPath(path)) +
@@ -66,17 +71,7 @@ long PosixRegistry::CloseKey(RegistryKey key) {
 long PosixRegistry::SetStringValue(RegistryRoot root, const std::string& path,
                                    const std::string& name, const std::string& value) {
   RegDocument doc;
-  lastError_.clear();
-  switch (LoadRegFile(path_, &doc, &lastError_)) {
-    case RegLoadStatus::kOk:
-      break;
-    case RegLoadStatus::kNotFound:
-      return kRegFileNotFound;
-    case RegLoadStatus::kUnreadable:
-      return kRegAccessDenied;
-    case RegLoadStatus::kBadSyntax:
-      return kRegCorrupt;
-  }
+  if (const long status = Load(&doc); status != kRegSuccess) return status;
   RegKeyData* key = doc.FindKey(root, path);
   if (!key) return kRegFileNotFound;
   std::vector<uint8_t> data(value.begin(), value.end());

@@ -32,6 +32,8 @@ class PosixRegistry : public RegistryPort {
   const std::string& LastError() const { return lastError_; }
 
  private:
+  // The machine root's registry file read whole; its status as the registry would answer.
+  long Load(RegDocument* doc);
   std::string path_;
   std::unordered_map<RegistryKey, RegKeyData> open_;
   RegistryKey nextKey_ = 1;  // handles are never reused, so a stale one stays invalid
