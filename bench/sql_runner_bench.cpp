@@ -1,7 +1,7 @@
 // Runs one database script through the update tool's SQL runner on a machine root's
-// product database, and prints how long the runner took: the run's record written
-// before each batch, as the tool keeps it; with --transaction the script in one
-// transaction, as with ScriptTransaction = 1 (the record written once, before it).
+// product database, and prints how long the runner took: the batches sent by the tool's
+// own code, the run's record kept by the tool's own keeper, as during an update; with
+// --transaction the script in one transaction, as with ScriptTransaction = 1.
 // Usage: ost-sql-bench ROOT SCRIPT [--transaction]
 #include <chrono>
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_registry.h"
 #include "system/config_store.h"
+#include "update/plan.h"
 #include "update/run_record.h"
 #include "update/sql_runner.h"
 
@@ -43,35 +44,46 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // What the runner does with an unpacked script: cut it in place, one statement per
-  // batch, the run's record saying which batch is under way.
+  // The run's record as an update keeps it: begun before the first service stop (not
+  // timed), then kept by the runner while the script runs.
   ost::PosixFiles files(root);
-  ost::RunRecordFile record;
-  record.runId = "bench";
-  record.services = {{"CSOstraServer", 4}, {"W3SVC", 4}};
-  record.script = "sql/update381.sql.zip";
-  const std::string programDir = root.ProgramDir();
-  int errors = 0;
+  ost::RunRecordKeeper record(files, root.ProgramDir(), "bench");
+  ost::Plan plan;
+  ost::ServiceTable table{};
+  for (int entry : {0, 2}) {
+    ost::PlanStep component;
+    component.entry = entry;
+    plan.steps.push_back(component);
+    table[static_cast<size_t>(entry)].serviceName = entry == 0 ? "CSOstraServer" : "";
+    table[static_cast<size_t>(entry)].stateBefore = 4;
+  }
+  record.OnPlanBuilt(plan, table);
+  record.OnPhaseChanged(ost::RunPhase::kUpdating, "");
+  ost::PlanStep step;
+  step.kind = ost::StepKind::kOstraScript;
+  step.requestPath = "sql/update381.sql.zip";
+
   script.push_back('\0');  // the terminator's byte
   auto start = std::chrono::steady_clock::now();
-  // In one transaction the record names the script once, before it.
-  if (transaction) ost::WriteRunRecord(files, programDir, record);
+  int errors = 0;
   if (transaction && (database.BeginTransaction().status != ost::DbStatus::kOk ||
                       database.ExecuteRaw("SET XACT_ABORT ON").status != ost::DbStatus::kOk)) {
     std::fprintf(stderr, "no transaction could be begun\n");
     return 1;
   }
-  int batches = ost::CutSqlBatches(script.data(), script.size() - 1, [&](const char* batch) {
-    if (!transaction) {
-      ++record.batch;
-      ost::WriteRunRecord(files, programDir, record);
-    }
-    if (database.ExecuteRaw(batch).status != ost::DbStatus::kOk) ++errors;
-    return !transaction || errors == 0;
-  });
+  const ost::BatchesSent sent =
+      ost::SendSqlBatches(database, record, step, script.data(), script.size() - 1, transaction,
+                          [](int, const char*, const ost::DbOutcome&) {});
+  errors = sent.failed;
+  if (sent.stop.status == ost::DbStatus::kNoHandle) ++errors;
   if (transaction && database.EndTransaction(errors == 0).status != ost::DbStatus::kOk) ++errors;
-  ost::RemoveRunRecord(files, programDir);
+  if (transaction && errors != 0) {
+    record.OnScriptRolledBack(step, sent.sent, sent.stop);
+  } else {
+    record.OnScriptRun(step, sent.sent, sent.failed);
+  }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("B:%d/E:%d seconds %.6f\n", batches, errors, seconds);
+  record.Finish();
+  std::printf("B:%d/E:%d seconds %.6f\n", sent.sent, errors, seconds);
   return errors == 0 ? 0 : 1;
 }

@@ -16,12 +16,39 @@ namespace {
 
 constexpr char kFolder[] = "recovery";
 constexpr char kFile[] = "run.json";
+constexpr char kBatchLog[] = "run.batches";
 
 bool SameService(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
+}
+
+std::string BatchLogHead(const RunRecordFile& record) {
+  return record.runId + " " + record.script + "\n";
+}
+
+// The last batch the log names for the record's script, at least the record's own.
+int LoggedBatch(FilePort& files, const std::string& programDir, const RunRecordFile& record) {
+  std::string text;
+  if (!BackupKeeper::ReadWhole(files, RunBatchLogPath(programDir), &text)) return record.batch;
+  const std::string head = BatchLogHead(record);
+  if (text.compare(0, head.size(), head) != 0) return record.batch;
+  int batch = record.batch;
+  for (size_t at = head.size();;) {
+    const size_t end = text.find('\n', at);
+    if (end == std::string::npos || end == at || end - at > 9) break;
+    int number = 0;
+    for (size_t i = at; i < end && number >= 0; ++i) {
+      const unsigned char c = static_cast<unsigned char>(text[i]);
+      number = std::isdigit(c) ? number * 10 + (c - '0') : -1;
+    }
+    if (number < 0) break;
+    batch = std::max(batch, number);
+    at = end + 1;
+  }
+  return batch;
 }
 
 }  // namespace
@@ -36,6 +63,10 @@ std::vector<std::string> RunRecordFile::RunningBefore() const {
 
 std::string RunRecordPath(const std::string& programDir) {
   return programDir + kFolder + "\\" + kFile;
+}
+
+std::string RunBatchLogPath(const std::string& programDir) {
+  return programDir + kFolder + "\\" + kBatchLog;
 }
 
 bool ReadRunRecord(FilePort& files, const std::string& programDir, RunRecordFile* record) {
@@ -55,6 +86,9 @@ bool ReadRunRecord(FilePort& files, const std::string& programDir, RunRecordFile
     service.stateBefore = item.value("stateBefore", 0);
     if (service.name.empty()) return false;
     record->services.push_back(std::move(service));
+  }
+  if (!record->script.empty() && record->batch > 0) {
+    record->batch = LoggedBatch(files, programDir, *record);
   }
   return true;
 }
@@ -76,7 +110,9 @@ bool WriteRunRecord(FilePort& files, const std::string& programDir, const RunRec
 }
 
 void RemoveRunRecord(FilePort& files, const std::string& programDir) {
+  // The record first: a log without it names nothing.
   files.Remove(RunRecordPath(programDir));
+  files.Remove(RunBatchLogPath(programDir));
 }
 
 std::vector<std::string> TakeInterruptedRunServices(FilePort& files,
@@ -105,6 +141,7 @@ bool RunRecordKeeper::WasRunningBeforeInterruptedRun(const std::string& service)
 }
 
 void RunRecordKeeper::Finish() {
+  batchLog_.reset();
   if (writing_ || interrupted_) RemoveRunRecord(files_, programDir_);
   writing_ = false;
   interrupted_.reset();
@@ -138,13 +175,30 @@ void RunRecordKeeper::OnPhaseChanged(RunPhase phase, const std::string&) {
 
 void RunRecordKeeper::OnBatchStarting(const PlanStep& step, int batch) {
   if (!writing_) return;
+  if (batchLog_ && batch > record_.batch && step.requestPath == record_.script) {
+    const std::string line = std::to_string(batch) + "\n";
+    if (batchLog_->Write(line.data(), line.size()) == static_cast<int64_t>(line.size())) return;
+    batchLog_.reset();  // the record says it then, as it says the first batch
+  }
+  batchLog_.reset();
   record_.script = step.requestPath;
   record_.batch = batch;
+  // The log begins before the record names its script, so that the record never names
+  // a script whose log is another's.
+  if (batch > 0) {
+    batchLog_ = files_.CreateTruncate(RunBatchLogPath(programDir_));
+    const std::string head = BatchLogHead(record_);
+    if (batchLog_ &&
+        batchLog_->Write(head.data(), head.size()) != static_cast<int64_t>(head.size())) {
+      batchLog_.reset();
+    }
+  }
   Save();
 }
 
 void RunRecordKeeper::OnScriptRun(const PlanStep&, int, int) {
   if (!writing_) return;
+  batchLog_.reset();
   record_.script.clear();
   record_.batch = 0;
   Save();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,8 +32,15 @@ struct RunRecordFile {
 };
 
 // The record's path, and reading, writing and removing it. Read: false when there is
-// none or it cannot be read (what could be read is in *record).
+// none or it cannot be read (what could be read is in *record); the batch under way is
+// the record's, or a later one of its script's batch log. Remove takes the log too.
 std::string RunRecordPath(const std::string& programDir);
+// The batch log of a script run batch by batch: a line naming the run and the script,
+// then one line per batch after the first, appended as it starts. Saving the record
+// for each batch cost more than a short batch itself; a line costs one write. A line
+// cut short by a kill or a power loss, and a log of another run or script, count for
+// nothing: the record's batch, or the last whole line before it, stands.
+std::string RunBatchLogPath(const std::string& programDir);
 bool ReadRunRecord(FilePort& files, const std::string& programDir, RunRecordFile* record);
 bool WriteRunRecord(FilePort& files, const std::string& programDir, const RunRecordFile& record);
 void RemoveRunRecord(FilePort& files, const std::string& programDir);
@@ -64,6 +72,7 @@ class RunRecordKeeper : public RunObserver {
   void Save();
 
   FilePort& files_;
+  std::unique_ptr<File> batchLog_;  // open while a script runs batch by batch
   std::string programDir_;
   std::optional<RunRecordFile> interrupted_;
   RunRecordFile record_;

@@ -33,6 +33,30 @@ int CutSqlBatches(char* text, size_t length, const std::function<bool(const char
   return sent;
 }
 
+BatchesSent SendSqlBatches(ProductDatabase& database, RunObserver& observer, const PlanStep& step,
+                           char* text, size_t length, bool whole,
+                           const std::function<void(int, const char*, const DbOutcome&)>& refused) {
+  BatchesSent sent;
+  // Batch 0: the whole script is under way; none of it stays unless all of it does.
+  if (whole) observer.OnBatchStarting(step, 0);
+  CutSqlBatches(text, length, [&](const char* batch) {
+    ++sent.sent;
+    if (!whole) observer.OnBatchStarting(step, sent.sent);
+    const DbOutcome result = database.ExecuteRaw(batch);
+    if (result.status == DbStatus::kOk) return true;
+    if (result.status == DbStatus::kFailed) {
+      ++sent.failed;
+      refused(sent.sent, batch, result);
+    }
+    if (result.status == DbStatus::kNoHandle || whole) {
+      sent.stop = result;
+      return false;
+    }
+    return true;
+  });
+  return sent;
+}
+
 bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
   size_t unpacked = 0;
   if (!UnpackPackage(package, &unpacked)) {
@@ -59,31 +83,18 @@ bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
                   false);
   }
   if (config_.scriptTransaction) return RunSqlScriptWhole(step, unpacked);
-  int errors = 0;
-  int offered = 0;
-  bool noHandle = false;
   // The buffer has one byte beyond its capacity for the terminator.
-  int batches =
-      CutSqlBatches(reinterpret_cast<char*>(unpackBuffer_.get()), unpacked, [&](const char* batch) {
-        ++offered;
-        observer_->OnBatchStarting(step, offered);
-        const DbOutcome result = platform_.database->ExecuteRaw(batch);
-        if (result.status == DbStatus::kNoHandle) {
-          noHandle = true;
-          return false;
-        }
-        if (result.status == DbStatus::kFailed) {
-          ++errors;
-          observer_->OnBatchFailed(FailureOf(offered, batch, result));
-        }
-        return true;
+  const BatchesSent sent = SendSqlBatches(
+      *platform_.database, *observer_, step, reinterpret_cast<char*>(unpackBuffer_.get()), unpacked,
+      false, [&](int number, const char* batch, const DbOutcome& result) {
+        observer_->OnBatchFailed(FailureOf(number, batch, result));
       });
-  if (noHandle) {
+  if (sent.stop.status == DbStatus::kNoHandle) {
     SetStepStatus(text::kDbStmtAllocFailed, false);
     return false;
   }
-  observer_->OnScriptRun(step, batches, errors);
-  SetStepStatus(Format(text::kScriptDone, batches, errors), true);
+  observer_->OnScriptRun(step, sent.sent, sent.failed);
+  SetStepStatus(Format(text::kScriptDone, sent.sent, sent.failed), true);
   return true;
 }
 
@@ -126,40 +137,30 @@ bool UpdateDialog::RunSqlScriptWhole(const PlanStep& step, size_t unpacked) {
     return refuse(Format(text::kScriptTransactionFailed, message(begun).c_str()),
                   step.requestPath + ": no transaction could be begun");
   }
-  // Batch 0: the whole script is under way; none of it stays unless all of it does.
-  observer_->OnBatchStarting(step, 0);
-  int offered = 0;
-  DbOutcome failedBatch;
-  int batches =
-      CutSqlBatches(reinterpret_cast<char*>(unpackBuffer_.get()), unpacked, [&](const char* batch) {
-        ++offered;
-        const DbOutcome result = database.ExecuteRaw(batch);
-        if (result.status == DbStatus::kOk) return true;
-        failedBatch = result;
-        if (result.status == DbStatus::kFailed) {
-          observer_->OnBatchFailed(FailureOf(offered, batch, result));
-        }
-        return false;
-      });
-  if (failedBatch.status != DbStatus::kOk) {
+  const BatchesSent sent =
+      SendSqlBatches(database, *observer_, step, reinterpret_cast<char*>(unpackBuffer_.get()),
+                     unpacked, true, [&](int number, const char* batch, const DbOutcome& result) {
+                       observer_->OnBatchFailed(FailureOf(number, batch, result));
+                     });
+  if (sent.stop.status != DbStatus::kOk) {
     const DbOutcome undone = database.EndTransaction(false);
-    observer_->OnScriptRolledBack(step, offered, undone);
-    if (failedBatch.status == DbStatus::kNoHandle) {
+    observer_->OnScriptRolledBack(step, sent.sent, undone);
+    if (sent.stop.status == DbStatus::kNoHandle) {
       SetStepStatus(text::kDbStmtAllocFailed, false);
       return false;
     }
-    return refuse(Format(text::kScriptRolledBack, offered, message(failedBatch).c_str()),
-                  Format("batch %d of %s failed: the script was rolled back whole", offered,
+    return refuse(Format(text::kScriptRolledBack, sent.sent, message(sent.stop).c_str()),
+                  Format("batch %d of %s failed: the script was rolled back whole", sent.sent,
                          step.requestPath.c_str()));
   }
   const DbOutcome committed = database.EndTransaction(true);
   if (committed.status != DbStatus::kOk) {
-    observer_->OnScriptRolledBack(step, batches, committed);
+    observer_->OnScriptRolledBack(step, sent.sent, committed);
     return refuse(Format(text::kScriptTransactionFailed, message(committed).c_str()),
                   step.requestPath + ": the commit failed");
   }
-  observer_->OnScriptRun(step, batches, 0);
-  SetStepStatus(Format(text::kScriptDone, batches, 0), true);
+  observer_->OnScriptRun(step, sent.sent, 0);
+  SetStepStatus(Format(text::kScriptDone, sent.sent, 0), true);
   return true;
 }
 

@@ -58,6 +58,51 @@ TEST_F(RunRecordTest, WrittenWhenTheUpdateBeginsKeptPerBatchGoneAtTheEnd) {
   EXPECT_FALSE(files.HasTemporaryFiles());
 }
 
+TEST_F(RunRecordTest, ScriptBatchByBatchRecordSavedOncePerScriptBatchesLoggedTornLinesIgnored) {
+  RunRecordKeeper keeper(files, kProgram, "run-1");
+  Component(0, "CSOstraServer", 4);
+  keeper.OnPlanBuilt(plan, table);
+  keeper.OnPhaseChanged(RunPhase::kUpdating, "");
+  PlanStep script;
+  script.requestPath = "/ostra/update1/sql/update381.sql.zip";
+  files.opened.clear();
+  for (int batch = 1; batch <= 200; ++batch) keeper.OnBatchStarting(script, batch);
+  // A new record per batch cost more than a short batch itself.
+  EXPECT_LE(files.opened.size(), 3u);
+  EXPECT_EQ(OnDisk().script, script.requestPath);
+  EXPECT_EQ(OnDisk().batch, 200);
+
+  // Killed while appending the next line, or its power lost: the last whole line stands.
+  std::string& log = files.files[RunBatchLogPath(kProgram)];
+  log += "20";
+  EXPECT_EQ(OnDisk().batch, 200);
+  log += std::string(6, '\0') + "\n";
+  EXPECT_EQ(OnDisk().batch, 200);
+  // A log of another run's script names nothing: the record's own batch stands.
+  const std::string ours = log;
+  log.replace(0, log.find('\n'), "run-0 /ostra/update1/sql/update381.sql.zip");
+  EXPECT_EQ(OnDisk().batch, 1);
+  log = ours;
+
+  keeper.OnScriptRun(script, 200, 0);
+  EXPECT_EQ(OnDisk().script, "");
+  PlanStep next;
+  next.requestPath = "/ostra/update1/sql/update382.sql.zip";
+  keeper.OnBatchStarting(next, 1);
+  EXPECT_EQ(OnDisk().batch, 1);  // not the former script's 200
+  keeper.OnBatchStarting(next, 2);
+  EXPECT_EQ(OnDisk().script, next.requestPath);
+  EXPECT_EQ(OnDisk().batch, 2);
+
+  // A later run reads the same.
+  RunRecordKeeper later(files, kProgram, "run-2");
+  ASSERT_TRUE(later.interrupted());
+  EXPECT_EQ(later.interrupted()->batch, 2);
+  later.Finish();
+  EXPECT_FALSE(files.Exists(RunRecordPath(kProgram)));
+  EXPECT_FALSE(files.Exists(RunBatchLogPath(kProgram)));
+}
+
 TEST_F(RunRecordTest, ALaterRunKeepsWhatTheKilledOneFoundRunning) {
   RunRecordFile killed;
   killed.runId = "run-1";
