@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The fleet playbook of docs/unattended.md (docs/fleet/update.yml), run by ansible-playbook
-# over a local connection against three sandbox machine roots with the Linux build.
+# over a local connection against sandbox machine roots with the Linux build.
 # Round one: three runs that finish (one not cleanly): the play passes, reports that
 # server and collects three snapshots. Round two: one server's database refuses its
-# password: the play fails naming it, and the other two are updated all the same.
+# password: the play fails naming it; one with AutoRollback gets a build that stops 2 s
+# after its start and is put back: reported apart, as rolled back, not failed; the other
+# two are updated all the same.
 #
 # usage: tests/fleet/run.sh [LINUX_BUILD]     (OST_FLEET_KEEP=1 keeps the work folder)
 # The playbook's output is saved in LINUX_BUILD/fleet-round-N.log.
@@ -37,6 +39,18 @@ export ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3
 
 free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+# set_dword ROOT NAME VALUE: a DWORD under the product's key of that machine root.
+set_dword() {
+  python3 - "$1/registry.reg" "$2" "$3" <<'PY'
+import sys
+path, name, value = sys.argv[1:]
+data = open(path, "rb").read()
+key = b"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OSTRA]"
+nl = b"\r\n" if b"\r\n" in data else b"\n"
+at = data.index(key) + len(key)
+open(path, "wb").write(data[:at] + nl + b'"%s"=dword:%08x' % (name.encode(), int(value)) + data[at:])
+PY
 }
 # server ROUND NAME INIT-OPTIONS -- PUBLISH-OPTIONS: a machine root with its update host.
 server() {
@@ -118,11 +132,18 @@ check "round 1: alpha's database updated to 3.82 ($(version "$work/round-1/alpha
 check "round 1: the detail file written on alpha" \
   '[ "$(cat "$work/round-1/alpha/drives/d/wwwroot/cgi-bin/index.htm")" = new ]'
 
-echo "round 2: one server's database refuses its password"
+echo "round 2: one server's database refuses its password, one is rolled back"
 inventory_head round-2
 server round-2 alpha -- --ostra 3.81 --component Agent=12
 server round-2 beta -- --ostra 3.81
 server round-2 gamma --dsn-password other -- --ostra 3.81
+cat >"$work/broken.json" <<'JSON'
+{"ostra": "3.80", "components": {
+  "Server": {"version": 12, "content": "MZ broken build OST-CRASH-AFTER-START"}}}
+JSON
+server round-2 delta -- --release "$work/broken.json"
+set_dword "$work/round-2/delta" AutoRollback 1
+set_dword "$work/round-2/delta" HealthSeconds 5
 play round-2
 log=$build/fleet-round-2.log
 # ansible-playbook's status for a play with a failed host.
@@ -130,8 +151,21 @@ check "round 2: the play fails (status $status)" '[ "$status" -eq 2 ]'
 check "round 2: gamma failed, as not finished" \
   'grep -q "gamma: the update did not finish (exit status 1); last box or status line: box .*Login failed" "$log" &&
    grep -Eq "^gamma +: .*failed=1 " "$log"'
-check "round 2: alpha and beta did not fail" \
-  'grep -Eq "^alpha +: .*failed=0 " "$log" && grep -Eq "^beta +: .*failed=0 " "$log"'
+check "round 2: alpha, beta and the rolled back delta did not fail" \
+  'grep -Eq "^alpha +: .*failed=0 " "$log" && grep -Eq "^beta +: .*failed=0 " "$log" &&
+   grep -Eq "^delta +: .*failed=0 " "$log"'
+check "round 2: delta reported as rolled back, with its status line" \
+  'task "Report a run that was rolled back" | grep -q "delta rolled back: .*status .*更新失败,已自动回滚到更新前的状态。" &&
+   ! task "Report a run that was rolled back" | grep -Eq "(alpha|beta|gamma) rolled back"'
+check "round 2: the fleet summed up by outcome" \
+  'task "The fleet by outcome" | grep -q "\"updated: alpha, beta\"" &&
+   task "The fleet by outcome" | grep -q "\"rolled back: delta\"" &&
+   task "The fleet by outcome" | grep -q "\"failed: gamma\"" &&
+   grep -q "delta: exit status 3" "$log"'
+check "round 2: delta as before the run: its old server program, number and service" \
+  'grep -q "update 10" "$work/round-2/delta/drives/c/OSTRA/CSOstraServer.exe" &&
+   [ "$(sqlite3 "$work/round-2/delta/db/ostra.sqlite" "SELECT nn FROM sys_server_update WHERE ii = 0")" = 10 ] &&
+   python3 -c "import json,sys; sys.exit(json.load(open(sys.argv[1]))[\"services\"][\"CSOstraServer\"][\"state\"] != 4)" "$work/round-2/delta/services.json"'
 check "round 2: alpha and beta updated all the same" \
   '[ "$(version "$work/round-2/alpha")" = 3.81 ] && [ "$(version "$work/round-2/beta")" = 3.81 ]'
 check "round 2: gamma's database untouched ($(version "$work/round-2/gamma"))" \
