@@ -27,6 +27,9 @@
 #      replaced once the process has ended.
 #  11. an update through tinyproxy named only by the machine's WinHTTP setting (what
 #      "netsh winhttp set proxy" stores), and --net-check over it.
+#  12. a server program that stops by itself 2 s after its start, with AutoRollback = 1
+#      and HealthSeconds = 5: the run ends with exit status 3, the former program and
+#      update number back, the service running.
 #
 # The executable that ships is 32-bit. It runs as on 64-bit Windows: the product's key
 # in the 32-bit registry view and its services registered by 32-bit programs, as the
@@ -914,6 +917,34 @@ JSON
 else
   fail "tinyproxy is not installed"
 fi
+
+# --- 12. a build that stops by itself, rolled back by the run, headless ------------------
+say "== a build that stops 2 s after its start, with AutoRollback"
+wine_lay_out "$root"
+probe_timeout=90 probe start CSOstraServer >/dev/null
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\OSTRA]\r\n"AutoRollback"=dword:00000001\r\n"HealthSeconds"=dword:00000005\r\n' \
+  >"$work/autoback.reg"
+wine_regedit "$bits" "$work/autoback.reg"
+component "$work/server24.exe" CSOstraServer.exe 24
+printf 'OST-CRASH-AFTER-START\n' >>"$work/server24.exe"
+# No script: nothing that a rollback leaves applied.
+cat >"$work/release8.json" <<JSON
+{"ostra": "$(sqlite3 "$root/db/ostra.sqlite" "select max(cversion) from sys_version")",
+ "components": {"Server": {"version": 24, "contentFile": "$work/server24.exe"}}}
+JSON
+"$sandbox" publish "$root" --release "$work/release8.json" >/dev/null
+server_before=$(sha256sum <"$root/drives/c/OSTRA/CSOstraServer.exe")
+number_before=$(sqlite3 "$root/db/ostra.sqlite" "select nn from sys_server_update where ii = 0")
+windows_tool autoback --headless --start --confirm yes
+check "autoback: the run ended rolled back (status $tool_status)" test "$tool_status" = 3
+check "autoback: it says so" grep -q '^status | 更新失败,已自动回滚到更新前的状态。' "$work/autoback.txt"
+py "autoback: the new build ran and stopped by itself" \
+  '"CSOstraServer crashed MZ sandbox component CSOstraServer.exe update 24" in log()'
+check "autoback: the server program as before, byte for byte" \
+  test "$(sha256sum <"$root/drives/c/OSTRA/CSOstraServer.exe")" = "$server_before"
+check "autoback: the former update number recorded" \
+  test "$(sqlite3 "$root/db/ostra.sqlite" "select nn from sys_server_update where ii = 0")" = "$number_before"
+check "autoback: the service runs again" test "$(probe state CSOstraServer | tr -d '\r')" = "CSOstraServer 4"
 
 if [ -n "${OST_WINE_SHOTS:-}" ]; then
   mkdir -p "$OST_WINE_SHOTS"
