@@ -258,8 +258,10 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size() * 3);
+  // Written through a pointer into room for the longest form: a statement's text comes
+  // through here on every call.
+  std::string out(utf16.size() * 3, '\0');
+  char* at = out.data();
   for (size_t i = 0; i < utf16.size(); ++i) {
     char32_t c = utf16[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
@@ -270,21 +272,23 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
       c = 0xFFFD;
     }
     if (c < 0x80) {
-      out += static_cast<char>(c);
+      *at++ = static_cast<char>(c);
     } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      *at++ = static_cast<char>(0xC0 | (c >> 6));
+      *at++ = static_cast<char>(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      *at++ = static_cast<char>(0xE0 | (c >> 12));
+      *at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *at++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      // A surrogate pair: two units in, four bytes out, within the room of six.
+      *at++ = static_cast<char>(0xF0 | (c >> 18));
+      *at++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *at++ = static_cast<char>(0x80 | (c & 0x3F));
     }
   }
+  out.resize(static_cast<size_t>(at - out.data()));
   return out;
 }
 

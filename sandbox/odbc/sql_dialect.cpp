@@ -492,6 +492,8 @@ class Rewriter {
 std::string RewriteSqlServerDialect(std::string_view sql, std::string* error) {
   error->clear();
   std::vector<Token> tokens;
+  // Short statements come one after another: room for their tokens at once.
+  tokens.reserve(sql.size() / 2 + 8);
   if (!Lex(sql, &tokens, error)) return "";
   std::string out;
   out.reserve(sql.size() + 16);

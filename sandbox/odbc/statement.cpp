@@ -66,6 +66,9 @@ void AbortTransaction(Dbc* dbc) {
 // SET XACT_ABORT | NOCOUNT ON | OFF, alone in its batch: options of the session, which
 // SQLite has no statement for. True when the text was one (and is done).
 bool SessionOption(Dbc* dbc, const std::string& utf8) {
+  // Nearly every batch is none: told by its first letter, not by a copy of all of it.
+  const size_t first = utf8.find_first_not_of(" \t\r\n;");
+  if (first == std::string::npos || (utf8[first] != 'S' && utf8[first] != 's')) return false;
   std::string words;
   for (char c : utf8) {
     if (c == ';') continue;
