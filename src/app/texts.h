@@ -204,6 +204,7 @@ inline constexpr char kRecoverDone[] = "恢复完成: 已回到更新 %s 之前�
 inline constexpr char kRecoverIncomplete[] = "恢复未完成,仍有改动: %s";
 inline constexpr char kRecoverFilesStay[] = "文件或更新编号";
 inline constexpr char kRecoverServicesStay[] = "服务 %s 未能启动";
+inline constexpr char kRecoverLeftover[] = "未写完的临时文件不能删除: %s";
 inline constexpr char kRecoverFirst[] =
     "上次升级(%s)被中断,尚未恢复。请先以管理员身份运行 OstServerUpdate.exe --recover,再进行升级。";
 

@@ -11,6 +11,7 @@
 #include "system/config_store.h"
 #include "system/service_controller.h"
 #include "update/backup.h"
+#include "update/package_writer.h"
 #include "update/rollback.h"
 #include "update/run_record.h"
 #include "util/text.h"
@@ -75,6 +76,17 @@ class Recovery {
         std::find(runs.begin(), runs.end(), run.runId) != runs.end() &&
         BackupKeeper::Load(*m_.files, BackupKeeper::RunFolder(programDir_, run.runId), &backup,
                            &error);
+    // A write the kill cut short left its temporary file beside the target.
+    std::vector<std::string> written;
+    for (const RecordedChange& change : run.changes) {
+      if (change.kind == "file") written.push_back(change.target);
+    }
+    for (const BackupFile& file : backup.files) written.push_back(file.original);
+    for (const std::string& target : written) {
+      if (RemoveWriteLeftovers(*m_.files, target) < 0) {
+        stayed_.push_back(Format(text::kRecoverLeftover, target.c_str()));
+      }
+    }
     const Commit commit = CommitOf(m_, run, backedUp ? &backup : nullptr);
     if (commit == Commit::kMade) {
       // Every change was made: the run is finished rather than undone halfway.
