@@ -138,7 +138,12 @@ void UpdateDialog::RollBackRun() {
   auto say = [&](const std::string& line) { said.push_back(line); };
   const std::vector<std::string> runs = BackupKeeper::Runs(*platform_.files, programDir_);
   int status = 0;
-  if (std::find(runs.begin(), runs.end(), runId_) != runs.end()) {
+  if (std::find(runs.begin(), runs.end(), runId_) != runs.end() && scriptsUndone_) {
+    // The held transaction took the scripts with it: not said to stay applied.
+    status = RunRollbackOfKilledRun(platform_, runId_,
+                                    TakeInterruptedRunServices(*platform_.files, programDir_), true,
+                                    Sha256Of(platform_), say);
+  } else if (std::find(runs.begin(), runs.end(), runId_) != runs.end()) {
     status = RunRollback(platform_, runId_, Sha256Of(platform_), say);
   } else {
     // Nothing was written over: only the services it stopped go back.
@@ -166,6 +171,7 @@ void UpdateDialog::EndHeldTransaction() {
   const bool commit = !WentWrong();
   if (commit) observer_->OnChanging(RunChange::kCommit, std::string());
   const DbOutcome ended = platform_.database->EndTransaction(commit);
+  scriptsUndone_ = !commit;
   if (commit && ended.status != DbStatus::kOk) {
     commitFailed_ = true;
     SetStatusLine(Format(

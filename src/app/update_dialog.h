@@ -257,6 +257,7 @@ class UpdateDialog {
   int32_t autoRolledBack_ = 0;
   bool heldTransaction_ = false;  // begun by the first script, see HoldsScripts
   bool commitFailed_ = false;
+  bool scriptsUndone_ = false;  // the held transaction was rolled back
 
   // Controls and the operator's choice.
   ColourList progressList_;

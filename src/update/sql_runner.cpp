@@ -148,6 +148,7 @@ bool UpdateDialog::RunSqlScriptWhole(const PlanStep& step, size_t unpacked) {
         return false;
       });
   if (failedBatch.status != DbStatus::kOk) {
+    scriptsUndone_ = heldTransaction_;
     heldTransaction_ = false;
     const DbOutcome undone = database.EndTransaction(false);
     observer_->OnScriptRolledBack(step, offered, undone);

@@ -207,6 +207,26 @@ expect_status 1 "stagedback: not finished, nothing to roll back"
 check "stagedback: nothing stopped, no rollback said" \
   'set(services().values()) == {4} and "自动回滚" not in s["status_line"]'
 
+echo "== AutoRollback with ScriptTransaction: a failed run takes back its script with its files"
+machine heldback
+cat >"$work/heldback.json" <<'JSON'
+{"ostra": "3.81", "components": {
+  "Server": {"version": 12, "content": "MZ broken build OST-CRASH-AFTER-START"}}}
+JSON
+publish --release "$work/heldback.json"
+script_package sql/update381.sql.zip "CREATE TABLE ostra.dbo.made_by_381 (n INT)
+GO
+INSERT INTO ostra.dbo.sys_version (cversion) VALUES ('3.81')
+GO
+"
+set_dword AutoRollback 1
+set_dword ScriptTransaction 1
+set_dword HealthSeconds 3
+run heldback --start --confirm yes
+expect_status 3 "heldback: rolled back"
+check "heldback: the script that had run whole is undone with the run, file and number back" \
+  '("made_by_381",) not in sql("ostra", "select name from sqlite_master") and sql("ostra", "select max(cversion) from sys_version") == [("3.80",)] and "update 10" in file("drives/c/OSTRA/CSOstraServer.exe") and sql("ostra", "select nn from sys_server_update where ii = 0") == [(10,)] and services()["CSOstraServer"] == 4'
+
 echo "== AutoRollback: a run killed after its first file replacement, recovered without the update host"
 # The product's files, update numbers and services' states: what a recovery must give back.
 machine_state() {
