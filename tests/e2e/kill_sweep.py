@@ -10,7 +10,9 @@ run is followed by --recover instead: every point must end exactly as before the
 (the product's files, update numbers, the script's rows, the services running), or, when
 the run was killed after its database commit, finished.
 
-usage: kill_sweep.py [--recover] OST-SERVER-UPDATE OST-SANDBOX KILL-AT-LIBRARY"""
+With --stage the update runs in the staged mode.
+
+usage: kill_sweep.py [--recover] [--stage] OST-SERVER-UPDATE OST-SANDBOX KILL-AT-LIBRARY"""
 import hashlib
 import json
 import os
@@ -23,8 +25,9 @@ import tempfile
 import time
 import zlib
 
-recover_mode = sys.argv[1:2] == ["--recover"]
-tool, sandbox, kill_at = (os.path.realpath(p) for p in sys.argv[1 + recover_mode:4 + recover_mode])
+flags = [a for a in sys.argv[1:] if a in ("--recover", "--stage")]
+recover_mode = "--recover" in flags
+tool, sandbox, kill_at = (os.path.realpath(p) for p in sys.argv[1 + len(flags):4 + len(flags)])
 asan = [line.split()[2] for line in subprocess.run(["ldd", tool], capture_output=True,
         text=True).stdout.splitlines() if "libasan" in line and len(line.split()) > 2]
 preload = ":".join(asan + [kill_at])
@@ -69,7 +72,8 @@ def pristine(name, transaction, auto_rollback=False):
 
 def run(root, env):
     merged = dict(os.environ, LD_PRELOAD=preload, OST_KILL_QUICK_SLEEP="1", **env)
-    return subprocess.run([tool, "--root", root, "--headless", "--start", "--confirm", "yes"],
+    return subprocess.run([tool, "--root", root, "--headless", "--start", "--confirm", "yes"]
+                          + (["--stage"] if "--stage" in flags else []),
                           env=merged, capture_output=True, text=True, timeout=120).returncode
 
 
