@@ -49,6 +49,17 @@ struct ServiceEvent {
   std::vector<std::string> dependents;  // running, when they made a stop fail
 };
 
+// What a run is about to change of the machine, told right before it does.
+enum class RunChange {
+  kRouteFile,     // the route choice (the operator's, kept by a recovery)
+  kServiceStop,   // target: the service
+  kServiceStart,  // target: the service
+  kFile,          // target: the file's path
+  kNumber,        // target: the component; the update number recorded in the database
+  kScript,        // target: the script's request path
+  kCommit,        // the run's held database transaction is committed
+};
+
 struct BatchFailure {
   int row = -1;   // the script's plan row
   int batch = 0;  // 1 for the first batch of the script
@@ -91,6 +102,8 @@ class RunObserver {
   }
   virtual void OnFileWritten(const PlanStep& /*step*/, ByteSpan /*content*/,
                              const WriteReport& /*report*/) {}
+  // Right before the run changes something (the file writes have OnFileWriting too).
+  virtual void OnChanging(RunChange /*what*/, const std::string& /*target*/) {}
   // The staged mode kept a package that proved whole.
   virtual void OnPackageStaged(const PlanStep& /*step*/, ByteSpan /*package*/,
                                const std::string& /*folder*/) {}
@@ -188,6 +201,10 @@ class TeeObserver : public RunObserver {
   void OnFileWritten(const PlanStep& s, ByteSpan c, const WriteReport& r) override {
     a_.OnFileWritten(s, c, r);
     b_.OnFileWritten(s, c, r);
+  }
+  void OnChanging(RunChange what, const std::string& target) override {
+    a_.OnChanging(what, target);
+    b_.OnChanging(what, target);
   }
   void OnReleaseVerified(const ReleaseVerification& v) override {
     a_.OnReleaseVerified(v);

@@ -5,9 +5,11 @@
 #include "journal/journal.h"
 #include "platform/crypto_port.h"
 #include "release/signed_index.h"
+#include "system/config_store.h"
 #include "update/backup.h"
 #include "update/run_record.h"
 #include "update/staging.h"
+#include "util/text.h"
 
 namespace ost {
 
@@ -38,6 +40,18 @@ int RunApplication(const Platform& platform, const std::function<void(UpdateDial
   // Every run leaves its journal in the program folder, and a backup of every file it
   // replaces.
   const std::string programDir = platform.system->ProgramFolder();
+  // AutoRollback: a run killed half-way is recovered before anything else is updated.
+  ServerConfig config;
+  ReadServerConfig(*platform.registry, &config);
+  if ((options.autoRollback || config.autoRollback) &&
+      platform.files->Exists(RunRecordPath(programDir))) {
+    RunRecordFile pending;
+    ReadRunRecord(*platform.files, programDir, &pending);
+    platform.window->ShowMessageBox(
+        Format(text::kRecoverFirst, pending.runId.empty() ? "?" : pending.runId.c_str()),
+        text::kNotice, BoxButtons::kOk, BoxIcon::kStop);
+    return 1;
+  }
   // Packages that killed runs left behind: under the lock no other run is using them.
   Staging::RemoveLeftovers(*platform.files, programDir + "staging");
   if (options.runId.empty()) options.runId = MakeRunId(*platform.system);
@@ -48,7 +62,7 @@ int RunApplication(const Platform& platform, const std::function<void(UpdateDial
   TeeObserver kept(backups, observer ? *observer : backups);
   TeeObserver all(journal, observer ? static_cast<RunObserver&>(kept) : backups);
   // A run killed half-way leaves its record; this run keeps its own.
-  RunRecordKeeper record(*platform.files, programDir, options.runId);
+  RunRecordKeeper record(*platform.files, programDir, options.runId, options.autoRollback);
   TeeObserver recorded(record, all);
   options.runRecord = &record;
   UpdateDialog dialog(platform, programDir, &recorded, options);

@@ -191,6 +191,23 @@ inline constexpr char kRollbackScripts[] =
 inline constexpr char kRollbackDone[] = "回滚完成。";
 inline constexpr char kRollbackIncomplete[] = "回滚未完成: %d 项未能恢复,请检查以上各项。";
 
+// The recovery command (--recover), and the refusal to start while a run awaits it.
+inline constexpr char kRecoverNothing[] = "没有需要恢复的中断更新。";
+inline constexpr char kRecoverStart[] = "恢复中断的更新 %s...";
+inline constexpr char kRecoverUnreadable[] = "中断更新的记录不能读取: %s";
+inline constexpr char kRecoverScriptsUndone[] = "数据库脚本已随事务整体撤销: %s";
+inline constexpr char kRecoverScriptsStay[] = "数据库脚本仍然有效(不能撤销): %s";
+inline constexpr char kRecoverUndecided[] = "不能确定数据库事务是否已提交: %s";
+inline constexpr char kRecoverCommitted[] =
+    "中断的更新 %s 已提交数据库事务,不能撤销: 已完成该更新并重新启动当时运行的服务。";
+inline constexpr char kRecoverDone[] = "恢复完成: 已回到更新 %s 之前的状态。";
+inline constexpr char kRecoverIncomplete[] = "恢复未完成,仍有改动: %s";
+inline constexpr char kRecoverFilesStay[] = "文件或更新编号";
+inline constexpr char kRecoverServicesStay[] = "服务 %s 未能启动";
+inline constexpr char kRecoverLeftover[] = "未写完的临时文件不能删除: %s";
+inline constexpr char kRecoverFirst[] =
+    "上次升级(%s)被中断,尚未恢复。请先以管理员身份运行 OstServerUpdate.exe --recover,再进行升级。";
+
 // Signed releases (registry value UpdateKey set).
 inline constexpr char kUpdateKeyUnusable[] = "升级公钥设置错误...";
 inline constexpr char kNoCrypto[] = "无法验证签名...";

@@ -122,7 +122,7 @@ bool UpdateDialog::WentWrong() const {
   if (nextStep_ == 0) return false;  // nothing of the plan was begun
   // The staged mode's downloads change nothing: the services still run as they did.
   if (chain_ == Chain::kStaging) return false;
-  if (phase_ == RunPhase::kFailed) return true;
+  if (phase_ == RunPhase::kFailed || commitFailed_) return true;
   for (const PlanStep& step : plan_.steps) {
     if (step.kind == StepKind::kDetailFile || step.row < 0) continue;
     const RowRecord* row = progressList_.Record(step.row);
@@ -138,11 +138,17 @@ void UpdateDialog::RollBackRun() {
   auto say = [&](const std::string& line) { said.push_back(line); };
   const std::vector<std::string> runs = BackupKeeper::Runs(*platform_.files, programDir_);
   int status = 0;
-  if (std::find(runs.begin(), runs.end(), runId_) != runs.end()) {
+  if (std::find(runs.begin(), runs.end(), runId_) != runs.end() && scriptsUndone_) {
+    // The held transaction took the scripts with it: not said to stay applied.
+    status = RunRollbackOfKilledRun(platform_, runId_,
+                                    TakeInterruptedRunServices(*platform_.files, programDir_), true,
+                                    Sha256Of(platform_), say);
+  } else if (std::find(runs.begin(), runs.end(), runId_) != runs.end()) {
     status = RunRollback(platform_, runId_, Sha256Of(platform_), say);
   } else {
     // Nothing was written over: only the services it stopped go back.
     for (const std::string& name : TakeInterruptedRunServices(*platform_.files, programDir_)) {
+      observer_->OnChanging(RunChange::kServiceStart, name);
       const uint64_t begun = platform_.system->MonotonicMilliseconds();
       const int32_t started = StartServiceAndWait(*platform_.services, *platform_.system, name);
       Report(ServiceEvent::Action::kStart, name, started, -1, begun);
@@ -159,7 +165,23 @@ void UpdateDialog::RollBackRun() {
                   : Format(text::kAutoRollbackIncomplete, said.empty() ? "" : said.back().c_str()));
 }
 
+void UpdateDialog::EndHeldTransaction() {
+  if (!heldTransaction_) return;
+  heldTransaction_ = false;
+  const bool commit = !WentWrong();
+  if (commit) observer_->OnChanging(RunChange::kCommit, std::string());
+  const DbOutcome ended = platform_.database->EndTransaction(commit);
+  scriptsUndone_ = !commit;
+  if (commit && ended.status != DbStatus::kOk) {
+    commitFailed_ = true;
+    SetStatusLine(Format(
+        text::kScriptTransactionFailed,
+        ended.diagnostics.empty() ? "" : DbTextToUtf8(ended.diagnostics.front().message).c_str()));
+  }
+}
+
 void UpdateDialog::EndOfRun() {
+  EndHeldTransaction();
   if ((options_.autoRollback || config_.autoRollback) && autoRolledBack_ == 0 && WentWrong()) {
     RollBackRun();
   }
@@ -173,6 +195,7 @@ void UpdateDialog::EndOfRun() {
       const int32_t state = QueryServiceState(*platform_.services, name);
       Report(ServiceEvent::Action::kQuery, name, state, -1);
       if (state == kServiceRunning) continue;
+      observer_->OnChanging(RunChange::kServiceStart, name);
       const uint64_t begun = platform_.system->MonotonicMilliseconds();
       const int32_t started = StartServiceAndWait(*platform_.services, *platform_.system, name);
       Report(ServiceEvent::Action::kStart, name, started, -1, begun);

@@ -186,6 +186,12 @@ class UpdateDialog {
   // AutoRollback: this run's files and update numbers back through the rollback command,
   // the services that ran before it started again.
   void RollBackRun();
+  // AutoRollback with ScriptTransaction: the run's scripts and update numbers stay in one
+  // database transaction until the run ends, committed only when nothing went wrong.
+  bool HoldsScripts() const {
+    return (options_.autoRollback || config_.autoRollback) && config_.scriptTransaction;
+  }
+  void EndHeldTransaction();
 
   // Progress view.
   int InsertRow(int index, const std::string& stepText);
@@ -249,6 +255,9 @@ class UpdateDialog {
   int32_t closeOnClick_ = 1;
   int32_t failed_ = 0;
   int32_t autoRolledBack_ = 0;
+  bool heldTransaction_ = false;  // begun by the first script, see HoldsScripts
+  bool commitFailed_ = false;
+  bool scriptsUndone_ = false;  // the held transaction was rolled back
 
   // Controls and the operator's choice.
   ColourList progressList_;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "app/startup.h"
+#include "commands/recover.h"
 #include "frontend/headless/headless.h"
 #include "frontend/headless/options.h"
 #include "frontend/headless/stdio_output.h"
@@ -26,6 +27,7 @@ void PrintUsage(FILE* out) {
                "                         [--stage] [--auto-rollback]\n"
                "                         [--proxy HOST:PORT] [--failover]\n"
                "       ost-server-update --root DIR --rollback [RUN]\n"
+               "       ost-server-update --root DIR --recover\n"
                "       ost-server-update --root DIR --net-check [--proxy HOST:PORT]\n"
                "\n"
                "Runs the server update on the machine root DIR (see ost-sandbox). Without\n"
@@ -50,6 +52,10 @@ void PrintUsage(FILE* out) {
                "                    server back by itself, exit 3 (also AutoRollback = 1)\n"
                "  --rollback [RUN]  put back the files the run RUN replaced (the latest run\n"
                "                    with a backup when RUN is left out), then end\n"
+               "  --recover         put the server back as before a run that was killed or\n"
+               "                    lost its power half-way (no update host needed): exit 0\n"
+               "                    when it is back or there was none, 1 when something\n"
+               "                    stayed changed\n"
                "\n%s",
                ost::kExitStatusHelp);
 }
@@ -74,6 +80,13 @@ int main(int argc, char** argv) {
     const ost::Platform platform = machine.Providers();
     return ost::RunRollback(platform, line.rollbackRun, ost::Sha256Of(platform),
                             [](const std::string& text) { std::printf("%s\n", text.c_str()); });
+  }
+  if (line.recover) {
+    const ost::Platform platform = machine.Providers();
+    return ost::RunRecover(platform, ost::Sha256Of(platform), [](const std::string& text) {
+      std::printf("%s\n", text.c_str());
+      std::fflush(stdout);
+    });
   }
   if (line.netCheck) {
     return ost::RunNetCheck(machine.Providers(), line.options.proxy, [](const std::string& text) {

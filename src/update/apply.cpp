@@ -108,6 +108,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
       SetStepStatus(text::kUpdatedStaysStopped, true);
       if (waiting >= 0) SetCell(waiting, 3, text::kUpdatedStaysStopped);
     } else {
+      observer_->OnChanging(RunChange::kServiceStart, entry.serviceName);
       const uint64_t begun = platform_.system->MonotonicMilliseconds();
       int32_t started =
           StartServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
@@ -149,6 +150,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
     }
   }
 
+  observer_->OnChanging(RunChange::kNumber, entry.displayName);
   const DbOutcome recorded = platform_.database->Execute(
       Format("{CALL ostra.dbo.cp_sys_server_update_set(%d,%d,'%s','%s')}", currentEntry_,
              entry.availableVersion, QuoteSqlText(entry.displayName).c_str(),

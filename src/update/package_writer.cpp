@@ -4,6 +4,9 @@
 #include <cctype>
 #include <cstdio>
 #include <random>
+#include <vector>
+
+#include "util/windows_path.h"
 
 namespace ost {
 namespace {
@@ -108,6 +111,33 @@ WriteReport WritePackageFile(FilePort& files, ByteSpan bytes, const std::string&
   }
   report.fallback = !fallback.empty() && report.path == fallback;
   return report;
+}
+
+int RemoveWriteLeftovers(FilePort& files, const std::string& target) {
+  const size_t slash = target.find_last_of("\\/");
+  if (slash == std::string::npos) return 0;
+  const std::string folder = target.substr(0, slash);
+  const std::string stem = BaseName(target) + ".";
+  std::vector<std::string> names;
+  if (files.Kind(folder) != PathKind::kFolder || !files.ListFolder(folder, &names)) return 0;
+  const size_t suffix = sizeof kTempSuffix - 1;
+  int removed = 0;
+  for (const std::string& name : names) {
+    // "<target's name>.<16 hex digits>.ost-new", compared as Windows compares names.
+    if (name.size() != stem.size() + 16 + suffix || !SamePath(name.substr(0, stem.size()), stem) ||
+        name.compare(name.size() - suffix, suffix, kTempSuffix) != 0) {
+      continue;
+    }
+    bool hex = true;
+    for (size_t i = stem.size(); i < stem.size() + 16; ++i) {
+      hex = hex && std::isxdigit(static_cast<unsigned char>(name[i]));
+    }
+    const std::string path = folder + "\\" + name;
+    if (!hex || files.Kind(path) != PathKind::kFile) continue;
+    if (!files.Remove(path)) return -1;
+    ++removed;
+  }
+  return removed;
 }
 
 }  // namespace ost

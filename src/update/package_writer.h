@@ -31,6 +31,11 @@ struct WriteReport {
 WriteReport WritePackageFile(FilePort& files, ByteSpan bytes, const std::string& target,
                              const std::string& fallback, const std::string& checkedFolder = "");
 
+// A write killed half-way leaves its temporary file beside the target: removes every
+// plain file named as this writer names them for `target`. Returns how many went;
+// -1 when one of them could not be removed.
+int RemoveWriteLeftovers(FilePort& files, const std::string& target);
+
 // False when `path` lies directly in `checkedFolder` and that folder now leads
 // elsewhere; true for every other path.
 bool FolderStillLocal(FilePort& files, const std::string& path, const std::string& checkedFolder);

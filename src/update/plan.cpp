@@ -234,6 +234,7 @@ void UpdateDialog::OnStartClicked() {
   const int32_t before = routeChoice_;
   routeChoice_ = platform_.controls->ReadRouteRadios();
   job_->updateHost = routeChoice_ > 0 ? config_.secondaryHost : config_.primaryHost;
+  if (routeChoice_ != before) observer_->OnChanging(RunChange::kRouteFile, RouteFilePath());
   if (routeChoice_ != before) WriteRouteFile(*platform_.files, RouteFilePath(), routeChoice_);
   observer_->OnConfirmation(true, routeChoice_, job_->updateHost);
 
@@ -266,6 +267,7 @@ void UpdateDialog::StopPlannedServices() {
     SetRowColors(step.row, kAlertRed, kWhite);
     const uint64_t begun = platform_.system->MonotonicMilliseconds();
     std::vector<std::string> dependents;
+    observer_->OnChanging(RunChange::kServiceStop, entry.serviceName);
     entry.stopResult =
         StopServiceAndWait(*platform_.services, *platform_.system, entry.serviceName, &dependents);
     Report(ServiceEvent::Action::kStop, entry.serviceName, entry.stopResult, step.row, begun,

@@ -37,6 +37,12 @@ class Rollback {
         programDir_(machine.system->ProgramFolder()),
         journal_(*machine.files, *machine.system, programDir_, digest) {}
 
+  // The recovery's: the killed run's services, its record left in place.
+  void ForKilledRun(const std::vector<std::string>* runningBefore, bool scriptsUndone) {
+    killedRun_ = runningBefore;
+    scriptsUndone_ = scriptsUndone;
+  }
+
   int Run(const std::string& wanted) {
     if (!m_.system->LockMachine()) {
       say_(text::kAlreadyRunning);
@@ -103,13 +109,14 @@ class Rollback {
 
     StopServices(steps);
     // A run killed half-way left stopped the services it had found running.
-    for (const std::string& name : TakeInterruptedRunServices(*m_.files, programDir_)) {
+    for (const std::string& name :
+         killedRun_ ? *killedRun_ : TakeInterruptedRunServices(*m_.files, programDir_)) {
       interrupted_.insert(name);
     }
     for (Step& step : steps) Carry(step);
     StartServices(steps);
     RecordNumbers(steps);
-    if (!record_.scripts.empty()) {
+    if (!record_.scripts.empty() && !scriptsUndone_) {
       Say(Format(text::kRollbackScripts, static_cast<int>(record_.scripts.size())),
           "the run's database scripts stay applied");
     }
@@ -393,6 +400,8 @@ class Rollback {
   BackupRecord record_;
   std::set<std::string> running_;      // stopped by this rollback
   std::set<std::string> interrupted_;  // running before a run that was killed
+  const std::vector<std::string>* killedRun_ = nullptr;
+  bool scriptsUndone_ = false;  // the database undid them with the killed run's transaction
   bool configured_ = false;
   ProductDatabase::OpenResult open_;
   std::string cgiBinDir_;
@@ -405,6 +414,17 @@ class Rollback {
 int RunRollback(const Platform& machine, const std::string& runId, const Sha256Hex& digest,
                 const std::function<void(const std::string&)>& say) {
   Rollback rollback(machine, digest, say);
+  const int status = rollback.Run(runId);
+  machine.database->Close();
+  return status;
+}
+
+int RunRollbackOfKilledRun(const Platform& machine, const std::string& runId,
+                           const std::vector<std::string>& runningBefore, bool scriptsUndone,
+                           const Sha256Hex& digest,
+                           const std::function<void(const std::string&)>& say) {
+  Rollback rollback(machine, digest, say);
+  rollback.ForKilledRun(&runningBefore, scriptsUndone);
   const int status = rollback.Run(runId);
   machine.database->Close();
   return status;

@@ -61,6 +61,12 @@ std::vector<std::string> RunRecordFile::RunningBefore() const {
   return names;
 }
 
+bool RunRecordFile::Began(const std::string& kind, const std::string& target) const {
+  return std::any_of(changes.begin(), changes.end(), [&](const RecordedChange& change) {
+    return change.kind == kind && (target.empty() || change.target == target);
+  });
+}
+
 std::string RunRecordPath(const std::string& programDir) {
   return programDir + kFolder + "\\" + kFile;
 }
@@ -77,6 +83,16 @@ bool ReadRunRecord(FilePort& files, const std::string& programDir, RunRecordFile
   record->runId = doc.value("run", std::string());
   record->script = doc.value("script", std::string());
   record->batch = doc.value("batch", 0);
+  record->recoverable = doc.value("recoverable", false);
+  record->scriptsHeld = doc.value("scriptsHeld", false);
+  const auto changes = doc.find("changes");
+  if (changes != doc.end() && changes->is_array()) {
+    for (const nlohmann::json& item : *changes) {
+      if (!item.is_object()) return false;
+      record->changes.push_back(
+          {item.value("kind", std::string()), item.value("target", std::string())});
+    }
+  }
   const auto services = doc.find("services");
   if (services == doc.end() || !services->is_array()) return false;
   for (const nlohmann::json& item : *services) {
@@ -100,10 +116,19 @@ bool WriteRunRecord(FilePort& files, const std::string& programDir, const RunRec
   for (const RecordedService& service : record.services) {
     services.push_back({{"name", service.name}, {"stateBefore", service.stateBefore}});
   }
-  const nlohmann::json doc = {{"run", record.runId},
-                              {"services", services},
-                              {"script", record.script},
-                              {"batch", record.batch}};
+  nlohmann::json doc = {{"run", record.runId},
+                        {"services", services},
+                        {"script", record.script},
+                        {"batch", record.batch}};
+  if (record.recoverable) {
+    nlohmann::json changes = nlohmann::json::array();
+    for (const RecordedChange& change : record.changes) {
+      changes.push_back({{"kind", change.kind}, {"target", change.target}});
+    }
+    doc["recoverable"] = true;
+    doc["scriptsHeld"] = record.scriptsHeld;
+    doc["changes"] = changes;
+  }
   const std::string text = doc.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   // Never half written: a kill leaves the former record or this one.
   return WritePackageFile(files, ByteSpan::Of(text), RunRecordPath(programDir), "").written;
@@ -123,9 +148,11 @@ std::vector<std::string> TakeInterruptedRunServices(FilePort& files,
   return record.RunningBefore();
 }
 
-RunRecordKeeper::RunRecordKeeper(FilePort& files, std::string programDir, std::string runId)
+RunRecordKeeper::RunRecordKeeper(FilePort& files, std::string programDir, std::string runId,
+                                 bool recoverable)
     : files_(files), programDir_(std::move(programDir)) {
   record_.runId = std::move(runId);
+  record_.recoverable = recoverable;
   RunRecordFile earlier;
   if (files_.Exists(RunRecordPath(programDir_)) && ReadRunRecord(files_, programDir_, &earlier)) {
     interrupted_ = std::move(earlier);
@@ -145,6 +172,31 @@ void RunRecordKeeper::Finish() {
   if (writing_ || interrupted_) RemoveRunRecord(files_, programDir_);
   writing_ = false;
   interrupted_.reset();
+}
+
+void RunRecordKeeper::OnConfigRead(const ConfigRead&, const ServerConfig& config) {
+  record_.recoverable = record_.recoverable || config.autoRollback;
+  record_.scriptsHeld = record_.recoverable && config.scriptTransaction;
+}
+
+void RunRecordKeeper::OnChanging(RunChange what, const std::string& target) {
+  if (!record_.recoverable) return;
+  static const char* const kKinds[] = {"route",  "stop",   "start", "file",
+                                       "number", "script", "commit"};
+  record_.changes.push_back({kKinds[static_cast<int>(what)], target});
+  // The first change of any kind finds the record on disk already.
+  writing_ = true;
+  Save();
+}
+
+bool RunRecordKeeper::OnFileWriting(const PlanStep&, const std::string& target,
+                                    const std::string& fallback, ByteSpan) {
+  if (!record_.recoverable) return true;
+  record_.changes.push_back({"file", target});
+  if (!fallback.empty()) record_.changes.push_back({"file", fallback});
+  writing_ = true;
+  Save();
+  return true;
 }
 
 void RunRecordKeeper::OnPlanBuilt(const Plan& plan, const ServiceTable& table) {

@@ -22,11 +22,27 @@ struct RecordedService {
   int32_t stateBefore = 0;  // the service's state before the run (4 running)
 };
 
+// A change the run was about to make: kind ("route", "stop", "start", "file",
+// "number", "script", "commit") and what it concerns.
+struct RecordedChange {
+  std::string kind;
+  std::string target;
+};
+
 struct RunRecordFile {
   std::string runId;
   std::vector<RecordedService> services;
   std::string script;  // the request path of the script in progress; empty: none
   int batch = 0;       // its batch being sent, 1 for the first; 0: in one transaction
+  // AutoRollback: written before the run's first change and again before each change,
+  // for the recovery command.
+  bool recoverable = false;
+  // The run's scripts are held in one database transaction until its end: a run killed
+  // before it reached the commit left none of them.
+  bool scriptsHeld = false;
+  std::vector<RecordedChange> changes;  // in the order they were begun
+  // Whether the run had begun the given kind of change (and, if given, on that target).
+  bool Began(const std::string& kind, const std::string& target = std::string()) const;
   // The services that were running before the run, in the record's order.
   std::vector<std::string> RunningBefore() const;
 };
@@ -53,7 +69,10 @@ std::vector<std::string> TakeInterruptedRunServices(FilePort& files, const std::
 class RunRecordKeeper : public RunObserver {
  public:
   // Reads what an earlier run left.
-  RunRecordKeeper(FilePort& files, std::string programDir, std::string runId);
+  // recoverable: AutoRollback from the command line (the registry value is heard with
+  // the configuration).
+  RunRecordKeeper(FilePort& files, std::string programDir, std::string runId,
+                  bool recoverable = false);
 
   // The record of a run that did not end; empty when the last run ended.
   const std::optional<RunRecordFile>& interrupted() const { return interrupted_; }
@@ -62,7 +81,11 @@ class RunRecordKeeper : public RunObserver {
   // The run has ended: the record goes, and with it the interrupted run's.
   void Finish();
 
+  void OnConfigRead(const ConfigRead& read, const ServerConfig& config) override;
   void OnPlanBuilt(const Plan& plan, const ServiceTable& table) override;
+  void OnChanging(RunChange what, const std::string& target) override;
+  bool OnFileWriting(const PlanStep& step, const std::string& target, const std::string& fallback,
+                     ByteSpan content) override;
   void OnPhaseChanged(RunPhase phase, const std::string& reason) override;
   void OnBatchStarting(const PlanStep& step, int batch) override;
   void OnScriptRun(const PlanStep& step, int batches, int errors) override;

@@ -82,6 +82,7 @@ bool UpdateDialog::RunSqlScript(const PlanStep& step, ByteSpan package) {
                              : Format(text::kInterruptedRunScript, step.targetPath.c_str(), batch),
                   false);
   }
+  observer_->OnChanging(RunChange::kScript, step.requestPath);
   if (config_.scriptTransaction) return RunSqlScriptWhole(step, unpacked);
   // The buffer has one byte beyond its capacity for the terminator.
   const BatchesSent sent = SendSqlBatches(
@@ -124,14 +125,19 @@ bool UpdateDialog::RunSqlScriptWhole(const PlanStep& step, size_t unpacked) {
     return outcome.diagnostics.empty() ? std::string()
                                        : DbTextToUtf8(outcome.diagnostics.front().message);
   };
-  DbOutcome begun = database.BeginTransaction();
-  if (begun.status == DbStatus::kNoHandle) {
-    SetStepStatus(text::kDbStmtAllocFailed, false);
-    return false;
+  // Held for the whole run, the transaction is begun by its first script only.
+  DbOutcome begun;
+  if (!heldTransaction_) {
+    begun = database.BeginTransaction();
+    if (begun.status == DbStatus::kNoHandle) {
+      SetStepStatus(text::kDbStmtAllocFailed, false);
+      return false;
+    }
+    // SQL Server rolls the whole transaction back at a failing statement only with
+    // XACT_ABORT; without it some errors end the statement alone.
+    if (begun.status == DbStatus::kOk) begun = database.ExecuteRaw("SET XACT_ABORT ON");
+    heldTransaction_ = begun.status == DbStatus::kOk && HoldsScripts();
   }
-  // SQL Server rolls the whole transaction back at a failing statement only with
-  // XACT_ABORT; without it some errors end the statement alone.
-  if (begun.status == DbStatus::kOk) begun = database.ExecuteRaw("SET XACT_ABORT ON");
   if (begun.status != DbStatus::kOk) {
     database.EndTransaction(false);
     return refuse(Format(text::kScriptTransactionFailed, message(begun).c_str()),
@@ -143,6 +149,8 @@ bool UpdateDialog::RunSqlScriptWhole(const PlanStep& step, size_t unpacked) {
                        observer_->OnBatchFailed(FailureOf(number, batch, result));
                      });
   if (sent.stop.status != DbStatus::kOk) {
+    scriptsUndone_ = heldTransaction_;
+    heldTransaction_ = false;
     const DbOutcome undone = database.EndTransaction(false);
     observer_->OnScriptRolledBack(step, sent.sent, undone);
     if (sent.stop.status == DbStatus::kNoHandle) {
@@ -152,6 +160,12 @@ bool UpdateDialog::RunSqlScriptWhole(const PlanStep& step, size_t unpacked) {
     return refuse(Format(text::kScriptRolledBack, sent.sent, message(sent.stop).c_str()),
                   Format("batch %d of %s failed: the script was rolled back whole", sent.sent,
                          step.requestPath.c_str()));
+  }
+  if (heldTransaction_) {
+    // Committed with the run's end, with the update numbers recorded meanwhile.
+    observer_->OnScriptRun(step, sent.sent, 0);
+    SetStepStatus(Format(text::kScriptDone, sent.sent, 0), true);
+    return true;
   }
   const DbOutcome committed = database.EndTransaction(true);
   if (committed.status != DbStatus::kOk) {

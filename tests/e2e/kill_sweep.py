@@ -5,7 +5,15 @@ run itself makes them: a preloaded library counts them), then run again. Every p
 must end updated, with the services running as before the killed run; with
 ScriptTransaction no batch may be applied twice.
 
-usage: kill_sweep.py OST-SERVER-UPDATE OST-SANDBOX KILL-AT-LIBRARY"""
+With --recover the update runs with AutoRollback and ScriptTransaction, and each killed
+run is followed by --recover instead: every point must end exactly as before the run
+(the product's files, update numbers, the script's rows, the services running), or, when
+the run was killed after its database commit or after its record was removed, finished.
+
+With --stage the update runs in the staged mode.
+
+usage: kill_sweep.py [--recover] [--stage] OST-SERVER-UPDATE OST-SANDBOX KILL-AT-LIBRARY"""
+import hashlib
 import json
 import os
 import shutil
@@ -17,7 +25,9 @@ import tempfile
 import time
 import zlib
 
-tool, sandbox, kill_at = (os.path.realpath(p) for p in sys.argv[1:4])
+flags = [a for a in sys.argv[1:] if a in ("--recover", "--stage")]
+recover_mode = "--recover" in flags
+tool, sandbox, kill_at = (os.path.realpath(p) for p in sys.argv[1 + len(flags):4 + len(flags)])
 asan = [line.split()[2] for line in subprocess.run(["ldd", tool], capture_output=True,
         text=True).stdout.splitlines() if "libasan" in line and len(line.split()) > 2]
 preload = ":".join(asan + [kill_at])
@@ -36,18 +46,20 @@ def free_port():
     return port
 
 
-def pristine(name, transaction):
+def pristine(name, transaction, auto_rollback=False):
     """A machine root with its release published; the update host is shared."""
     root = os.path.join(work, name)
     subprocess.run([sandbox, "init", root, "--update-host", f"127.0.0.1:{port}",
                     "--update-host2", f"127.0.0.1:{port}"], check=True, capture_output=True)
-    if transaction:
+    for value, wanted in (("ScriptTransaction", transaction), ("AutoRollback", auto_rollback)):
+        if not wanted:
+            continue
         with open(os.path.join(root, "registry.reg"), "rb") as f:
             data = f.read()
         key = b"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OSTRA]"
         nl = b"\r\n" if b"\r\n" in data else b"\n"
         at = data.index(key) + len(key)
-        data = data[:at] + nl + b'"ScriptTransaction"=dword:00000001' + data[at:]
+        data = data[:at] + nl + b'"%s"=dword:00000001' % value.encode() + data[at:]
         with open(os.path.join(root, "registry.reg"), "wb") as f:
             f.write(data)
     db = sqlite3.connect(os.path.join(root, "db", "ostra.sqlite"))
@@ -60,7 +72,8 @@ def pristine(name, transaction):
 
 def run(root, env):
     merged = dict(os.environ, LD_PRELOAD=preload, OST_KILL_QUICK_SLEEP="1", **env)
-    return subprocess.run([tool, "--root", root, "--headless", "--start", "--confirm", "yes"],
+    return subprocess.run([tool, "--root", root, "--headless", "--start", "--confirm", "yes"]
+                          + (["--stage"] if "--stage" in flags else []),
                           env=merged, capture_output=True, text=True, timeout=120).returncode
 
 
@@ -82,7 +95,13 @@ def state(root):
         db.close()
     with open(os.path.join(root, "services.json"), encoding="utf-8") as f:
         services = {k: v["state"] for k, v in json.load(f)["services"].items()}
-    return {"server": "update 12" in read("drives/c/OSTRA/CSOstraServer.exe"),
+    files = {}
+    for folder, _, names in os.walk(os.path.join(root, "drives")):
+        for name in names:
+            with open(os.path.join(folder, name), "rb") as f:
+                files[os.path.relpath(os.path.join(folder, name), root)] = \
+                    hashlib.sha256(f.read()).hexdigest()
+    return {"files": files,"server": "update 12" in read("drives/c/OSTRA/CSOstraServer.exe"),
             "velin": "update 15" in read("drives/d/wwwroot/cgi-bin/Velin.dll"),
             "version": version, "numbers": numbers, "counter": counter, "services": services}
 
@@ -122,6 +141,50 @@ def sweep(name, transaction):
     return figures
 
 
+def recover(root):
+    done = subprocess.run([tool, "--root", root, "--recover"], capture_output=True, text=True,
+                          timeout=120)
+    return done.returncode, done.stdout
+
+
+def sweep_recover(name):
+    source = pristine(name, True, auto_rollback=True)
+    before = state(source)
+    counting = os.path.join(work, name + "-count")
+    copy(source, counting)
+    log = os.path.join(work, name + ".points")
+    if run(counting, {"OST_KILL_ROOT": counting + "/", "OST_KILL_LOG": log}) != 0:
+        sys.exit(f"{name}: the whole update did not finish cleanly")
+    updated = state(counting)
+    with open(log, encoding="utf-8") as f:
+        points = [line.split(" ", 2)[1:] for line in f]
+    shutil.rmtree(counting)
+    figures = {"points": len(points), "killed": 0, "recovered": 0, "finished": 0,
+               "differing": []}
+    target = os.path.join(work, name + "-point")
+    for n in range(1, len(points) + 1):
+        copy(source, target)
+        killed = run(target, {"OST_KILL_ROOT": target + "/", "OST_KILL_AT": str(n)}) == -9
+        figures["killed"] += killed
+        status, said = recover(target)
+        end = state(target)
+        again, _ = recover(target)
+        left = os.path.exists(os.path.join(target, "program", "recovery", "run.json"))
+        if killed and status == 0 and again == 0 and not left and end == before:
+            figures["recovered"] += 1
+        elif (killed and status == 0 and not left and end == updated
+              and ("已提交数据库事务" in said or "没有需要恢复" in said)):
+            # Killed after its commit (every change was made), or after its record went
+            # (the run had ended): nothing is left to put back.
+            figures["finished"] += 1
+        else:
+            figures["differing"].append(
+                f"point {n} ({' '.join(points[n - 1]).strip()}): killed {killed}, "
+                f"recover exit {status} {said.splitlines()[-1:]}, record left {left}, {end}")
+    shutil.rmtree(target, ignore_errors=True)
+    return figures
+
+
 try:
     port = free_port()
     host = os.path.join(work, "host")
@@ -142,6 +205,16 @@ try:
             time.sleep(0.05)
     failed = False
     started = time.monotonic()
+    if recover_mode:
+        figures = sweep_recover("recover")
+        print(f"recover: {figures['points']} points, {figures['killed']} killed, "
+              f"{figures['recovered']} recovered to the state before the run, "
+              f"{figures['finished']} finished (killed after the commit or the run's end), "
+              f"{len(figures['differing'])} differing")
+        for line in figures["differing"][:10]:
+            print("  DIFFERS:", line)
+        print(f"{time.monotonic() - started:.0f} s")
+        sys.exit(1 if figures["points"] < 50 or figures["differing"] else 0)
     for name, transaction in (("plain", False), ("transaction", True)):
         figures = sweep(name, transaction)
         print(f"{name}: {figures['points']} points, {figures['killed']} killed, "

@@ -207,4 +207,61 @@ expect_status 1 "stagedback: not finished, nothing to roll back"
 check "stagedback: nothing stopped, no rollback said" \
   'set(services().values()) == {4} and "自动回滚" not in s["status_line"]'
 
+echo "== AutoRollback with ScriptTransaction: a failed run takes back its script with its files"
+machine heldback
+cat >"$work/heldback.json" <<'JSON'
+{"ostra": "3.81", "components": {
+  "Server": {"version": 12, "content": "MZ broken build OST-CRASH-AFTER-START"}}}
+JSON
+publish --release "$work/heldback.json"
+script_package sql/update381.sql.zip "CREATE TABLE ostra.dbo.made_by_381 (n INT)
+GO
+INSERT INTO ostra.dbo.sys_version (cversion) VALUES ('3.81')
+GO
+"
+set_dword AutoRollback 1
+set_dword ScriptTransaction 1
+set_dword HealthSeconds 3
+run heldback --start --confirm yes
+expect_status 3 "heldback: rolled back"
+check "heldback: the script that had run whole is undone with the run, file and number back" \
+  '("made_by_381",) not in sql("ostra", "select name from sqlite_master") and sql("ostra", "select max(cversion) from sys_version") == [("3.80",)] and "update 10" in file("drives/c/OSTRA/CSOstraServer.exe") and sql("ostra", "select nn from sys_server_update where ii = 0") == [(10,)] and services()["CSOstraServer"] == 4'
+
+echo "== AutoRollback: a run killed after its first file replacement, recovered without the update host"
+# The product's files, update numbers and services' states: what a recovery must give back.
+machine_state() {
+  (cd "$root/drives" && find . -type f -print0 | sort -z | xargs -0 sha256sum)
+  python3 -c 'import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute("select ii, nn from sys_server_update order by ii").fetchall())' "$root/db/ostra.sqlite"
+  states
+}
+machine recover
+publish --ostra 3.80 --component Server=12 --component Velin=15
+set_dword AutoRollback 1
+before=$(machine_state)
+points recover
+killed recover-killed "$(point_after recover rename drives/c/OSTRA/CSOstraServer.exe)"
+check "recover: the killed run replaced the file and left its record of what it began" \
+  '"update 12" in file("drives/c/OSTRA/CSOstraServer.exe") and json.loads(file("program/recovery/run.json"))["recoverable"] and any(c["kind"] == "file" and c["target"].endswith("CSOstraServer.exe") for c in json.loads(file("program/recovery/run.json"))["changes"])'
+kill "${servers[-1]}"
+killed_state=$(machine_state)
+run recover-refused --start --confirm yes
+expect_status 1 "recover: a plain start refuses"
+check "recover: and names the command to run" \
+  'any("上次升级(" in line and "被中断,尚未恢复。请先以管理员身份运行 OstServerUpdate.exe --recover" in line for line in open(sys.argv[1].replace(".json", ".out"), encoding="utf-8"))'
+same "recover: the refused start changed nothing" "$killed_state" "$(machine_state)"
+set +e
+"$tool" --root "$root" --recover >"$work/recover.out" 2>&1
+status=$?
+set -e
+expect_status 0 "recover: back as before"
+same "recover: files, update numbers and services as before the run" "$before" "$(machine_state)"
+check "recover: said so, and the record is gone" \
+  '"恢复完成: 已回到更新 " in open(sys.argv[1].replace("recover-refused.json", "recover.out"), encoding="utf-8").read() and not os.path.exists(os.path.join(root, "program/recovery/run.json"))'
+set +e
+"$tool" --root "$root" --recover >"$work/recover-again.out" 2>&1
+status=$?
+set -e
+expect_status 0 "recover: a second recovery"
+same "recover: finds nothing to recover" "没有需要恢复的中断更新。" "$(cat "$work/recover-again.out")"
+
 finish

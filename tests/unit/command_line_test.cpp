@@ -30,6 +30,20 @@ TEST(CommandLine, RollbackTakesAnOptionalRunAndNothingElse) {
   EXPECT_EQ(line.rollbackRun, "R1");
 }
 
+TEST(CommandLine, RecoverTakesNothingElse) {
+  CommandLine line;
+  EXPECT_EQ(Parse({"--recover"}, &line), "");
+  EXPECT_TRUE(line.recover);
+  EXPECT_EQ(Parse({"--recover"}, &line, false), "");
+  EXPECT_TRUE(line.recover);
+  // A recovery is no update, no rollback of a chosen run, no network check.
+  EXPECT_NE(Parse({"--recover", "--headless"}, &line), "");
+  EXPECT_NE(Parse({"--recover", "--rollback"}, &line), "");
+  EXPECT_NE(Parse({"--recover", "--net-check"}, &line), "");
+  EXPECT_NE(Parse({"--recover", "--stage"}, &line), "");
+  EXPECT_NE(Parse({"--recover", "--tui"}, &line), "");
+}
+
 TEST(CommandLine, StageGoesWithTheDialogAndTheHeadlessRun) {
   CommandLine line;
   EXPECT_EQ(Parse({"--stage"}, &line), "");

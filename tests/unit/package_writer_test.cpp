@@ -151,3 +151,28 @@ TEST_F(PackageWriterTest, AFailedCloseIsAFailedWrite) {
 
 }  // namespace
 }  // namespace ost
+
+namespace ost {
+namespace {
+
+// What a write killed half-way left beside the target goes; nothing else of the
+// folder does, not even a name that looks nearly the same.
+TEST_F(PackageWriterTest, ALeftoverTemporaryFileGoesAndNothingElse) {
+  files.folders.insert("C:\\OSTRA");
+  const std::string leftover = kTarget + ".0123456789abcdef.ost-new";
+  const std::vector<std::string> kept = {
+      kTarget + ".0123456789abcdeg.ost-new",                   // no hex digit
+      kTarget + ".0123456789abcdef.ost-new.txt",               // another suffix
+      "C:\\OSTRA\\CSOstraAgent.exe.0123456789abcdef.ost-new",  // another file's
+      "C:\\OSTRA\\operator-notes.txt"};
+  files.files[leftover] = "half";
+  for (const std::string& path : kept) files.files[path] = "theirs";
+
+  EXPECT_EQ(RemoveWriteLeftovers(files, kTarget), 1);
+  EXPECT_EQ(files.files.count(leftover), 0u);
+  for (const std::string& path : kept) EXPECT_EQ(files.files.count(path), 1u) << path;
+  EXPECT_EQ(files.files[kTarget], "old");
+}
+
+}  // namespace
+}  // namespace ost

@@ -73,6 +73,8 @@ std::string ParseCommandLine(const std::vector<std::string>& args, bool machineR
     } else if (arg == "--failover") {
       headlessOnly();
       line->options.failover = true;
+    } else if (arg == "--recover") {
+      line->recover = true;
     } else if (arg == "--net-check") {
       line->netCheck = true;
     } else if (arg == "--auto-rollback") {
@@ -91,6 +93,9 @@ std::string ParseCommandLine(const std::vector<std::string>& args, bool machineR
   if (line->headless && line->tui) return "--headless and --tui exclude each other";
   if (line->rollback && (line->headless || line->tui || line->options.stage))
     return "--rollback takes no other option";
+  if (line->recover && (line->rollback || line->netCheck || line->headless || line->tui ||
+                        line->options.stage || !line->options.proxy.empty()))
+    return "--recover takes no other option";
   if (line->netCheck && (line->rollback || line->headless || line->tui || line->options.stage ||
                          line->options.failover))
     return "--net-check takes no other option but --proxy";

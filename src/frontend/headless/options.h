@@ -18,6 +18,8 @@ struct CommandLine {
   // --rollback [RUN]: put back a run's files instead of updating.
   bool rollback = false;
   std::string rollbackRun;  // empty: the latest run with a backup
+  // --recover: rolls back a run that was killed half-way instead of updating.
+  bool recover = false;
   // --net-check: tries every way to the update hosts instead of updating.
   bool netCheck = false;
   // The first option given that only a headless run takes ("" when none).

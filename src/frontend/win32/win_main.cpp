@@ -7,6 +7,7 @@
 
 #include "app/startup.h"
 #include "app/texts.h"
+#include "commands/recover.h"
 #include "console_output.h"
 #include "db/product_database.h"
 #include "dialog_controls.h"
@@ -35,6 +36,7 @@ const char kUsage[] =
     "                           [--proxy HOST:PORT] [--failover]\n"
     "                           [--auto-rollback]\n"
     "       OstServerUpdate.exe --rollback [RUN]\n"
+    "       OstServerUpdate.exe --recover\n"
     "       OstServerUpdate.exe --net-check [--proxy HOST:PORT]\n"
     "\n"
     "Without options: the update dialog. With --headless the same update runs without\n"
@@ -59,6 +61,9 @@ const char kUsage[] =
     "                    back by itself, exit 3 (also the registry value AutoRollback)\n"
     "  --rollback [RUN]  put back the files the run RUN replaced (the latest run with\n"
     "                    a backup when RUN is left out), then end\n"
+    "  --recover         put the server back as before a run that was killed or lost\n"
+    "                    its power half-way (no update host needed): exit 0 when it\n"
+    "                    is back or there was none, 1 when something stayed changed\n"
     "\n";
 
 // The program's arguments as UTF-8, its own name left out.
@@ -147,6 +152,17 @@ int RunRollbackCommand(ost::ConsoleOutput& output, const std::string& run) {
   return status;
 }
 
+// --recover: its lines on the console when there is one. Never a box: at start-up under
+// Task Scheduler nobody could answer it; the journal keeps every line.
+int RunRecoverCommand(ost::ConsoleOutput& output) {
+  Machine machine;
+  const ost::Platform platform = machine.Providers();
+  const int status = ost::RunRecover(platform, ost::Sha256Of(platform),
+                                     [&](const std::string& text) { output.Line(text); });
+  output.Flush();
+  return status;
+}
+
 // --net-check: its lines on the console, or in one box without one.
 int RunNetCheckCommand(ost::ConsoleOutput& output, const std::string& proxy) {
   std::string said;
@@ -186,6 +202,7 @@ int RunCommandLine(HINSTANCE instance, const std::vector<std::string>& args) {
     return 0;
   }
   if (line.rollback) return RunRollbackCommand(output, line.rollbackRun);
+  if (line.recover) return RunRecoverCommand(output);
   if (line.netCheck) return RunNetCheckCommand(output, line.options.proxy);
   if (!line.headless) return RunDialog(instance, line.options.stage);
   if (!line.options.outputFile.empty() && !output.OpenOutputFile(line.options.outputFile)) {
