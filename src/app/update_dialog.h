@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_events.h"
 #include "db/installation.h"
 #include "net/download_job.h"
 #include "platform/platform.h"
@@ -19,6 +18,7 @@
 #include "ui/colour_list.h"
 #include "update/manifest.h"
 #include "update/plan.h"
+#include "update/run_events.h"
 #include "update/service_table.h"
 #include "update/staging.h"
 #include "util/bytes.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/crypto_port.h"
-#include "release/signed_index.h"
+#include "signing/signed_index.h"
 #include "update/manifest.h"
 #include "util/bytes.h"
 

@@ -7,6 +7,7 @@
 
 #include "app/startup.h"
 #include "app/texts.h"
+#include "commands/rollback.h"
 #include "console_output.h"
 #include "db/product_database.h"
 #include "dialog_controls.h"
@@ -21,7 +22,6 @@
 #include "platform/win32/win32_sockets.h"
 #include "platform/win32/win32_system.h"
 #include "update/net_check.h"
-#include "update/rollback.h"
 #include "update_window.h"
 #include "wide_text.h"
 #include "win32_headers.h"
