@@ -15,9 +15,6 @@ namespace {
 
 constexpr char kVelinMarker[] = "\\Velin.dll";
 constexpr char kOstDataMarker[] = "\\OstData.dll";
-constexpr char kVelinFallback[] = "d:\\wwwroot\\cgi-bin\\Velin.dll";
-constexpr char kOstDataFallback[] = "d:\\wwwroot\\cgi-bin\\OstData.dll";
-constexpr char kWebServerService[] = "W3SVC";
 
 bool Contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
@@ -52,7 +49,7 @@ bool UpdateDialog::UnpackPackage(ByteSpan package, size_t* unpacked) {
 }
 
 bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
-  ServiceEntry& entry = serviceTable_[static_cast<size_t>(currentEntry_)];
+  ServiceEntry& entry = serviceTable_[static_cast<size_t>(step.entry)];
   size_t unpacked = 0;
   // A component is never empty: writing nothing over it would only destroy it.
   if (!UnpackPackage(package, &unpacked) || unpacked == 0) {
@@ -64,7 +61,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   if (Contains(target, kVelinMarker)) {
     facts_.ostDataPending =
         ostDataEntry_ == -1 ? 0 : serviceTable_[static_cast<size_t>(ostDataEntry_)].needsUpdate;
-    webRow_ = currentRow_;
+    webRow_ = step.row;
   }
 
   const char* fallback = Contains(target, kVelinMarker)     ? kVelinFallback
@@ -79,7 +76,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   observer_->OnFileWritten(step, Unpacked(unpacked), written);
   if (!written.written) {
     SetStepStatus(text::kWriteFailed, false);
-    SetRowColors(currentRow_, kAlertRed, kWhite);
+    SetRowColors(step.row, kAlertRed, kWhite);
     MarkPackageFailed(target + " could not be written");
     return false;
   }
@@ -89,18 +86,15 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   entry.writtenAtFallback = written.fallback ? written.path : std::string();
 
   SetStepStatus(text::kUpdatedStarting, false);
-  SetRowColors(currentRow_, kWrittenOlive, kWhite);
+  SetRowColors(step.row, kWrittenOlive, kWhite);
 
   // The two web DLLs share the web server, which starts once, after the later of
   // them: the earlier one's row waits in olive and takes the outcome with the later.
-  const bool webDll = entry.kind == kVelinKind || entry.kind == kOstDataKind;
-  const int32_t otherDll = entry.kind == kVelinKind     ? ostDataEntry_
-                           : entry.kind == kOstDataKind ? velinEntry_
-                                                        : -1;
-  const bool otherStillToCome =
-      otherDll > currentEntry_ && serviceTable_[static_cast<size_t>(otherDll)].needsUpdate;
-  if (webDll && otherStillToCome) {
-    waitingWebRow_ = currentRow_;
+  const WebDllPairing pairing = PairWebDll(serviceTable_, step.entry, velinEntry_, ostDataEntry_);
+  const bool webDll = pairing.webDll;
+  const int otherDll = pairing.otherEntry;
+  if (webDll && pairing.otherStillToCome) {
+    waitingWebRow_ = step.row;
   } else {
     if (entry.serviceName.empty()) entry.serviceName = kWebServerService;
     const int waiting = webDll ? waitingWebRow_ : -1;
@@ -111,13 +105,13 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
       const uint64_t begun = platform_.system->MonotonicMilliseconds();
       int32_t started =
           StartServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
-      Report(ServiceEvent::Action::kStart, entry.serviceName, started, currentRow_, begun);
+      Report(ServiceEvent::Action::kStart, entry.serviceName, started, step.row, begun);
       const int seconds = static_cast<int>(config_.healthSeconds);
       const bool healthy = started != kServiceRunning || seconds == 0 ||
                            StaysRunning(entry.serviceName, seconds, waiting);
       if (!healthy) {
         SetStepStatus(Format(text::kHealthFailed, seconds), false);
-        SetRowColors(currentRow_, kAlertRed, kWhite);
+        SetRowColors(step.row, kAlertRed, kWhite);
         if (waiting >= 0) {
           SetCell(waiting, 3, Format(text::kHealthFailed, seconds));
           SetRowColors(waiting, kAlertRed, kWhite);
@@ -136,21 +130,21 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
         }
       } else {
         SetStepStatus(text::kUpdatedStartFailed, false);
-        SetRowColors(currentRow_, kAlertRed, kWhite);
+        SetRowColors(step.row, kAlertRed, kWhite);
         if (waiting >= 0) {
           SetCell(waiting, 3, text::kUpdatedStartFailed);
           SetRowColors(waiting, kAlertRed, kWhite);
         }
       }
     }
-    ShowFallbackWrite(entry, currentRow_);
+    ShowFallbackWrite(entry, step.row);
     if (waiting >= 0 && otherDll >= 0) {
       ShowFallbackWrite(serviceTable_[static_cast<size_t>(otherDll)], waiting);
     }
   }
 
   const DbOutcome recorded = platform_.database->Execute(
-      Format("{CALL ostra.dbo.cp_sys_server_update_set(%d,%d,'%s','%s')}", currentEntry_,
+      Format("{CALL ostra.dbo.cp_sys_server_update_set(%d,%d,'%s','%s')}", step.entry,
              entry.availableVersion, QuoteSqlText(entry.displayName).c_str(),
              QuoteSqlText(entry.description).c_str()));
   observer_->OnComponentRecorded(step, recorded);

@@ -1,6 +1,4 @@
 // The plan shown to the operator, and the start click that confirms it.
-#include "update/plan.h"
-
 #include "app/route_file.h"
 #include "app/startup.h"
 #include "app/texts.h"
@@ -11,170 +9,78 @@
 #include "util/text.h"
 
 namespace ost {
-namespace {
-
-constexpr size_t kServicePathCapacity = 255;
-constexpr char kWebServerService[] = "W3SVC";
-
-// The folder of a configured executable path: up to its last backslash, without it.
-std::string FolderOf(const std::string& path) {
-  size_t backslash = path.rfind('\\');
-  return backslash == std::string::npos ? path : path.substr(0, backslash);
-}
-
-}  // namespace
-
-int32_t RowTagOf(const PlanStep& step) {
-  return step.kind == StepKind::kComponent ? kEntryTagBase + step.entry : step.version;
-}
-
-std::string InstallFolderOf(const std::string& binaryPath) {
-  // A quoted path ("C:\Program Files\x.exe" -k) would otherwise give a folder that
-  // starts with a quote, or one cut inside the arguments.
-  if (!binaryPath.empty() && binaryPath.front() == '"') {
-    size_t close = binaryPath.find('"', 1);
-    return FolderOf(
-        binaryPath.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-  }
-  return FolderOf(binaryPath);
-}
 
 void UpdateDialog::BuildPlan() {
-  plan_ = Plan{};
-  const int headerRow = currentRow_;
-  plan_.headerRow = headerRow;
+  PlanFacts facts;
+  facts.installedOstraVersion = facts_.installedOstraVersion;
+  facts.availableOstraVersion = availableOstraVersion_;
+  facts.installedVelinVersion = facts_.installedVelinVersion;
+  facts.availableVelinVersion = availableVelinVersion_;
+  facts.velinEnabled = facts_.velinEnabled != 0;
+  facts.ostDataPending = facts_.ostDataPending != 0;
+  facts.libxlPresent = facts_.libxlPresent != 0;
+  facts.cgiBinDir = facts_.cgiBinDir;
+  facts.detailFiles = detailFiles_;
+  facts.velinEntry = velinEntry_;
+  facts.headerRow = currentRow_;
+  ServicesPort& services = *platform_.services;
+  ServiceLookup states;
+  states.state = [&](const std::string& service) {
+    const int32_t state = QueryServiceState(services, service);
+    Report(ServiceEvent::Action::kQuery, service, state, -1);
+    return state;
+  };
+  states.sharedState = [&](const std::string& service) {
+    return QueryServiceState(services, service);
+  };
+  states.binaryPath = [&](const std::string& service, std::string* path) {
+    const int32_t read = ReadServiceBinaryPath(services, service, path, kServicePathCapacity);
+    Report(ServiceEvent::Action::kReadPath, service, read, -1);
+    return read;
+  };
+  plan_ = MakePlan(facts, serviceTable_, states);
+  if (plan_.ostDataLeftOut) facts_.ostDataPending = 0;
+
+  const int headerRow = plan_.headerRow;
   InsertRow(headerRow, text::kHeaderStep);
   SetCell(headerRow, 1, text::kHeaderItem);
   SetCell(headerRow, 2, text::kHeaderDesc);
   SetCell(headerRow, 3, text::kHeaderStatus);
   SetRowColors(headerRow, kHeaderGrey, kWhite);
-  int lastRow = headerRow;
-  currentRow_ = headerRow + 1;
-  int estimate = 0;
-
-  // Detail files come first; they have no row of their own.
-  for (const std::string& name : detailFiles_) {
-    PlanStep step;
-    step.kind = StepKind::kDetailFile;
-    step.name = name;
-    step.downloadKind = kDetailFileKind;
-    step.requestPath = Format("%s%s.zip", kUpdatePath, Utf8ToGbk(name).c_str());
-    step.targetPath = facts_.cgiBinDir + "\\" + name;
-    step.row = headerRow;
-    plan_.steps.push_back(step);
-  }
-
-  auto addRow = [&](PlanStep step, const std::string& item, const std::string& desc, Rgb colour) {
-    step.row = ++lastRow;
+  for (const PlanStep& step : plan_.steps) {
+    if (step.kind == StepKind::kDetailFile) continue;
     InsertRow(step.row, std::to_string(step.row));
-    SetCell(step.row, 1, item);
-    SetCell(step.row, 2, desc);
-    SetRowTag(step.row, RowTagOf(step));
-    if (colour != kBlack) SetRowColors(step.row, colour, kWhite);
-    plan_.steps.push_back(std::move(step));
-    return lastRow;
-  };
-  auto scriptStep = [](StepKind kind, int32_t version, int32_t downloadKind,
-                       const std::string& package) {
-    PlanStep step;
-    step.kind = kind;
-    step.version = version;
-    step.downloadKind = downloadKind;
-    step.requestPath = kUpdatePath + package;
-    // Scripts have no local file; the progress texts would name the package.
-    step.targetPath = package;
-    return step;
-  };
-
-  for (int32_t v = facts_.installedOstraVersion + 1; v <= availableOstraVersion_; ++v) {
-    addRow(
-        scriptStep(StepKind::kOstraScript, v, kOstraScriptKind, Format("sql/update%d.sql.zip", v)),
-        text::kOstraScriptItem, Format(text::kOstraScriptDesc, v / 100.0), kScriptBlue);
-    estimate += 20;
-  }
-  if (facts_.velinEnabled) {
-    for (int32_t v = facts_.installedVelinVersion + 1; v <= availableVelinVersion_; ++v) {
-      addRow(scriptStep(StepKind::kVelinScript, v, kVelinScriptKind, Format("sql/v%d.sql.zip", v)),
-             text::kVelinScriptItem, Format(text::kVelinScriptDesc, v / 10.0), kScriptBlue);
-      estimate += 15;
-    }
-  }
-
-  ServicesPort& services = *platform_.services;
-  for (int i = 0; i < kServiceCount; ++i) {
-    ServiceEntry& entry = serviceTable_[static_cast<size_t>(i)];
-    if (!entry.needsUpdate) continue;
-    if (entry.kind == kVelinKind && !facts_.velinEnabled) {
-      entry.needsUpdate = 0;
-      continue;
-    }
-    // The data interface goes with a newer web DLL. Behind a web DLL that is current,
-    // it goes alone and stops and starts the web server itself: otherwise a run that
-    // ended between the two DLLs would leave it behind for good.
-    const bool webDllNewer =
-        velinEntry_ != -1 && serviceTable_[static_cast<size_t>(velinEntry_)].needsUpdate;
-    if (entry.kind == kOstDataKind) {
-      const bool webDllCurrent = velinEntry_ == -1;
-      if (!facts_.ostDataPending || !(webDllNewer || webDllCurrent)) {
-        entry.needsUpdate = 0;
-        facts_.ostDataPending = 0;
-        continue;
+    if (step.kind == StepKind::kComponent) {
+      const ServiceEntry& entry = serviceTable_[static_cast<size_t>(step.entry)];
+      SetCell(step.row, 1, entry.displayName);
+      SetCell(step.row, 2, entry.description);
+      SetRowTag(step.row, RowTagOf(step));
+      if (entry.stateBefore == kServiceRunning) {
+        SetCell(step.row, 3, text::kServiceRunning);
+        SetRowColors(step.row, kRunningBlue, kWhite);
+      } else {
+        SetCell(step.row, 3, text::kServiceStoppedNow);
+        SetRowColors(step.row, kStoppedPurple, kWhite);
       }
-      if (!webDllNewer) entry.serviceName = kWebServerService;
-    }
-    entry.stateBefore = QueryServiceState(services, entry.serviceName);
-    Report(ServiceEvent::Action::kQuery, entry.serviceName, entry.stateBefore, -1);
-    if (entry.stateBefore > 7) {
-      entry.needsUpdate = 0;
-      continue;
-    }
-    if (entry.kind == kOstDataKind && webDllNewer) {
-      // The data interface carries the web server's state. When its entry stands
-      // before the web DLL's, that state is not read yet: read it now, or the web
-      // server stopped for the DLL would never be started again.
-      const ServiceEntry& velin = serviceTable_[static_cast<size_t>(velinEntry_)];
-      entry.stateBefore =
-          velinEntry_ > i ? QueryServiceState(services, velin.serviceName) : velin.stateBefore;
-    }
-    if (entry.kind != kVelinKind && entry.kind != kOstDataKind) {
-      std::string path;
-      int32_t read =
-          ReadServiceBinaryPath(services, entry.serviceName, &path, kServicePathCapacity);
-      Report(ServiceEvent::Action::kReadPath, entry.serviceName, read, -1);
-      if (read != 0) {
-        entry.needsUpdate = 0;
-        continue;
-      }
-      entry.installDir = InstallFolderOf(path);
-    }
-    estimate += entry.estimatedSeconds;
-
-    PlanStep step;
-    step.kind = StepKind::kComponent;
-    step.version = entry.availableVersion;
-    step.entry = i;
-    step.downloadKind = entry.kind;
-    const bool xVariant = entry.fileName == "Velin.dll" && facts_.libxlPresent;
-    step.requestPath =
-        Format(xVariant ? "%s%sx.zip" : "%s%s.zip", kUpdatePath, entry.fileName.c_str());
-    step.targetPath = entry.installDir + "\\" + entry.fileName;
-    int row = addRow(std::move(step), entry.displayName, entry.description, kBlack);
-    if (entry.stateBefore == kServiceRunning) {
-      SetCell(row, 3, text::kServiceRunning);
-      SetRowColors(row, kRunningBlue, kWhite);
+    } else if (step.kind == StepKind::kOstraScript) {
+      SetCell(step.row, 1, text::kOstraScriptItem);
+      SetCell(step.row, 2, Format(text::kOstraScriptDesc, step.version / 100.0));
+      SetRowTag(step.row, RowTagOf(step));
+      SetRowColors(step.row, kScriptBlue, kWhite);
     } else {
-      SetCell(row, 3, text::kServiceStoppedNow);
-      SetRowColors(row, kStoppedPurple, kWhite);
+      SetCell(step.row, 1, text::kVelinScriptItem);
+      SetCell(step.row, 2, Format(text::kVelinScriptDesc, step.version / 10.0));
+      SetRowTag(step.row, RowTagOf(step));
+      SetRowColors(step.row, kScriptBlue, kWhite);
     }
   }
+  currentRow_ = headerRow + 1;
 
   std::string suffix;
   if (!detailFiles_.empty()) {
     suffix = Format(text::kDetailDownloads, static_cast<unsigned>(detailFiles_.size()));
-    estimate += 15 * static_cast<int>(detailFiles_.size());
   }
-  plan_.rowCount = lastRow - (headerRow + 1) + 1;
-  plan_.estimateSeconds = estimate;
+  const int estimate = plan_.estimateSeconds;
   if (estimate <= 60) {
     SetStatusLine(Format(text::kSummarySeconds, plan_.rowCount, suffix.c_str(), estimate));
   } else {

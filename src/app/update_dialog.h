@@ -28,7 +28,6 @@ namespace ost {
 class ReleaseCheck;
 class RunRecordKeeper;
 
-constexpr size_t kUnpackBufferSize = 50000000;
 constexpr uint32_t kAboutCommand = 0x0010;
 
 enum class ButtonState { kChecking, kPlanOffered, kUpdating, kFinished };

@@ -15,9 +15,6 @@
 
 namespace ost {
 
-// The index's download kind: below the kinds whose progress is shown, as the manifest's.
-constexpr int32_t kIndexKind = -1;
-
 enum class ReleaseFailure {
   kNone,
   kKeyUnusable,       // UpdateKey holds no key of the printed form
