@@ -165,7 +165,6 @@ void UpdateDialog::OnStartClicked() {
 void UpdateDialog::StopPlannedServices() {
   for (const PlanStep& step : plan_.steps) {
     if (step.kind != StepKind::kComponent) continue;
-    currentEntry_ = step.entry;
     ServiceEntry& entry = serviceTable_[static_cast<size_t>(step.entry)];
     if (entry.stateBefore != kServiceRunning) continue;
     SetCell(step.row, 3, text::kStoppingService);

@@ -231,7 +231,6 @@ class UpdateDialog {
   int32_t progressPercent_ = 0;
   int32_t inProgressHandler_ = 0;
   ServiceTable serviceTable_{};
-  int32_t currentEntry_ = 0;
   std::vector<std::string> detailFiles_;
   Plan plan_;
   size_t nextStep_ = 0;                 // the next step of the plan to download
