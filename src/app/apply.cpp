@@ -6,6 +6,7 @@
 #include "app/update_dialog.h"
 #include "db/product_database.h"
 #include "system/service_controller.h"
+#include "update/apply_step.h"
 #include "update/catalogue.h"
 #include "update/package_writer.h"
 #include "util/text.h"
@@ -98,44 +99,52 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   } else {
     if (entry.serviceName.empty()) entry.serviceName = kWebServerService;
     const int waiting = webDll ? waitingWebRow_ : -1;
-    if (!StartsAgain(entry)) {
-      SetStepStatus(text::kUpdatedStaysStopped, true);
-      if (waiting >= 0) SetCell(waiting, 3, text::kUpdatedStaysStopped);
-    } else {
+    const int seconds = static_cast<int>(config_.healthSeconds);
+    StartOutcome outcome = StartOutcome::kStaysStopped;
+    if (StartsAgain(entry)) {
       const uint64_t begun = platform_.system->MonotonicMilliseconds();
       int32_t started =
           StartServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
       Report(ServiceEvent::Action::kStart, entry.serviceName, started, step.row, begun);
-      const int seconds = static_cast<int>(config_.healthSeconds);
-      const bool healthy = started != kServiceRunning || seconds == 0 ||
-                           StaysRunning(entry.serviceName, seconds, waiting);
-      if (!healthy) {
+      const bool stayed = started != kServiceRunning || seconds == 0 ||
+                          StaysRunning(entry.serviceName, seconds, waiting);
+      outcome = OutcomeOfStart(started, seconds, stayed);
+    }
+    switch (outcome) {
+      case StartOutcome::kStaysStopped:
+        SetStepStatus(text::kUpdatedStaysStopped, true);
+        if (waiting >= 0) SetCell(waiting, 3, text::kUpdatedStaysStopped);
+        break;
+      case StartOutcome::kHealthFailed:
         SetStepStatus(Format(text::kHealthFailed, seconds), false);
         SetRowColors(step.row, kAlertRed, kWhite);
         if (waiting >= 0) {
           SetCell(waiting, 3, Format(text::kHealthFailed, seconds));
           SetRowColors(waiting, kAlertRed, kWhite);
         }
-      } else if (started == kServiceRunning && seconds > 0) {
+        break;
+      case StartOutcome::kHealthPassed:
         SetStepStatus(Format(text::kHealthPassed, seconds), true);
         if (waiting >= 0) {
           SetRowColors(waiting, kDoneGreen, kWhite);
           SetCell(waiting, 3, Format(text::kHealthPassed, seconds));
         }
-      } else if (started == kServiceRunning) {
+        break;
+      case StartOutcome::kStarted:
         SetStepStatus(text::kUpdatedStarted, true);
         if (waiting >= 0) {
           SetRowColors(waiting, kDoneGreen, kWhite);
           SetCell(waiting, 3, text::kUpdatedStarted);
         }
-      } else {
+        break;
+      case StartOutcome::kStartFailed:
         SetStepStatus(text::kUpdatedStartFailed, false);
         SetRowColors(step.row, kAlertRed, kWhite);
         if (waiting >= 0) {
           SetCell(waiting, 3, text::kUpdatedStartFailed);
           SetRowColors(waiting, kAlertRed, kWhite);
         }
-      }
+        break;
     }
     ShowFallbackWrite(entry, step.row);
     if (waiting >= 0 && otherDll >= 0) {

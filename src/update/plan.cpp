@@ -140,15 +140,4 @@ Plan MakePlan(const PlanFacts& facts, ServiceTable& components, const ServiceLoo
   return plan;
 }
 
-WebDllPairing PairWebDll(const ServiceTable& components, int entry, int velinEntry,
-                         int ostDataEntry) {
-  WebDllPairing pairing;
-  const int32_t kind = components[static_cast<size_t>(entry)].kind;
-  pairing.webDll = kind == kVelinKind || kind == kOstDataKind;
-  pairing.otherEntry = kind == kVelinKind ? ostDataEntry : kind == kOstDataKind ? velinEntry : -1;
-  pairing.otherStillToCome =
-      pairing.otherEntry > entry && components[static_cast<size_t>(pairing.otherEntry)].needsUpdate;
-  return pairing;
-}
-
 }  // namespace ost

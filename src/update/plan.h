@@ -70,15 +70,6 @@ struct ServiceLookup {
 // server as its service.
 Plan MakePlan(const PlanFacts& facts, ServiceTable& components, const ServiceLookup& states);
 
-// The two web DLLs share the web server, which starts once, after the later of them.
-struct WebDllPairing {
-  bool webDll = false;            // the entry is one of the two web DLLs
-  int otherEntry = -1;            // the other one's service table index, -1: none
-  bool otherStillToCome = false;  // the other one is planned after this one
-};
-WebDllPairing PairWebDll(const ServiceTable& components, int entry, int velinEntry,
-                         int ostDataEntry);
-
 // The row tag that shows what a plan row stands for: the script's version, or 10000
 // plus the service table index of a component.
 int32_t RowTagOf(const PlanStep& step);

@@ -1,11 +1,12 @@
-// The plan, the manifest's verdict and the web DLLs' pairing as functions of their
-// inputs: no dialog, no providers.
+// The plan, the manifest's verdict and the apply step's decisions as functions of
+// their inputs: no dialog, no providers.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "update/apply_step.h"
 #include "update/catalogue.h"
 #include "update/plan.h"
 #include "update/verdict.h"
@@ -205,7 +206,7 @@ TEST_F(MakePlanTest, TheDataInterfaceFollowsTheWebDll) {
   EXPECT_TRUE(plan.ostDataLeftOut);
 }
 
-TEST(WebDllPairingTest, TheEarlierDllWaitsForTheLaterOne) {
+TEST(ApplyStepTest, TheEarlierWebDllWaitsForTheLaterOne) {
   ServiceTable table{};
   Offer(table, 0, "Server");
   Offer(table, 2, "Velin");
@@ -226,6 +227,16 @@ TEST(WebDllPairingTest, TheEarlierDllWaitsForTheLaterOne) {
   const WebDllPairing server = PairWebDll(table, 0, 2, 4);
   EXPECT_FALSE(server.webDll);
   EXPECT_EQ(server.otherEntry, -1);
+}
+
+TEST(ApplyStepTest, TheRowEndsAsTheStartAndTheHealthCheckWent) {
+  constexpr int32_t kStartFailed = 1053;
+  EXPECT_EQ(OutcomeOfStart(kRunning, 0, true), StartOutcome::kStarted);
+  EXPECT_EQ(OutcomeOfStart(kRunning, 5, true), StartOutcome::kHealthPassed);
+  EXPECT_EQ(OutcomeOfStart(kRunning, 5, false), StartOutcome::kHealthFailed);
+  // A start that failed is that, whatever the health check would have said.
+  EXPECT_EQ(OutcomeOfStart(kStartFailed, 5, true), StartOutcome::kStartFailed);
+  EXPECT_EQ(OutcomeOfStart(kStopped, 0, true), StartOutcome::kStartFailed);
 }
 
 ManifestRow Row(int32_t version, const char* key, RowEnd end = RowEnd::kComplete) {
