@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   job.AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[ost::kReceiveBufferSize + 1]));
   job.updateHost = argv[1];
   job.requestPath = argv[2];
-  job.downloadKind = argc > 3 ? std::atoi(argv[3]) : 3;
+  job.downloadKind = static_cast<ost::DownloadKind>(argc > 3 ? std::atoi(argv[3]) : 3);
   // The tool takes its buffer once and reuses it for every download; a first round
   // pays for the fresh pages, as the tool's first download does.
   ost::DownloadWorker(job, sockets);

@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StreamSockets sockets(data + 1, size - 1, chunk);
   job.updateHost = "update.example.com:8080";
   job.requestPath = "/update/server.txt";
-  job.downloadKind = (data[0] & 0x40) ? 5 : 0;
+  job.downloadKind = (data[0] & 0x40) ? ost::DownloadKind::kServer : ost::DownloadKind::kManifest;
   // Close to the limit, so that a chain of redirects ends after a few connections.
   job.redirectCount = ost::kRedirectLimit - 3;
   // A body that breaks off is asked for again; two resumes reach every path of that

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "release/signed_index.h"
+#include "signing/signed_index.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "release/manifest_writer.h"
+#include "ost-release/manifest_writer.h"
 #include "update/catalogue.h"
 #include "util/md5.h"
 #include "util/text.h"

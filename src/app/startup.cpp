@@ -4,7 +4,7 @@
 #include "app/texts.h"
 #include "journal/journal.h"
 #include "platform/crypto_port.h"
-#include "release/signed_index.h"
+#include "signing/signed_index.h"
 #include "system/config_store.h"
 #include "update/backup.h"
 #include "update/run_record.h"

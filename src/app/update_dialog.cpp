@@ -7,10 +7,10 @@
 #include "app/run_id.h"
 #include "app/startup.h"
 #include "app/texts.h"
+#include "commands/rollback.h"
 #include "system/service_controller.h"
 #include "update/backup.h"
 #include "update/release_check.h"
-#include "update/rollback.h"
 #include "update/run_record.h"
 #include "util/text.h"
 

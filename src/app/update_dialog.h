@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_events.h"
 #include "db/installation.h"
 #include "net/download_job.h"
 #include "platform/platform.h"
@@ -19,6 +18,7 @@
 #include "ui/colour_list.h"
 #include "update/manifest.h"
 #include "update/plan.h"
+#include "update/run_events.h"
 #include "update/service_table.h"
 #include "update/staging.h"
 #include "util/bytes.h"
@@ -28,7 +28,6 @@ namespace ost {
 class ReleaseCheck;
 class RunRecordKeeper;
 
-constexpr size_t kUnpackBufferSize = 50000000;
 constexpr uint32_t kAboutCommand = 0x0010;
 
 enum class ButtonState { kChecking, kPlanOffered, kUpdating, kFinished };
@@ -238,7 +237,6 @@ class UpdateDialog {
   int32_t progressPercent_ = 0;
   int32_t inProgressHandler_ = 0;
   ServiceTable serviceTable_{};
-  int32_t currentEntry_ = 0;
   std::vector<std::string> detailFiles_;
   Plan plan_;
   size_t nextStep_ = 0;                 // the next step of the plan to download

@@ -12,7 +12,7 @@
 #include "system/service_controller.h"
 #include "update/backup.h"
 #include "update/package_writer.h"
-#include "update/rollback.h"
+#include "commands/rollback.h"
 #include "update/run_record.h"
 #include "util/text.h"
 

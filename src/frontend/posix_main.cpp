@@ -7,12 +7,12 @@
 
 #include "app/startup.h"
 #include "commands/recover.h"
+#include "commands/rollback.h"
 #include "frontend/headless/headless.h"
 #include "frontend/headless/options.h"
 #include "frontend/headless/stdio_output.h"
 #include "frontend/posix_machine.h"
 #include "update/net_check.h"
-#include "update/rollback.h"
 #ifdef OST_HAVE_TUI
 #include "frontend/tui/tui.h"
 #endif

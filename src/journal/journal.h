@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "app/run_events.h"
 #include "platform/file_port.h"
 #include "platform/system_port.h"
+#include "update/run_events.h"
 #include "util/bytes.h"
 #include "util/digest.h"
 

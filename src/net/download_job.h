@@ -13,11 +13,35 @@
 #include "platform/socket_port.h"
 #include "platform/system_port.h"
 #include "platform/window_port.h"
+#include "update/product_facts.h"
 #include "util/bytes.h"
 
 namespace ost {
 
-constexpr size_t kReceiveBufferSize = 24000000;
+// What a download brings. The numbers are the product's own: a component's package has
+// its component's kind (3 to 8, as the catalogue numbers them).
+enum class DownloadKind : int32_t {
+  kIndex = -1,  // the signed index
+  kManifest = 0,
+  kOstraScript = 1,
+  kVelinScript = 2,
+  kAgent = 3,
+  kVelin = 4,
+  kServer = 5,
+  kMessage = 6,
+  kTuyom = 7,
+  kOstData = 8,
+  kDetailFile = 250,
+};
+
+inline bool IsComponentPackage(DownloadKind kind) {
+  return kind >= DownloadKind::kAgent && kind <= DownloadKind::kOstData;
+}
+
+// Progress is posted block by block for packages of components and detail files only.
+inline bool PostsBlockProgress(DownloadKind kind) {
+  return IsComponentPackage(kind) || kind == DownloadKind::kDetailFile;
+}
 
 // One answer of the update host within a download: the first one, or one reached by a
 // redirect.
@@ -97,7 +121,7 @@ struct DownloadJob {
   uint8_t* receiveBuffer = nullptr;
   std::atomic<int32_t> expectedLength{0};  // written by the worker
   std::atomic<int32_t> receivedLength{0};
-  int32_t downloadKind = 0;  // 0 manifest, 1-2 scripts, 3-8 components, 250 detail file
+  DownloadKind downloadKind = DownloadKind::kManifest;
 
   // Answers other than 100 and 200 over the whole run; only the running worker
   // touches it.

@@ -157,7 +157,7 @@ class Download {
   // below the length, and the length itself; a mark already posted in this download
   // (before a resume started over) is not posted again.
   BodyEnd ReadBody(int32_t from, int32_t expected) {
-    const bool reportBlocks = job_.downloadKind > 2;
+    const bool reportBlocks = PostsBlockProgress(job_.downloadKind);
     int32_t received = from;
     job_.receivedLength.store(received);
     pace_.Restart();

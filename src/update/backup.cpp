@@ -265,8 +265,8 @@ bool BackupKeeper::Keep(const PlanStep& step, const std::string& path, const std
     file.oldNumber = entry.installedVersion;
     file.newNumber = entry.availableVersion;
     // The web's DLLs live in the web server.
-    file.service =
-        entry.kind == kVelinKind || entry.kind == kOstDataKind ? "W3SVC" : entry.serviceName;
+    file.service = entry.kind == kVelinKind || entry.kind == kOstDataKind ? kWebServerService
+                                                                          : entry.serviceName;
     file.runningBefore = entry.stateBefore == kServiceRunning;
   }
   // Whether there was a file is a question of the name, not of a successful read.

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/run_events.h"
 #include "platform/file_port.h"
+#include "update/run_events.h"
 #include "util/digest.h"
 
 namespace ost {

@@ -60,7 +60,7 @@ int RunNetCheck(const Platform& platform, const std::string& proxyOption,
   job.clock = [&platform] { return platform.system->MonotonicMilliseconds(); };
   job.sleep = [&platform](uint32_t ms) { platform.system->Sleep(ms); };
   job.requestPath = std::string(kUpdatePath) + kManifestName;
-  job.downloadKind = kManifestKind;
+  job.downloadKind = DownloadKind::kManifest;
 
   bool reached = false;
   const std::string hosts[] = {config.primaryHost, config.secondaryHost};

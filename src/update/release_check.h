@@ -9,14 +9,11 @@
 #include <vector>
 
 #include "platform/crypto_port.h"
-#include "release/signed_index.h"
+#include "signing/signed_index.h"
 #include "update/manifest.h"
 #include "util/bytes.h"
 
 namespace ost {
-
-// The index's download kind: below the kinds whose progress is shown, as the manifest's.
-constexpr int32_t kIndexKind = -1;
 
 enum class ReleaseFailure {
   kNone,

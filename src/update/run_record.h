@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/run_events.h"
 #include "platform/file_port.h"
+#include "update/run_events.h"
 
 namespace ost {
 

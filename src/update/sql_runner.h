@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <functional>
 
-#include "app/run_events.h"
+#include "update/run_events.h"
 #include "db/product_database.h"
 
 namespace ost {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "crypto/vectors.h"
-#include "release/signed_index.h"
+#include "signing/signed_index.h"
 
 #ifdef _WIN32
 // clang-format off
@@ -25,8 +25,8 @@
 #include "platform/win32/cng_crypto.h"
 using Provider = ost::CngCrypto;
 #else
+#include "ost-release/signer.h"
 #include "platform/posix/openssl_crypto.h"
-#include "release/signer.h"
 using Provider = ost::OpenSslCrypto;
 #endif
 

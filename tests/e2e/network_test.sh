@@ -142,7 +142,7 @@ run option --start --confirm yes --failover
 expect_status 0 "--failover"
 
 echo "== a package the signed index refuses on the first host, whole on the second"
-release_tool=$(dirname "$sandbox")/../release/ost-release
+release_tool=$(dirname "$sandbox")/../tools/ost-release/ost-release
 mkdir -p "$work/signed/bin"
 printf 'MZ signed server 12' >"$work/signed/bin/CSOstraServer.exe"
 printf '{"ostra": "3.80", "velin": "7.0", "components": {"Server": {"update": 12, "label": "v12", "description": "d", "file": "bin/CSOstraServer.exe"}}}' \

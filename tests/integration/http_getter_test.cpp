@@ -29,13 +29,13 @@ class HttpGetterTest : public ::testing::Test {
     job.AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[kReceiveBufferSize + 1]));
     buffer = job.receiveBuffer;
     job.requestPath = "/ostra/update1/server.txt";
-    job.downloadKind = 0;
+    job.downloadKind = DownloadKind::kManifest;
   }
 
   // Runs one download against the server, as the worker would.
   void Fetch(const ScriptServer& server, int kind = 0) {
     job.updateHost = "127.0.0.1:" + std::to_string(server.port());
-    job.downloadKind = kind;
+    job.downloadKind = static_cast<DownloadKind>(kind);
     DownloadWorker(job, sockets);
   }
 
@@ -435,7 +435,7 @@ class TrickleTest : public ::testing::Test {
     job.AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[kReceiveBufferSize + 1]));
     job.updateHost = "update.example";
     job.requestPath = "/ostra/update1/CSOstraServer.exe.zip";
-    job.downloadKind = 5;
+    job.downloadKind = DownloadKind::kServer;
     // These sockets hand every connection the rest of one stream: a resume would read
     // the body as its head. Resumes have tests of their own.
     job.resume.fruitlessTries = 0;

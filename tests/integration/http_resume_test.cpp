@@ -51,7 +51,7 @@ class ResumeTest : public ::testing::Test {
   ResumeTest() {
     job.AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[kReceiveBufferSize + 1]));
     job.requestPath = "/ostra/update1/CSOstraServer.exe.zip";
-    job.downloadKind = 5;
+    job.downloadKind = DownloadKind::kServer;
     job.sleep = [this](uint32_t ms) { pauses.push_back(ms); };
     // A body no two places of which look alike, so a misplaced byte shows.
     file.resize(kReceiveBufferSize);

@@ -109,7 +109,7 @@ TEST_F(PlanTest, WebScriptsOnlyWithTheWebPlatform) {
   EXPECT_EQ(Cell(5, 2), "更新数据库到:7.1版");
   EXPECT_EQ(Cell(6, 2), "更新数据库到:7.2版");
   EXPECT_EQ(dialog.plan().steps[1].requestPath, "/ostra/update1/sql/v71.sql.zip");
-  EXPECT_EQ(dialog.plan().steps[1].downloadKind, 2);
+  EXPECT_EQ(dialog.plan().steps[1].downloadKind, DownloadKind::kVelinScript);
 
   Harness h2;
   h2.database.platformFlag = "0";

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/texts.h"
+#include "commands/rollback.h"
 #include "journal/journal.h"
 #include "unit/fakes.h"
 #include "update/backup.h"
-#include "update/rollback.h"
 #include "util/text.h"
 
 namespace ost {

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
+#include "ost-release/signer.h"
 #include "platform/posix/openssl_crypto.h"
-#include "release/signed_index.h"
-#include "release/signer.h"
+#include "signing/signed_index.h"
 
 namespace ost {
 namespace {

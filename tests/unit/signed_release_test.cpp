@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "app/texts.h"
+#include "ost-release/signer.h"
 #include "platform/posix/openssl_crypto.h"
-#include "release/signed_index.h"
-#include "release/signer.h"
+#include "signing/signed_index.h"
 #include "unit/fakes.h"
 #include "util/md5.h"
 

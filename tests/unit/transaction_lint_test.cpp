@@ -1,5 +1,5 @@
 // The release tool's warning about statements SQL Server refuses inside a transaction.
-#include "release/transaction_lint.h"
+#include "ost-release/transaction_lint.h"
 
 #include <gtest/gtest.h>
 

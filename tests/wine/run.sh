@@ -51,7 +51,7 @@ windows_build=$(cd "${2:-$repo/build/windows}" && pwd)
 windows64_build=$(realpath -m "${3:-$repo/build/windows64}")
 odbc_i386_build=$(realpath -m "${4:-$repo/build/odbc-i386}")
 sandbox=$linux_build/sandbox/ost-sandbox
-release=$linux_build/release/ost-release
+release=$linux_build/tools/ost-release/ost-release
 crypto_linux=$linux_build/tests/crypto/ost-cryptocheck
 [ -x "$release" ] && [ -x "$crypto_linux" ] ||
   { echo "FAIL: no ost-release or ost-cryptocheck in $linux_build"; exit 1; }

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/run_events.h"
 #include "app/startup.h"
 #include "app/texts.h"
 #include "frontend/headless/snapshot.h"
@@ -13,6 +12,7 @@
 #include "platform/port_wrappers.h"
 #include "system/service_controller.h"
 #include "ui/memory_view.h"
+#include "update/run_events.h"
 #include "util/text.h"
 
 namespace ost {

@@ -1,4 +1,4 @@
-#include "release/builder.h"
+#include "ost-release/builder.h"
 
 #include <zlib.h>
 
@@ -8,10 +8,10 @@
 #include <map>
 #include <set>
 
+#include "ost-release/manifest_writer.h"
+#include "ost-release/transaction_lint.h"
 #include "platform/posix/openssl_crypto.h"
-#include "release/manifest_writer.h"
-#include "release/signed_index.h"
-#include "release/transaction_lint.h"
+#include "signing/signed_index.h"
 #include "update/detail_file.h"
 #include "update/manifest.h"
 #include "update/release_check.h"

@@ -1,4 +1,4 @@
-#include "release/manifest_writer.h"
+#include "ost-release/manifest_writer.h"
 
 #include <zlib.h>
 

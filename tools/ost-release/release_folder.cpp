@@ -1,4 +1,4 @@
-#include "release/release_folder.h"
+#include "ost-release/release_folder.h"
 
 #include <zlib.h>
 
@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "release/signed_index.h"
+#include "signing/signed_index.h"
 #include "update/detail_file.h"
 #include "update/manifest.h"
 #include "update/service_table.h"

@@ -137,7 +137,7 @@ int UpdateDialog::RequestManifest() {
   job_->requestPath = std::string(kUpdatePath) + job_->targetPath;
   job_->receivedLength = 0;
   job_->expectedLength = 0;
-  job_->downloadKind = kManifestKind;
+  job_->downloadKind = DownloadKind::kManifest;
   progressPercent_ = 0;
   inFlight_ = nullptr;
   StartDownloadWorker();

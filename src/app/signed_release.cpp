@@ -48,7 +48,7 @@ void UpdateDialog::RequestIndex() {
   job_->requestPath = std::string(kUpdatePath) + kIndexName;
   job_->receivedLength = 0;
   job_->expectedLength = 0;
-  job_->downloadKind = kIndexKind;
+  job_->downloadKind = DownloadKind::kIndex;
   StartDownloadWorker();
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "release/release_folder.h"
-#include "release/signer.h"
+#include "ost-release/release_folder.h"
+#include "ost-release/signer.h"
 #include "util/bytes.h"
 
 namespace ost::release {

@@ -1,4 +1,4 @@
-#include "release/signer.h"
+#include "ost-release/signer.h"
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>

@@ -48,7 +48,7 @@ void UpdateDialog::OnDownloadProgress(uintptr_t received, intptr_t /*flag*/) {
     auto receivedKb = static_cast<int>(static_cast<uint32_t>(received) / 1000);
     SetStatusLine(Format(text::kDownloadStatusLine, job_->targetPath.c_str(),
                          static_cast<int>(expected / 1000), receivedKb, percent));
-    if (job_->downloadKind != kDetailFileKind) {
+    if (job_->downloadKind != DownloadKind::kDetailFile) {
       SetStepStatus(Format(text::kDownloadRowStatus, receivedKb, percent), false);
       SetRowColors(currentRow_, kAlertRed, kWhite);
     }

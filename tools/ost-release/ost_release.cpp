@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "release/builder.h"
-#include "release/release_folder.h"
-#include "release/signed_index.h"
-#include "release/signer.h"
+#include "ost-release/builder.h"
+#include "ost-release/release_folder.h"
+#include "ost-release/signer.h"
+#include "signing/signed_index.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
-// The end of the check: the manifest compared with what is installed, and the verdict
-// shown on the manifest row.
+// The end of the check: the manifest's verdict shown on the manifest row, and the plan
+// offered from it.
 #include "app/texts.h"
 #include "app/update_dialog.h"
 #include "update/catalogue.h"
 #include "update/detail_file.h"
+#include "update/verdict.h"
 #include "util/text.h"
 
 namespace ost {
@@ -12,42 +13,16 @@ void UpdateDialog::EvaluateManifest(ByteSpan bytes) {
   const Manifest manifest = ParseManifest(bytes.AsText());
   const int manifestRow = currentRow_;
 
-  updateFound_ = 0;
-  // A version that names no release offers nothing newer: its script rows are left
-  // out, the rest of the manifest still counts.
-  availableOstraVersion_ =
-      manifest.ostraVersionUsable ? manifest.ostraVersion : facts_.installedOstraVersion;
-  availableVelinVersion_ =
-      manifest.velinVersionUsable ? manifest.velinVersion : facts_.installedVelinVersion;
-  if (!manifest.hasEntryBlock) {
+  const ManifestVerdict verdict = JudgeManifest(manifest, facts_, serviceTable_);
+  updateFound_ = verdict.updateFound ? 1 : 0;
+  availableOstraVersion_ = verdict.availableOstraVersion;
+  availableVelinVersion_ = verdict.availableVelinVersion;
+  if (!verdict.usable) {
     SetPhase(RunPhase::kFailed, "the manifest has no entry block");
     return;
   }
-
-  // A newer row is read in full; the first one that cannot be ends the scan.
-  for (size_t n = 0; n < manifest.rows.size(); ++n) {
-    const ManifestRow& row = manifest.rows[n];
-    ServiceEntry& entry = serviceTable_[n];
-    entry.availableVersion = row.version;
-    if (entry.availableVersion <= entry.installedVersion) continue;
-
-    entry.needsUpdate = 1;
-    updateFound_ = 1;
-    if (row.end == RowEnd::kNoKey || row.end == RowEnd::kUnknownKey) break;
-    const Component& component = *row.component;
-    entry.kind = component.kind;
-    entry.displayName = component.displayName;
-    entry.fileName = component.fileName;
-    entry.serviceName = component.serviceName;
-    entry.estimatedSeconds = component.estimatedSeconds;
-    if (component.inWebFolder) entry.installDir = facts_.cgiBinDir;
-    if (component.kind == kVelinKind) velinEntry_ = static_cast<int32_t>(n);
-    if (component.kind == kOstDataKind) ostDataEntry_ = static_cast<int32_t>(n);
-    if (row.end == RowEnd::kNoLabelEnd) break;
-    entry.versionLabel = row.versionLabel;
-    if (row.end == RowEnd::kNoLineFeed) break;  // no line feed after the description
-    entry.description = row.description;
-  }
+  if (verdict.velinEntry != -1) velinEntry_ = verdict.velinEntry;
+  if (verdict.ostDataEntry != -1) ostDataEntry_ = verdict.ostDataEntry;
 
   // Without the web platform there is no folder to compare detail files in.
   if (!facts_.cgiBinDir.empty()) {
@@ -60,7 +35,6 @@ void UpdateDialog::EvaluateManifest(ByteSpan bytes) {
     SetCell(manifestRow, 2,
             Format(text::kVersionUpgrade, facts_.installedOstraVersion / 100.0,
                    availableOstraVersion_ / 100.0));
-    updateFound_ = 1;
   } else {
     SetCell(manifestRow, 2, Format(text::kVersionLatest, facts_.installedOstraVersion / 100.0));
   }

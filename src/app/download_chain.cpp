@@ -34,7 +34,6 @@ void UpdateDialog::StartNextDownload() {
     SetCell(plan_.headerRow, 3, step.targetPath);
   } else {
     currentRow_ = step.row;
-    if (step.kind == StepKind::kComponent) currentEntry_ = step.entry;
   }
   job_->receivedLength = 0;
   job_->expectedLength = 0;

@@ -6,6 +6,7 @@
 #include "app/update_dialog.h"
 #include "db/product_database.h"
 #include "system/service_controller.h"
+#include "update/apply_step.h"
 #include "update/catalogue.h"
 #include "update/package_writer.h"
 #include "util/text.h"
@@ -15,9 +16,6 @@ namespace {
 
 constexpr char kVelinMarker[] = "\\Velin.dll";
 constexpr char kOstDataMarker[] = "\\OstData.dll";
-constexpr char kVelinFallback[] = "d:\\wwwroot\\cgi-bin\\Velin.dll";
-constexpr char kOstDataFallback[] = "d:\\wwwroot\\cgi-bin\\OstData.dll";
-constexpr char kWebServerService[] = "W3SVC";
 
 bool Contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
@@ -52,7 +50,7 @@ bool UpdateDialog::UnpackPackage(ByteSpan package, size_t* unpacked) {
 }
 
 bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
-  ServiceEntry& entry = serviceTable_[static_cast<size_t>(currentEntry_)];
+  ServiceEntry& entry = serviceTable_[static_cast<size_t>(step.entry)];
   size_t unpacked = 0;
   // A component is never empty: writing nothing over it would only destroy it.
   if (!UnpackPackage(package, &unpacked) || unpacked == 0) {
@@ -64,7 +62,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   if (Contains(target, kVelinMarker)) {
     facts_.ostDataPending =
         ostDataEntry_ == -1 ? 0 : serviceTable_[static_cast<size_t>(ostDataEntry_)].needsUpdate;
-    webRow_ = currentRow_;
+    webRow_ = step.row;
   }
 
   const char* fallback = Contains(target, kVelinMarker)     ? kVelinFallback
@@ -79,7 +77,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   observer_->OnFileWritten(step, Unpacked(unpacked), written);
   if (!written.written) {
     SetStepStatus(text::kWriteFailed, false);
-    SetRowColors(currentRow_, kAlertRed, kWhite);
+    SetRowColors(step.row, kAlertRed, kWhite);
     MarkPackageFailed(target + " could not be written");
     return false;
   }
@@ -89,62 +87,67 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
   entry.writtenAtFallback = written.fallback ? written.path : std::string();
 
   SetStepStatus(text::kUpdatedStarting, false);
-  SetRowColors(currentRow_, kWrittenOlive, kWhite);
+  SetRowColors(step.row, kWrittenOlive, kWhite);
 
   // The two web DLLs share the web server, which starts once, after the later of
   // them: the earlier one's row waits in olive and takes the outcome with the later.
-  const bool webDll = entry.kind == kVelinKind || entry.kind == kOstDataKind;
-  const int32_t otherDll = entry.kind == kVelinKind     ? ostDataEntry_
-                           : entry.kind == kOstDataKind ? velinEntry_
-                                                        : -1;
-  const bool otherStillToCome =
-      otherDll > currentEntry_ && serviceTable_[static_cast<size_t>(otherDll)].needsUpdate;
-  if (webDll && otherStillToCome) {
-    waitingWebRow_ = currentRow_;
+  const WebDllPairing pairing = PairWebDll(serviceTable_, step.entry, velinEntry_, ostDataEntry_);
+  const bool webDll = pairing.webDll;
+  const int otherDll = pairing.otherEntry;
+  if (webDll && pairing.otherStillToCome) {
+    waitingWebRow_ = step.row;
   } else {
     if (entry.serviceName.empty()) entry.serviceName = kWebServerService;
     const int waiting = webDll ? waitingWebRow_ : -1;
-    if (!StartsAgain(entry)) {
-      SetStepStatus(text::kUpdatedStaysStopped, true);
-      if (waiting >= 0) SetCell(waiting, 3, text::kUpdatedStaysStopped);
-    } else {
+    const int seconds = static_cast<int>(config_.healthSeconds);
+    StartOutcome outcome = StartOutcome::kStaysStopped;
+    if (StartsAgain(entry)) {
       observer_->OnChanging(RunChange::kServiceStart, entry.serviceName);
       const uint64_t begun = platform_.system->MonotonicMilliseconds();
       int32_t started =
           StartServiceAndWait(*platform_.services, *platform_.system, entry.serviceName);
-      Report(ServiceEvent::Action::kStart, entry.serviceName, started, currentRow_, begun);
-      const int seconds = static_cast<int>(config_.healthSeconds);
-      const bool healthy = started != kServiceRunning || seconds == 0 ||
-                           StaysRunning(entry.serviceName, seconds, waiting);
-      if (!healthy) {
+      Report(ServiceEvent::Action::kStart, entry.serviceName, started, step.row, begun);
+      const bool stayed = started != kServiceRunning || seconds == 0 ||
+                          StaysRunning(entry.serviceName, seconds, waiting);
+      outcome = OutcomeOfStart(started, seconds, stayed);
+    }
+    switch (outcome) {
+      case StartOutcome::kStaysStopped:
+        SetStepStatus(text::kUpdatedStaysStopped, true);
+        if (waiting >= 0) SetCell(waiting, 3, text::kUpdatedStaysStopped);
+        break;
+      case StartOutcome::kHealthFailed:
         SetStepStatus(Format(text::kHealthFailed, seconds), false);
-        SetRowColors(currentRow_, kAlertRed, kWhite);
+        SetRowColors(step.row, kAlertRed, kWhite);
         if (waiting >= 0) {
           SetCell(waiting, 3, Format(text::kHealthFailed, seconds));
           SetRowColors(waiting, kAlertRed, kWhite);
         }
-      } else if (started == kServiceRunning && seconds > 0) {
+        break;
+      case StartOutcome::kHealthPassed:
         SetStepStatus(Format(text::kHealthPassed, seconds), true);
         if (waiting >= 0) {
           SetRowColors(waiting, kDoneGreen, kWhite);
           SetCell(waiting, 3, Format(text::kHealthPassed, seconds));
         }
-      } else if (started == kServiceRunning) {
+        break;
+      case StartOutcome::kStarted:
         SetStepStatus(text::kUpdatedStarted, true);
         if (waiting >= 0) {
           SetRowColors(waiting, kDoneGreen, kWhite);
           SetCell(waiting, 3, text::kUpdatedStarted);
         }
-      } else {
+        break;
+      case StartOutcome::kStartFailed:
         SetStepStatus(text::kUpdatedStartFailed, false);
-        SetRowColors(currentRow_, kAlertRed, kWhite);
+        SetRowColors(step.row, kAlertRed, kWhite);
         if (waiting >= 0) {
           SetCell(waiting, 3, text::kUpdatedStartFailed);
           SetRowColors(waiting, kAlertRed, kWhite);
         }
-      }
+        break;
     }
-    ShowFallbackWrite(entry, currentRow_);
+    ShowFallbackWrite(entry, step.row);
     if (waiting >= 0 && otherDll >= 0) {
       ShowFallbackWrite(serviceTable_[static_cast<size_t>(otherDll)], waiting);
     }
@@ -152,7 +155,7 @@ bool UpdateDialog::ApplyEntryPackage(const PlanStep& step, ByteSpan package) {
 
   observer_->OnChanging(RunChange::kNumber, entry.displayName);
   const DbOutcome recorded = platform_.database->Execute(
-      Format("{CALL ostra.dbo.cp_sys_server_update_set(%d,%d,'%s','%s')}", currentEntry_,
+      Format("{CALL ostra.dbo.cp_sys_server_update_set(%d,%d,'%s','%s')}", step.entry,
              entry.availableVersion, QuoteSqlText(entry.displayName).c_str(),
              QuoteSqlText(entry.description).c_str()));
   observer_->OnComponentRecorded(step, recorded);

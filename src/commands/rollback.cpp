@@ -1,4 +1,4 @@
-#include "update/rollback.h"
+#include "commands/rollback.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "release/transaction_lint.h"
+#include "ost-release/transaction_lint.h"
 
 #include <cctype>
 

@@ -16,7 +16,7 @@ void UpdateDialog::DownloadFailedBeeps() {
 
 void UpdateDialog::ShowDownloadFailure(const std::string& text) {
   // A detail file has no row of its own; the header row shows its path.
-  if (job_->downloadKind == kDetailFileKind) {
+  if (job_->downloadKind == DownloadKind::kDetailFile) {
     SetCell(plan_.headerRow, 3, text);
   } else {
     SetStepStatus(text, false);
@@ -51,11 +51,11 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
       return;
     }
   }
-  if (job_->downloadKind == kIndexKind) {
+  if (job_->downloadKind == DownloadKind::kIndex) {
     OnIndexDownloaded(result, report);
     return;
   }
-  if (chain_ == Chain::kStaging && inFlight_ && job_->downloadKind != kIndexKind) {
+  if (chain_ == Chain::kStaging && inFlight_ && job_->downloadKind != DownloadKind::kIndex) {
     if (report.receivedLength > 0 && report.receivedLength < report.expectedLength) {
       KeepPartial(*inFlight_);
     } else if (result == 0) {
@@ -77,7 +77,7 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
                     report.receivedLength, report.expectedLength));
     return;
   }
-  if (job_->downloadKind == kManifestKind) {
+  if (job_->downloadKind == DownloadKind::kManifest) {
     // With the maker's key set, the manifest waits for the signed index.
     if (release_) {
       release_->KeepManifest(job_->Body());
@@ -103,16 +103,16 @@ void UpdateDialog::OnDownloadDone(uintptr_t result, intptr_t /*lParam*/) {
   }
   bool applied = false;
   switch (job_->downloadKind) {
-    case kOstraScriptKind:
-    case kVelinScriptKind:
+    case DownloadKind::kOstraScript:
+    case DownloadKind::kVelinScript:
       applied = RunSqlScript(step, package);
       ++currentRow_;
       break;
-    case kDetailFileKind:
+    case DownloadKind::kDetailFile:
       applied = package.size > 0 && ApplyDetailFile(step, package);
       break;
     default:
-      if (job_->downloadKind < 3 || job_->downloadKind > 8) return;
+      if (!IsComponentPackage(job_->downloadKind)) return;
       applied = package.size > 0 && ApplyEntryPackage(step, package);
       ++currentRow_;
       break;

@@ -1,5 +1,5 @@
 // The signed index: its text, its parsing and the check of its signature.
-#include "release/signed_index.h"
+#include "signing/signed_index.h"
 
 #include <set>
 

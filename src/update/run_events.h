@@ -29,7 +29,7 @@ const char* PhaseName(RunPhase phase);
 
 struct DownloadReport {
   const PlanStep* step = nullptr;  // null for the manifest
-  int32_t downloadKind = 0;
+  DownloadKind downloadKind = DownloadKind::kManifest;
   std::string requestPath;
   std::string targetPath;
   uintptr_t result = 0;  // the download result code

@@ -1,6 +1,6 @@
 // The staged mode's partial packages, kept from one run to the next.
 #include "app/update_dialog.h"
-#include "release/signed_index.h"
+#include "signing/signed_index.h"
 #include "update/partial_store.h"
 #include "update/release_check.h"
 
