@@ -30,6 +30,9 @@
 #  12. a server program that stops by itself 2 s after its start, with AutoRollback = 1
 #      and HealthSeconds = 5: the run ends with exit status 3, the former program and
 #      update number back, the service running.
+#  13. the same run killed while it waits on the new build, the update host then gone:
+#      a plain start refuses, --recover puts the program, the number and the service
+#      back, and a second --recover finds nothing to recover.
 #
 # The executable that ships is 32-bit. It runs as on 64-bit Windows: the product's key
 # in the 32-bit registry view and its services registered by 32-bit programs, as the
@@ -222,6 +225,7 @@ handler = functools.partial(Handler, directory=root)
 http.server.ThreadingHTTPServer(("127.0.0.1", port), handler).serve_forever()
 PY
 python3 "$work/serve.py" "$port" "$root/host" "$work" >"$work/http.log" 2>&1 &
+host_pid=$!
 pids+=($!)
 wait_for 10 python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" \
   2>/dev/null || die "the update host did not start"
@@ -945,6 +949,38 @@ check "autoback: the server program as before, byte for byte" \
 check "autoback: the former update number recorded" \
   test "$(sqlite3 "$root/db/ostra.sqlite" "select nn from sys_server_update where ii = 0")" = "$number_before"
 check "autoback: the service runs again" test "$(probe state CSOstraServer | tr -d '\r')" = "CSOstraServer 4"
+
+# --- 13. a run killed half-way, put back by --recover ----------------------------------
+say "== a run with AutoRollback killed half-way, then --recover"
+printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\OSTRA]\r\n"HealthSeconds"=dword:0000001e\r\n' \
+  >"$work/longhealth.reg"
+wine_regedit "$bits" "$work/longhealth.reg"
+# Killed while the health check waits on the new build: its file and number are written.
+(cd "$root/program" && exec "${wine[@]}" 'C:\OstUpdate\OstServerUpdate.exe' --headless --start \
+  --confirm yes >"$work/killed.out" 2>"$work/killed.err") &
+killed_pid=$!
+if wait_for 120 grep -q '检查运行' "$work/killed.out"; then
+  kill -9 "$killed_pid" 2>/dev/null || true
+  wait "$killed_pid" 2>/dev/null || true
+  pass
+else
+  kill -9 "$killed_pid" 2>/dev/null || true
+  fail "killed: the run never reached its health check"
+fi
+kill "$host_pid" 2>/dev/null  # the update host is gone
+windows_tool refused --headless --start --confirm yes
+check "refused: a plain start refuses (status $tool_status)" test "$tool_status" = 1
+check "refused: it names the command" grep -q 'OstServerUpdate.exe --recover' "$work/refused.txt"
+windows_tool recover --recover
+check "recover: back as before (status $tool_status)" test "$tool_status" = 0
+check "recover: the server program as before, byte for byte" \
+  test "$(sha256sum <"$root/drives/c/OSTRA/CSOstraServer.exe")" = "$server_before"
+check "recover: the former update number recorded" \
+  test "$(sqlite3 "$root/db/ostra.sqlite" "select nn from sys_server_update where ii = 0")" = "$number_before"
+check "recover: the service runs again" test "$(probe state CSOstraServer | tr -d '\r')" = "CSOstraServer 4"
+windows_tool again --recover
+check "recover again: nothing to recover (status $tool_status)" test "$tool_status" = 0
+check "recover again: it says so" grep -q '没有需要恢复的中断更新。' "$work/again.txt"
 
 if [ -n "${OST_WINE_SHOTS:-}" ]; then
   mkdir -p "$OST_WINE_SHOTS"
