@@ -195,8 +195,8 @@ bool RunRecordKeeper::OnFileWriting(const PlanStep&, const std::string& target,
   record_.changes.push_back({"file", target});
   if (!fallback.empty()) record_.changes.push_back({"file", fallback});
   writing_ = true;
-  Save();
-  return true;
+  // A file the record does not name could not be put back after a kill: not written.
+  return Save();
 }
 
 void RunRecordKeeper::OnPlanBuilt(const Plan& plan, const ServiceTable& table) {
@@ -260,6 +260,6 @@ void RunRecordKeeper::OnScriptRolledBack(const PlanStep& step, int batches, cons
   OnScriptRun(step, batches, 0);
 }
 
-void RunRecordKeeper::Save() { WriteRunRecord(files_, programDir_, record_); }
+bool RunRecordKeeper::Save() { return WriteRunRecord(files_, programDir_, record_); }
 
 }  // namespace ost

@@ -92,7 +92,7 @@ class RunRecordKeeper : public RunObserver {
   void OnScriptRolledBack(const PlanStep& step, int batches, const DbOutcome& outcome) override;
 
  private:
-  void Save();
+  bool Save();  // false: the record could not be written
 
   FilePort& files_;
   std::unique_ptr<File> batchLog_;  // open while a script runs batch by batch

@@ -139,5 +139,23 @@ TEST_F(RunRecordTest, AnUnreadableRecordIsNoInterruptedRun) {
   EXPECT_FALSE(keeper.interrupted());
 }
 
+// With the record kept for a recovery, a file is written only once the record names it:
+// on a full disk the write is refused (and the run rolls back) rather than made unnamed.
+TEST_F(RunRecordTest, AFileTheRecordCannotNameIsNotWritten) {
+  RunRecordKeeper keeper(files, kProgram, "run-1", /*recoverable=*/true);
+  Component(0, "CSOstraServer", 4);
+  keeper.OnPlanBuilt(plan, table);
+  keeper.OnPhaseChanged(RunPhase::kUpdating, "");
+  const std::string before = files.files.at(RunRecordPath(kProgram));
+  EXPECT_TRUE(keeper.OnFileWriting(plan.steps[0], "C:\\OSTRA\\a.exe", "", ByteSpan()));
+  files.diskSpace = 0;
+  EXPECT_FALSE(keeper.OnFileWriting(plan.steps[0], "C:\\OSTRA\\b.exe", "", ByteSpan()));
+  EXPECT_NE(files.files.at(RunRecordPath(kProgram)), before);  // the first is named
+  files.diskSpace = -1;
+  RunRecordKeeper plain(files, kProgram, "run-2");
+  files.diskSpace = 0;
+  EXPECT_TRUE(plain.OnFileWriting(plan.steps[0], "C:\\OSTRA\\b.exe", "", ByteSpan()));
+}
+
 }  // namespace
 }  // namespace ost
