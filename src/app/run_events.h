@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "db/installation.h"
-#include "db/product_database.h"
+#include "platform/database_port.h"
 #include "net/download_job.h"
 #include "system/config_store.h"
 #include "update/manifest.h"

@@ -1,7 +1,7 @@
 // The set of providers one run of the tool works with; each outlives the run.
 #pragma once
 
-#include "db/product_database.h"
+#include "platform/database_port.h"
 #include "platform/crypto_port.h"
 #include "platform/file_port.h"
 #include "platform/registry_port.h"

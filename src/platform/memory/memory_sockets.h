@@ -1,0 +1,49 @@
+// The socket port in memory, with an update host behind it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/socket_port.h"
+
+namespace ost {
+
+// An update host in memory: the HTTP getter's sockets reach it, it reads the request
+// and answers with a body (200, with its length), with raw bytes, or with 404.
+class MemoryHttpHost : public SocketPort {
+ public:
+  bool Startup() override { return startupWorks; }
+  SocketHandle CreateTcp() override;
+  bool ResolveIpv4(const std::string& host, uint32_t* address) override;
+  bool SetSendTimeout(SocketHandle, uint32_t) override { return true; }
+  bool SetReceiveTimeout(SocketHandle, uint32_t) override { return true; }
+  bool SetNonBlocking(SocketHandle, bool) override { return true; }
+  bool Connect(SocketHandle s, uint32_t address, uint16_t port, uint32_t waitMs) override;
+  int64_t Send(SocketHandle s, const void* data, size_t size) override;
+  int64_t Receive(SocketHandle s, void* data, size_t size) override;
+  int64_t Peek(SocketHandle s, void* data, size_t size) override;
+  void Close(SocketHandle s) override { connections_.erase(s); }
+
+  bool startupWorks = true;
+  bool refuseConnections = false;              // every connect fails (code 6)
+  std::map<std::string, std::string> bodies;   // by request path
+  std::map<std::string, std::string> answers;  // whole answers by request path
+  std::vector<std::string> requests;           // "host:port path", in order
+  std::string lastRequest;                     // the last request's bytes
+
+ private:
+  struct Connection {
+    std::string host;
+    uint16_t port = 0;
+    std::string request;
+    std::string answer;
+    size_t at = 0;
+  };
+  std::map<SocketHandle, Connection> connections_;
+  std::map<uint32_t, std::string> names_;
+  SocketHandle next_ = 3;
+};
+
+}  // namespace ost
