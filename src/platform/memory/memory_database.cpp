@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "util/text.h"
+
 namespace ost {
 
 ProductDatabase::OpenResult MemoryDatabase::Open(const std::string& dataSource,
@@ -50,7 +52,8 @@ DbText MemoryDatabase::QueryText(const std::string& statement, size_t width) {
   if (statement.find("velin.dbo.sys_version") != std::string::npos) value = &velinVersion;
   if (!value || !*value) return text;
   text.found = true;
-  text.bytes = (*value)->substr(0, width - 1);
+  // A buffer of width bytes keeps whole characters, as the driver fills it.
+  text.bytes = std::string(CutGbk(**value, width - 1));
   text.overflowed = (*value)->size() > width - 1;
   return text;
 }

@@ -12,6 +12,10 @@ class MemoryFile : public File {
   MemoryFile(MemoryFiles& files, std::string* content, bool writable)
       : files_(files), content_(content), writable_(writable) {}
   int64_t Read(void* data, size_t size) override {
+    if (closed_) {
+      files_.lastError = 9;  // EBADF
+      return -1;
+    }
     size_t n = std::min(size, content_->size() - offset_);
     std::memcpy(data, content_->data() + offset_, n);
     offset_ += n;
@@ -77,7 +81,7 @@ std::unique_ptr<File> MemoryFiles::CreateTruncate(const std::string& path) {
 }
 
 std::unique_ptr<File> MemoryFiles::CreateNew(const std::string& path) {
-  if (files.count(path) > 0) {
+  if (files.count(path) > 0 || folders.count(path) > 0 || links.count(path) > 0) {
     opened.push_back(path);
     lastError = 17;  // EEXIST
     return nullptr;
@@ -137,6 +141,15 @@ bool MemoryFiles::Rename(const std::string& from, const std::string& to) {
   if (found == files.end() || unreplaceable.count(to) > 0) {
     lastError = found == files.end() ? 2 : 13;
     return false;
+  }
+  // A held target is tried again, as the port's contract says; no time passes here.
+  auto hold = held.find(to);
+  for (int attempt = 1; hold != held.end() && hold->second != 0; ++attempt) {
+    if (hold->second > 0) --hold->second;
+    if (attempt == kRenameTries) {
+      lastError = 26;  // ETXTBSY
+      return false;
+    }
   }
   files[to] = found->second;
   files.erase(from);

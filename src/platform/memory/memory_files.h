@@ -57,7 +57,10 @@ class MemoryFiles : public FilePort {
   std::vector<std::string> unwritableFolders;  // nothing can be written below these
   std::vector<std::string> closedFolders;      // no new file below these; old ones can be
   std::set<std::string> unreplaceable;         // Rename onto these fails
-  std::vector<std::string> elsewhere;          // paths below these lead through a junction
+  // Rename onto these is refused this many more times (-1: always), as while a program
+  // holds the file.
+  std::map<std::string, int> held;
+  std::vector<std::string> elsewhere;  // paths below these lead through a junction
   // True when a file of this name ends in ".ost-new" (a temporary file left behind).
   bool HasTemporaryFiles() const;
   long long diskSpace = -1;  // bytes a write may still add; -1: no limit

@@ -1,8 +1,17 @@
 #include "platform/memory/memory_registry.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace ost {
+
+bool RegistryNameLess::operator()(const std::string& a, const std::string& b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::toupper(static_cast<unsigned char>(x)) <
+           std::toupper(static_cast<unsigned char>(y));
+  });
+}
 
 void MemoryRegistry::SetString(const std::string& key, const std::string& name,
                                const std::string& text) {

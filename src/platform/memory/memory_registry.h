@@ -11,9 +11,14 @@
 namespace ost {
 
 // Registry keys as maps of raw value bytes.
+// Key paths and value names compare without case, as the registry's do.
+struct RegistryNameLess {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
 class MemoryRegistry : public RegistryPort {
  public:
-  using Values = std::map<std::string, std::vector<uint8_t>>;
+  using Values = std::map<std::string, std::vector<uint8_t>, RegistryNameLess>;
 
   void SetValue(const std::string& key, const std::string& name, std::vector<uint8_t> data) {
     keys[key][name] = std::move(data);
@@ -27,7 +32,7 @@ class MemoryRegistry : public RegistryPort {
   long SetStringValue(RegistryRoot root, const std::string& path, const std::string& name,
                       const std::string& value) override;
 
-  std::map<std::string, Values> keys;  // HKLM paths only
+  std::map<std::string, Values, RegistryNameLess> keys;  // HKLM paths only
   int openKeys = 0;
   long setStatus = kRegSuccess;  // what SetStringValue answers; it writes only on success
 

@@ -50,8 +50,15 @@ std::string IconvText::GbkToUtf8(std::string_view gbk) {
   return Convert(gbk, "UTF-8", "GBK", 1, "?");
 }
 
+// Through UTF-16, so that a character GBK lacks is one '?' however many bytes its UTF-8
+// takes, as on Windows; a byte that is no UTF-8 becomes U+FFFD, which GBK lacks too.
 std::string IconvText::Utf8ToGbk(std::string_view utf8) {
-  return Convert(utf8, "GBK", "UTF-8", 1, "?");
+  const char16_t replacement = u'\uFFFD';
+  const std::string bytes = Convert(
+      utf8, kUtf16, "UTF-8", 1, std::string_view(reinterpret_cast<const char*>(&replacement), 2));
+  std::u16string wide(bytes.size() / 2, u'\0');
+  bytes.copy(reinterpret_cast<char*>(wide.data()), wide.size() * 2);
+  return Utf16ToGbk(wide);
 }
 
 std::u16string IconvText::GbkToUtf16(std::string_view gbk) {
