@@ -30,7 +30,7 @@ bool MemoryHttpHost::ResolveIpv4(const std::string& host, uint32_t* address) {
 }
 
 bool MemoryHttpHost::Connect(SocketHandle s, uint32_t address, uint16_t port, uint32_t) {
-  if (refuseConnections) return false;
+  if (refuseConnections || closedPorts.count(port) > 0) return false;
   Connection& connection = connections_.at(s);
   connection.host = names_[address];
   connection.port = port;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ class MemoryHttpHost : public SocketPort {
 
   bool startupWorks = true;
   bool refuseConnections = false;              // every connect fails (code 6)
+  std::set<uint16_t> closedPorts;              // nobody listens there
   std::map<std::string, std::string> bodies;   // by request path
   std::map<std::string, std::string> answers;  // whole answers by request path
   std::vector<std::string> requests;           // "host:port path", in order

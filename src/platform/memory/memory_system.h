@@ -21,7 +21,11 @@ class MemorySystem : public SystemPort {
     threads.push_back(std::move(body));
     return ++started;
   }
-  void Sleep(uint32_t milliseconds) override { slept += milliseconds; }
+  // No time passes, but the monotonic clock moves as if it had.
+  void Sleep(uint32_t milliseconds) override {
+    slept += milliseconds;
+    now += milliseconds;
+  }
   void Beep(uint32_t hertz, uint32_t milliseconds) override {
     beeps.push_back({hertz, milliseconds});
   }

@@ -1,0 +1,101 @@
+// The contract suites run against the in-memory providers.
+#include "contract/contract.h"
+#include "platform/memory/memory_database.h"
+#include "platform/memory/memory_files.h"
+#include "platform/memory/memory_registry.h"
+#include "platform/memory/memory_sockets.h"
+#include "platform/memory/memory_system.h"
+#include "platform/memory/memory_text.h"
+
+namespace ost::contract {
+namespace {
+
+class MemoryFilesUnderTest : public FilesUnderTest {
+ public:
+  MemoryFilesUnderTest() { files_.MakeFolders(Folder()); }
+  FilePort& files() override { return files_; }
+  std::string Folder() override { return "D:\\work"; }
+  void Hold(const std::string& path, int times) override { files_.held[path] = times; }
+  bool RefuseNextFlush() override {
+    files_.failClose = true;
+    return true;
+  }
+
+ private:
+  MemoryFiles files_;
+};
+
+class MemoryRegistryUnderTest : public RegistryUnderTest {
+ public:
+  MemoryRegistryUnderTest() {
+    registry_.SetString("SOFTWARE\\Ostra\\Contract", "Name", "ostra");
+    registry_.SetDword("SOFTWARE\\Ostra\\Contract", "Port", 1433);
+  }
+  RegistryPort& registry() override { return registry_; }
+
+ private:
+  MemoryRegistry registry_;
+};
+
+class MemoryTextUnderTest : public TextUnderTest {
+ public:
+  TextPort& text() override { return text_; }
+
+ private:
+  MemoryText text_;
+};
+
+class MemoryDatabaseUnderTest : public DatabaseUnderTest {
+ public:
+  MemoryDatabaseUnderTest() {
+    database_.siteId = kContractSiteGbk;
+    database_.platformFlag.reset();
+    database_.failing.push_back("no_such_table");
+  }
+  ProductDatabase& database() override { return database_; }
+
+ private:
+  MemoryDatabase database_;
+};
+
+class MemorySocketsUnderTest : public SocketsUnderTest {
+ public:
+  SocketPort& sockets() override { return host_; }
+  std::string Host() override { return "update.example"; }
+  uint16_t Serve(const std::string& answer) override {
+    host_.answers["/manifest.txt"] = answer;
+    return 80;
+  }
+  uint16_t Closed() override {
+    host_.closedPorts.insert(81);
+    return 81;
+  }
+
+ private:
+  MemoryHttpHost host_;
+};
+
+class MemorySystemUnderTest : public SystemUnderTest {
+ public:
+  SystemPort& system() override { return system_; }
+  void RunStarted() override {
+    while (!system_.threads.empty()) {
+      auto body = std::move(system_.threads.front());
+      system_.threads.pop_front();
+      body();
+    }
+  }
+
+ private:
+  MemorySystem system_;
+};
+
+OST_CONTRACT_PROVIDER(memory, FilesContract, FilesUnderTest, MemoryFilesUnderTest);
+OST_CONTRACT_PROVIDER(memory, RegistryContract, RegistryUnderTest, MemoryRegistryUnderTest);
+OST_CONTRACT_PROVIDER(memory, TextContract, TextUnderTest, MemoryTextUnderTest);
+OST_CONTRACT_PROVIDER(memory, DatabaseContract, DatabaseUnderTest, MemoryDatabaseUnderTest);
+OST_CONTRACT_PROVIDER(memory, SocketsContract, SocketsUnderTest, MemorySocketsUnderTest);
+OST_CONTRACT_PROVIDER(memory, SystemContract, SystemUnderTest, MemorySystemUnderTest);
+
+}  // namespace
+}  // namespace ost::contract
