@@ -1,0 +1,133 @@
+// The contract suites run against the Win32 providers (under Wine here): files in a
+// fresh temporary folder, the registry under HKLM, Winsock against a server on the
+// loopback address.
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "contract/contract.h"
+#include "contract/loopback_server.h"
+#include "platform/win32/win32_files.h"
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_sockets.h"
+#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_text.h"
+#include "platform/win32/windows_headers.h"
+// After windows.h.
+#include <shellapi.h>
+
+namespace ost::contract {
+namespace {
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+class Win32FilesUnderTest : public FilesUnderTest {
+ public:
+  Win32FilesUnderTest() {
+    wchar_t temp[MAX_PATH];
+    const DWORD length = GetTempPathW(MAX_PATH, temp);
+    std::string base(temp, temp + length);  // the test machine's temp path is ASCII
+    static int made = 0;
+    folder_ = base + "ost-contract-" + std::to_string(GetCurrentProcessId()) + "-" +
+              std::to_string(++made);
+    CreateDirectoryW(Wide(folder_).c_str(), nullptr);
+  }
+  ~Win32FilesUnderTest() override {
+    for (std::thread& release : releases_) release.join();
+    for (HANDLE handle : holds_) CloseHandle(handle);
+    std::wstring from = Wide(folder_) + L'\0';  // a list of one, ending in two zeros
+    SHFILEOPSTRUCTW op{};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationW(&op);
+  }
+  FilePort& files() override { return files_; }
+  std::string Folder() override { return folder_; }
+  // Opened without delete sharing, the target cannot be replaced; released after about
+  // `times` of the provider's waits, or at the end.
+  void Hold(const std::string& path, int times) override {
+    HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    if (times < 0) {
+      holds_.push_back(handle);
+      return;
+    }
+    const DWORD wait = static_cast<DWORD>(times) * kRenameWaitMs - kRenameWaitMs / 2;
+    releases_.emplace_back([handle, wait] {
+      ::Sleep(wait);
+      CloseHandle(handle);
+    });
+  }
+  bool RefuseNextFlush() override { return false; }
+
+ private:
+  std::string folder_;
+  Win32Files files_;
+  std::vector<HANDLE> holds_;
+  std::vector<std::thread> releases_;
+};
+
+constexpr char kKey[] = "SOFTWARE\\Ostra\\Contract";
+
+class Win32RegistryUnderTest : public RegistryUnderTest {
+ public:
+  Win32RegistryUnderTest() {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    const char name[] = "ostra";
+    const DWORD port = 1433;
+    RegSetValueExA(key, "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
+    RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&port), sizeof port);
+    RegCloseKey(key);
+  }
+  ~Win32RegistryUnderTest() override { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }
+  RegistryPort& registry() override { return registry_; }
+
+ private:
+  Win32Registry registry_;
+};
+
+class Win32TextUnderTest : public TextUnderTest {
+ public:
+  TextPort& text() override { return text_; }
+
+ private:
+  Win32Text text_;
+};
+
+class Win32SocketsUnderTest : public SocketsUnderTest {
+ public:
+  SocketPort& sockets() override { return sockets_; }
+  std::string Host() override { return "127.0.0.1"; }
+  uint16_t Serve(const std::string& answer) override {
+    return servers_.emplace_back(answer).port();
+  }
+  uint16_t Closed() override { return LoopbackServer::ClosedPort(); }
+
+ private:
+  std::list<LoopbackServer> servers_;
+  Win32Sockets sockets_;
+};
+
+class Win32SystemUnderTest : public SystemUnderTest {
+ public:
+  SystemPort& system() override { return system_; }
+
+ private:
+  Win32System system_;
+};
+
+OST_CONTRACT_PROVIDER(win32, FilesContract, FilesUnderTest, Win32FilesUnderTest);
+OST_CONTRACT_PROVIDER(win32, RegistryContract, RegistryUnderTest, Win32RegistryUnderTest);
+OST_CONTRACT_PROVIDER(win32, TextContract, TextUnderTest, Win32TextUnderTest);
+OST_CONTRACT_PROVIDER(win32, SocketsContract, SocketsUnderTest, Win32SocketsUnderTest);
+OST_CONTRACT_PROVIDER(win32, SystemContract, SystemUnderTest, Win32SystemUnderTest);
+
+}  // namespace
+}  // namespace ost::contract

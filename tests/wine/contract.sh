@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The ports' contract suites against the Win32 providers, under Wine: the 64-bit test
+# program (ost_contract_tests_win32.exe) in a fresh prefix of its own. Its tests are
+# named win32/<Port>Contract.<case>; the summary line counts them.
+# usage: tests/wine/contract.sh [WINDOWS64_BUILD]   (default build/windows64)
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(realpath -m "${1:-$repo/build/windows64}")
+exe=$build/tests/contract/ost_contract_tests_win32.exe
+[ -f "$exe" ] || { echo "FAIL: no $exe (build the windows64 preset)"; exit 1; }
+
+WINEPREFIX=$(mktemp -d /tmp/ost-wine-contract-XXXXXX)
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+cleanup() {
+  timeout 30 wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+timeout 180 wineboot --init >/dev/null 2>&1 || true
+timeout 60 wineserver -w || true
+[ -f "$WINEPREFIX/system.reg" ] || { echo "FAIL: wineboot made no prefix"; exit 1; }
+status=0
+timeout 300 wine "$exe" --gtest_brief=1 || status=$?
+[ "$status" -eq 0 ] && echo "PASS: the Win32 providers keep the ports' contracts" ||
+  echo "FAIL: the Win32 providers' contract suites (exit status $status)"
+exit "$status"
