@@ -10,10 +10,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/database_port.h"
 #include "platform/file_port.h"
 #include "platform/registry_port.h"
+#include "platform/services_port.h"
 #include "platform/socket_port.h"
 #include "platform/system_port.h"
 #include "platform/text_port.h"
@@ -84,6 +86,17 @@ class SocketsUnderTest {
   virtual uint16_t Closed() = 0;
 };
 
+// An empty service manager that services are added to.
+class ServicesUnderTest {
+ public:
+  virtual ~ServicesUnderTest() = default;
+  virtual ServicesPort& services() = 0;
+  // A service in state (1 stopped, 4 running) with its program; it depends on the
+  // services named in dependsOn.
+  virtual void Add(const std::string& name, int32_t state, const std::string& binaryPath,
+                   const std::vector<std::string>& dependsOn = {}) = 0;
+};
+
 class SystemUnderTest {
  public:
   virtual ~SystemUnderTest() = default;
@@ -117,6 +130,7 @@ using RegistryContract = Contract<RegistryUnderTest>;
 using TextContract = Contract<TextUnderTest>;
 using DatabaseContract = Contract<DatabaseUnderTest>;
 using SocketsContract = Contract<SocketsUnderTest>;
+using ServicesContract = Contract<ServicesUnderTest>;
 using SystemContract = Contract<SystemUnderTest>;
 
 }  // namespace ost::contract

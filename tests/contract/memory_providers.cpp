@@ -3,6 +3,7 @@
 #include "platform/memory/memory_database.h"
 #include "platform/memory/memory_files.h"
 #include "platform/memory/memory_registry.h"
+#include "platform/memory/memory_services.h"
 #include "platform/memory/memory_sockets.h"
 #include "platform/memory/memory_system.h"
 #include "platform/memory/memory_text.h"
@@ -75,6 +76,23 @@ class MemorySocketsUnderTest : public SocketsUnderTest {
   MemoryHttpHost host_;
 };
 
+class MemoryServicesUnderTest : public ServicesUnderTest {
+ public:
+  ServicesPort& services() override { return services_; }
+  void Add(const std::string& name, int32_t state, const std::string& binaryPath,
+           const std::vector<std::string>& dependsOn) override {
+    MemoryServices::Service& service = services_.services[name];
+    service.state = state;
+    service.binaryPath = binaryPath;
+    service.ownProcess = true;
+    for (const std::string& needed : dependsOn)
+      services_.services[needed].dependents.push_back(name);
+  }
+
+ private:
+  MemoryServices services_;
+};
+
 class MemorySystemUnderTest : public SystemUnderTest {
  public:
   SystemPort& system() override { return system_; }
@@ -95,6 +113,7 @@ OST_CONTRACT_PROVIDER(memory, RegistryContract, RegistryUnderTest, MemoryRegistr
 OST_CONTRACT_PROVIDER(memory, TextContract, TextUnderTest, MemoryTextUnderTest);
 OST_CONTRACT_PROVIDER(memory, DatabaseContract, DatabaseUnderTest, MemoryDatabaseUnderTest);
 OST_CONTRACT_PROVIDER(memory, SocketsContract, SocketsUnderTest, MemorySocketsUnderTest);
+OST_CONTRACT_PROVIDER(memory, ServicesContract, ServicesUnderTest, MemoryServicesUnderTest);
 OST_CONTRACT_PROVIDER(memory, SystemContract, SystemUnderTest, MemorySystemUnderTest);
 
 }  // namespace

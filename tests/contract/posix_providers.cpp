@@ -3,6 +3,7 @@
 // sockets against a server on the loopback address.
 #include <stdlib.h>
 
+#include <fstream>
 #include <list>
 #include <map>
 
@@ -15,11 +16,14 @@
 #include "platform/posix/machine_root.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_registry.h"
+#include "platform/posix/posix_services.h"
 #include "platform/posix/posix_sockets.h"
 #include "platform/posix/posix_system.h"
 #include "platform/posix/reg_file.h"
 #include "sandbox_db.h"
 #include "util/text.h"
+
+#include <nlohmann/json.hpp>
 
 namespace ost::contract {
 namespace {
@@ -122,6 +126,27 @@ class PosixSocketsUnderTest : public SocketsUnderTest {
   PosixSockets sockets_;
 };
 
+class PosixServicesUnderTest : public ServicesUnderTest {
+ public:
+  PosixServicesUnderTest() : services_(temp_.dir() + "/services.json") { Write(); }
+  ServicesPort& services() override { return services_; }
+  void Add(const std::string& name, int32_t state, const std::string& binaryPath,
+           const std::vector<std::string>& dependsOn) override {
+    nlohmann::json& service = doc_["services"][name];
+    service["state"] = state;
+    service["binaryPath"] = binaryPath;
+    if (!dependsOn.empty()) service["dependsOn"] = dependsOn;
+    Write();
+  }
+
+ private:
+  void Write() { std::ofstream(temp_.dir() + "/services.json") << doc_.dump(); }
+
+  TempRoot temp_;
+  nlohmann::json doc_ = {{"services", nlohmann::json::object()}};
+  PosixServices services_;
+};
+
 class PosixSystemUnderTest : public SystemUnderTest {
  public:
   PosixSystemUnderTest() : system_(temp_.dir() + "/program/", temp_.dir()) {}
@@ -141,6 +166,7 @@ OST_CONTRACT_PROVIDER(posix, RegistryContract, RegistryUnderTest, PosixRegistryU
 OST_CONTRACT_PROVIDER(posix, TextContract, TextUnderTest, PosixTextUnderTest);
 OST_CONTRACT_PROVIDER(posix, DatabaseContract, DatabaseUnderTest, OdbcDatabaseUnderTest);
 OST_CONTRACT_PROVIDER(posix, SocketsContract, SocketsUnderTest, PosixSocketsUnderTest);
+OST_CONTRACT_PROVIDER(posix, ServicesContract, ServicesUnderTest, PosixServicesUnderTest);
 OST_CONTRACT_PROVIDER(posix, SystemContract, SystemUnderTest, PosixSystemUnderTest);
 
 // Only the POSIX provider's flushes can be counted: every written file is flushed once.

@@ -3,10 +3,11 @@
 namespace ost {
 
 ServiceHandle MemoryServices::OpenServiceNamed(ServiceHandle, const std::string& name,
-                                               ServiceAccess) {
+                                               ServiceAccess access) {
   if (services.count(name) == 0) return 0;
   ++opened;
   handles_.push_back(name);
+  access_.push_back(access);
   return 100 + handles_.size() - 1;
 }
 
@@ -23,7 +24,10 @@ bool MemoryServices::Start(ServiceHandle service) {
   const std::string& name = handles_.at(service - 100);
   calls.push_back("start " + name);
   Service& s = services[name];
-  if (s.refuseStart) return false;
+  // As the manager: the right to control, and only a stopped service starts.
+  if (s.refuseStart || access_.at(service - 100) != ServiceAccess::kAll || s.state != 1) {
+    return false;
+  }
   s.state = s.pendingPolls > 0 ? 2 : (s.startEndsStopped ? 1 : 4);
   return true;
 }
@@ -32,7 +36,11 @@ bool MemoryServices::Stop(ServiceHandle service, int32_t* state) {
   const std::string& name = handles_.at(service - 100);
   calls.push_back("stop " + name);
   Service& s = services[name];
-  if (s.refuseStop || !s.dependents.empty()) return false;
+  // As the manager: the right to control, and only a running (or paused) service stops.
+  if (s.refuseStop || !s.dependents.empty() || access_.at(service - 100) != ServiceAccess::kAll ||
+      s.state < 4) {
+    return false;
+  }
   s.state = s.pendingPolls > 0 ? 3 : 1;
   *state = s.state;
   return true;

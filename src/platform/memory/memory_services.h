@@ -50,6 +50,7 @@ class MemoryServices : public ServicesPort {
 
  private:
   std::vector<std::string> handles_;
+  std::vector<ServiceAccess> access_;  // of each handle
   std::vector<std::string> processes_;
 };
 
