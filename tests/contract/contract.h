@@ -95,6 +95,9 @@ class ServicesUnderTest {
   // services named in dependsOn.
   virtual void Add(const std::string& name, int32_t state, const std::string& binaryPath,
                    const std::vector<std::string>& dependsOn = {}) = 0;
+  // Why the manager cannot keep dependents (it neither lists them nor refuses their
+  // stop); empty when it can.
+  virtual std::string NoDependents() { return ""; }
 };
 
 class SystemUnderTest {

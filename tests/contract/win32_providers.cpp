@@ -1,6 +1,7 @@
 // The contract suites run against the Win32 providers (under Wine here): files in a
 // fresh temporary folder, the registry under HKLM, Winsock against a server on the
 // loopback address.
+#include <cstdlib>
 #include <list>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "contract/loopback_server.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_services.h"
 #include "platform/win32/win32_sockets.h"
 #include "platform/win32/win32_system.h"
 #include "platform/win32/win32_text.h"
@@ -115,6 +117,71 @@ class Win32SocketsUnderTest : public SocketsUnderTest {
   Win32Sockets sockets_;
 };
 
+// Services of the real manager, running the sandbox's service program (its Windows path
+// in OST_CONTRACT_WINSVC); deleted again at the end.
+class Win32ServicesUnderTest : public ServicesUnderTest {
+ public:
+  Win32ServicesUnderTest() : manager_(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+    const char* program = std::getenv("OST_CONTRACT_WINSVC");
+    program_ = program ? program : "";
+  }
+  ~Win32ServicesUnderTest() override {
+    // Dependents first: they were added last.
+    for (auto name = added_.rbegin(); name != added_.rend(); ++name) {
+      SC_HANDLE service = OpenServiceA(manager_, name->c_str(), SERVICE_ALL_ACCESS);
+      if (!service) continue;
+      SERVICE_STATUS status{};
+      ControlService(service, SERVICE_CONTROL_STOP, &status);
+      for (int i = 0; i < 100 && QueryServiceStatus(service, &status) &&
+                      status.dwCurrentState != SERVICE_STOPPED;
+           ++i) {
+        ::Sleep(50);
+      }
+      DeleteService(service);
+      CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager_);
+  }
+  ServicesPort& services() override { return services_; }
+  std::string NoDependents() override {
+    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return wine ? "Wine's service manager neither lists dependents nor refuses their stop" : "";
+  }
+  void Add(const std::string& name, int32_t state, const std::string& binaryPath,
+           const std::vector<std::string>& dependsOn) override {
+    ASSERT_FALSE(program_.empty()) << "OST_CONTRACT_WINSVC names no service program";
+    std::string dependencies;
+    for (const std::string& needed : dependsOn) dependencies += needed + '\0';
+    dependencies += '\0';
+    // The sandbox's service program under the path given (this is a throwaway prefix).
+    const std::string folder = binaryPath.substr(0, binaryPath.rfind('\\'));
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(program_.c_str(), binaryPath.c_str(), FALSE)) << GetLastError();
+    SC_HANDLE service = CreateServiceA(manager_, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                       SERVICE_ERROR_IGNORE, binaryPath.c_str(), nullptr, nullptr,
+                                       dependencies.c_str(), nullptr, nullptr);
+    ASSERT_NE(service, nullptr) << GetLastError();
+    added_.push_back(name);
+    if (state == SERVICE_RUNNING) {
+      ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+      SERVICE_STATUS status{};
+      for (int i = 0; i < 100 && QueryServiceStatus(service, &status) &&
+                      status.dwCurrentState != SERVICE_RUNNING;
+           ++i) {
+        ::Sleep(50);
+      }
+    }
+    CloseServiceHandle(service);
+  }
+
+ private:
+  SC_HANDLE manager_;
+  std::string program_;
+  std::vector<std::string> added_;
+  Win32Services services_;
+};
+
 class Win32SystemUnderTest : public SystemUnderTest {
  public:
   SystemPort& system() override { return system_; }
@@ -127,6 +194,7 @@ OST_CONTRACT_PROVIDER(win32, FilesContract, FilesUnderTest, Win32FilesUnderTest)
 OST_CONTRACT_PROVIDER(win32, RegistryContract, RegistryUnderTest, Win32RegistryUnderTest);
 OST_CONTRACT_PROVIDER(win32, TextContract, TextUnderTest, Win32TextUnderTest);
 OST_CONTRACT_PROVIDER(win32, SocketsContract, SocketsUnderTest, Win32SocketsUnderTest);
+OST_CONTRACT_PROVIDER(win32, ServicesContract, ServicesUnderTest, Win32ServicesUnderTest);
 OST_CONTRACT_PROVIDER(win32, SystemContract, SystemUnderTest, Win32SystemUnderTest);
 
 }  // namespace

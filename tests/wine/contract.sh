@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # The ports' contract suites against the Win32 providers, under Wine: the 64-bit test
-# program (ost_contract_tests_win32.exe) in a fresh prefix of its own. Its tests are
+# program (ost_contract_tests_win32.exe) in a fresh prefix of its own, with the
+# sandbox's service program for the services suite. Its tests are
 # named win32/<Port>Contract.<case>; the summary line counts them.
 # usage: tests/wine/contract.sh [WINDOWS64_BUILD]   (default build/windows64)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "${1:-$repo/build/windows64}")
 exe=$build/tests/contract/ost_contract_tests_win32.exe
-[ -f "$exe" ] || { echo "FAIL: no $exe (build the windows64 preset)"; exit 1; }
+winsvc=$build/sandbox/winsvc/ost-winsvc.exe
+for file in "$exe" "$winsvc"; do
+  [ -f "$file" ] || { echo "FAIL: no $file (build the windows64 preset)"; exit 1; }
+done
 
 WINEPREFIX=$(mktemp -d /tmp/ost-wine-contract-XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
@@ -20,6 +24,9 @@ trap cleanup EXIT
 timeout 180 wineboot --init >/dev/null 2>&1 || true
 timeout 60 wineserver -w || true
 [ -f "$WINEPREFIX/system.reg" ] || { echo "FAIL: wineboot made no prefix"; exit 1; }
+# The services suite runs the sandbox's service program under the paths it names.
+OST_CONTRACT_WINSVC=$(winepath -w "$winsvc" 2>/dev/null)
+export OST_CONTRACT_WINSVC
 status=0
 timeout 300 wine "$exe" --gtest_brief=1 || status=$?
 [ "$status" -eq 0 ] && echo "PASS: the Win32 providers keep the ports' contracts" ||
