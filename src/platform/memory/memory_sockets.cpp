@@ -14,7 +14,15 @@ constexpr uint32_t kFirstAddress = 0x0A000001;
 SocketHandle MemoryHttpHost::CreateTcp() {
   SocketHandle s = next_++;
   connections_[s] = Connection{};
+  ++created;
   return s;
+}
+
+MemoryHttpHost::Connection* MemoryHttpHost::Find(SocketHandle s) {
+  auto found = connections_.find(s);
+  if (found != connections_.end()) return &found->second;
+  ++misuses;
+  return nullptr;
 }
 
 bool MemoryHttpHost::ResolveIpv4(const std::string& host, uint32_t* address) {
@@ -30,15 +38,18 @@ bool MemoryHttpHost::ResolveIpv4(const std::string& host, uint32_t* address) {
 }
 
 bool MemoryHttpHost::Connect(SocketHandle s, uint32_t address, uint16_t port, uint32_t) {
-  if (refuseConnections || closedPorts.count(port) > 0) return false;
-  Connection& connection = connections_.at(s);
+  Connection* open = Find(s);
+  if (!open || refuseConnections || closedPorts.count(port) > 0) return false;
+  Connection& connection = *open;
   connection.host = names_[address];
   connection.port = port;
   return true;
 }
 
 int64_t MemoryHttpHost::Send(SocketHandle s, const void* data, size_t size) {
-  Connection& connection = connections_.at(s);
+  Connection* open = Find(s);
+  if (!open) return -1;
+  Connection& connection = *open;
   connection.request.append(static_cast<const char*>(data), size);
   if (connection.request.find("\r\n\r\n") == std::string::npos) return static_cast<int64_t>(size);
   lastRequest = connection.request;
@@ -59,15 +70,18 @@ int64_t MemoryHttpHost::Send(SocketHandle s, const void* data, size_t size) {
 }
 
 int64_t MemoryHttpHost::Peek(SocketHandle s, void* data, size_t size) {
-  Connection& connection = connections_.at(s);
-  size_t n = std::min(size, connection.answer.size() - connection.at);
-  std::memcpy(data, connection.answer.data() + connection.at, n);
+  Connection* connection = Find(s);
+  if (!connection) return -1;
+  const std::string& answer = streaming ? stream : connection->answer;
+  const size_t at = streaming ? streamAt_ : connection->at;
+  const size_t n = std::min({size, chunk, answer.size() - at});
+  std::memcpy(data, answer.data() + at, n);
   return static_cast<int64_t>(n);
 }
 
 int64_t MemoryHttpHost::Receive(SocketHandle s, void* data, size_t size) {
-  int64_t n = Peek(s, data, size);
-  connections_.at(s).at += static_cast<size_t>(n);
+  const int64_t n = Peek(s, data, size);
+  if (n > 0) (streaming ? streamAt_ : connections_.at(s).at) += static_cast<size_t>(n);
   return n;
 }
 
