@@ -19,6 +19,7 @@
 #include "platform/socket_port.h"
 #include "platform/system_port.h"
 #include "platform/text_port.h"
+#include "platform/view_port.h"
 
 namespace ost::contract {
 
@@ -100,6 +101,13 @@ class ServicesUnderTest {
   virtual std::string NoDependents() { return ""; }
 };
 
+// An empty report list with three columns.
+class ViewUnderTest {
+ public:
+  virtual ~ViewUnderTest() = default;
+  virtual ReportList& list() = 0;
+};
+
 class SystemUnderTest {
  public:
   virtual ~SystemUnderTest() = default;
@@ -135,5 +143,6 @@ using DatabaseContract = Contract<DatabaseUnderTest>;
 using SocketsContract = Contract<SocketsUnderTest>;
 using ServicesContract = Contract<ServicesUnderTest>;
 using SystemContract = Contract<SystemUnderTest>;
+using ViewContract = Contract<ViewUnderTest>;
 
 }  // namespace ost::contract

@@ -7,6 +7,7 @@
 #include "platform/memory/memory_sockets.h"
 #include "platform/memory/memory_system.h"
 #include "platform/memory/memory_text.h"
+#include "ui/memory_view.h"
 
 namespace ost::contract {
 namespace {
@@ -108,6 +109,17 @@ class MemorySystemUnderTest : public SystemUnderTest {
   MemorySystem system_;
 };
 
+class MemoryViewUnderTest : public ViewUnderTest {
+ public:
+  MemoryViewUnderTest() {
+    for (int column = 0; column < 3; ++column) list_.InsertColumn(column, "column", 100);
+  }
+  ReportList& list() override { return list_; }
+
+ private:
+  MemoryReportList list_;
+};
+
 OST_CONTRACT_PROVIDER(memory, FilesContract, FilesUnderTest, MemoryFilesUnderTest);
 OST_CONTRACT_PROVIDER(memory, RegistryContract, RegistryUnderTest, MemoryRegistryUnderTest);
 OST_CONTRACT_PROVIDER(memory, TextContract, TextUnderTest, MemoryTextUnderTest);
@@ -115,6 +127,7 @@ OST_CONTRACT_PROVIDER(memory, DatabaseContract, DatabaseUnderTest, MemoryDatabas
 OST_CONTRACT_PROVIDER(memory, SocketsContract, SocketsUnderTest, MemorySocketsUnderTest);
 OST_CONTRACT_PROVIDER(memory, ServicesContract, ServicesUnderTest, MemoryServicesUnderTest);
 OST_CONTRACT_PROVIDER(memory, SystemContract, SystemUnderTest, MemorySystemUnderTest);
+OST_CONTRACT_PROVIDER(memory, ViewContract, ViewUnderTest, MemoryViewUnderTest);
 
 }  // namespace
 }  // namespace ost::contract

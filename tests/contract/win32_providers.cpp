@@ -10,6 +10,7 @@
 
 #include "contract/contract.h"
 #include "contract/loopback_server.h"
+#include "listview_report_list.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_services.h"
@@ -190,12 +191,58 @@ class Win32SystemUnderTest : public SystemUnderTest {
   Win32System system_;
 };
 
+// A ListView in report view on a window of its own that is never shown; the window
+// hands the list its notifications, as the dialog does.
+class Win32ViewUnderTest : public ViewUnderTest {
+ public:
+  Win32ViewUnderTest() {
+    static const bool registered = [] {
+      INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES};
+      InitCommonControlsEx(&classes);
+      WNDCLASSW owner{};
+      owner.lpfnWndProc = OwnerProc;
+      owner.hInstance = GetModuleHandleW(nullptr);
+      owner.lpszClassName = L"OstContractOwner";
+      return RegisterClassW(&owner) != 0;
+    }();
+    EXPECT_TRUE(registered);
+    owner_ = CreateWindowExW(0, L"OstContractOwner", L"", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300,
+                             nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    EXPECT_NE(owner_, nullptr);
+    SetWindowLongPtrW(owner_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&list_));
+    HWND control = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT, 0, 0, 380, 280,
+                                   owner_, nullptr, GetModuleHandleW(nullptr), nullptr);
+    EXPECT_NE(control, nullptr);
+    list_.Attach(control);
+    for (int column = 0; column < 3; ++column) list_.InsertColumn(column, "column", 100);
+  }
+  ~Win32ViewUnderTest() override {
+    list_.Detach();
+    DestroyWindow(owner_);
+  }
+  ReportList& list() override { return list_; }
+
+ private:
+  static LRESULT CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* list = reinterpret_cast<ListViewReportList*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    LRESULT result = 0;
+    if (msg == WM_NOTIFY && list && list->OnNotify(reinterpret_cast<NMHDR*>(lParam), &result)) {
+      return result;
+    }
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+  }
+
+  HWND owner_ = nullptr;
+  ListViewReportList list_;
+};
+
 OST_CONTRACT_PROVIDER(win32, FilesContract, FilesUnderTest, Win32FilesUnderTest);
 OST_CONTRACT_PROVIDER(win32, RegistryContract, RegistryUnderTest, Win32RegistryUnderTest);
 OST_CONTRACT_PROVIDER(win32, TextContract, TextUnderTest, Win32TextUnderTest);
 OST_CONTRACT_PROVIDER(win32, SocketsContract, SocketsUnderTest, Win32SocketsUnderTest);
 OST_CONTRACT_PROVIDER(win32, ServicesContract, ServicesUnderTest, Win32ServicesUnderTest);
 OST_CONTRACT_PROVIDER(win32, SystemContract, SystemUnderTest, Win32SystemUnderTest);
+OST_CONTRACT_PROVIDER(win32, ViewContract, ViewUnderTest, Win32ViewUnderTest);
 
 }  // namespace
 }  // namespace ost::contract

@@ -14,12 +14,21 @@ for file in "$exe" "$winsvc"; do
 done
 
 WINEPREFIX=$(mktemp -d /tmp/ost-wine-contract-XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb_pid=
 cleanup() {
   timeout 30 wineserver -k >/dev/null 2>&1 || true
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$WINEPREFIX"
 }
 trap cleanup EXIT
+
+# The report list is a real ListView: its window needs a display, never shown.
+Xvfb -displayfd 5 -screen 0 800x600x24 -nolisten tcp 5>"$WINEPREFIX/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$WINEPREFIX/display" ] && break; sleep 0.1; done
+[ -s "$WINEPREFIX/display" ] || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=":$(cat "$WINEPREFIX/display")"
 
 timeout 180 wineboot --init >/dev/null 2>&1 || true
 timeout 60 wineserver -w || true
