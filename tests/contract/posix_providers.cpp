@@ -11,7 +11,7 @@
 #include "contract/flush_hook.h"
 #include "contract/loopback_server.h"
 #include "contract/temp_root.h"
-#include "db/odbc_database.h"
+#include "platform/odbc/odbc_database.h"
 #include "platform/posix/iconv_text.h"
 #include "platform/posix/machine_root.h"
 #include "platform/posix/posix_files.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "db/odbc_database.h"
+#include "platform/odbc/odbc_database.h"
 #include "platform/platform.h"
 #include "platform/posix/machine_root.h"
 #include "platform/posix/openssl_crypto.h"

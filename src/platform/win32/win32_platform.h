@@ -2,7 +2,7 @@
 // adds its window, list and controls to a copy.
 #pragma once
 
-#include "db/odbc_database.h"
+#include "platform/odbc/odbc_database.h"
 #include "platform/platform.h"
 #include "platform/win32/cng_crypto.h"
 #include "platform/win32/win32_files.h"

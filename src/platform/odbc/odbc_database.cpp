@@ -9,12 +9,12 @@
 // The login's values are the registry's bytes, which the product's setup wrote in the
 // system code page: they are widened from that code page, not from GBK, so that a
 // password the system code page has and GBK lacks still works.
-#include "db/odbc_database.h"
+#include "platform/odbc/odbc_database.h"
 
 #include <cstring>
 #include <memory>
 
-#include "db/odbc.h"
+#include "platform/odbc/odbc.h"
 #include "util/text.h"
 
 namespace ost {
