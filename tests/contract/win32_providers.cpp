@@ -11,6 +11,7 @@
 #include "contract/contract.h"
 #include "contract/loopback_server.h"
 #include "listview_report_list.h"
+#include "platform/odbc/odbc_database.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_services.h"
@@ -183,6 +184,20 @@ class Win32ServicesUnderTest : public ServicesUnderTest {
   Win32Services services_;
 };
 
+// ODBC32 (Wine's, passing the calls to the host's unixODBC and the stand-in driver):
+// the data source tests/wine/contract.sh lays out, named in OST_CONTRACT_DSN.
+class Win32DatabaseUnderTest : public DatabaseUnderTest {
+ public:
+  ProductDatabase& database() override { return database_; }
+  std::string Unavailable() override {
+    const char* dsn = std::getenv("OST_CONTRACT_DSN");
+    return dsn && std::string(dsn) == "ostra" ? "" : "OST_CONTRACT_DSN names no data source";
+  }
+
+ private:
+  OdbcDatabase database_;
+};
+
 class Win32SystemUnderTest : public SystemUnderTest {
  public:
   SystemPort& system() override { return system_; }
@@ -241,6 +256,7 @@ OST_CONTRACT_PROVIDER(win32, RegistryContract, RegistryUnderTest, Win32RegistryU
 OST_CONTRACT_PROVIDER(win32, TextContract, TextUnderTest, Win32TextUnderTest);
 OST_CONTRACT_PROVIDER(win32, SocketsContract, SocketsUnderTest, Win32SocketsUnderTest);
 OST_CONTRACT_PROVIDER(win32, ServicesContract, ServicesUnderTest, Win32ServicesUnderTest);
+OST_CONTRACT_PROVIDER(win32, DatabaseContract, DatabaseUnderTest, Win32DatabaseUnderTest);
 OST_CONTRACT_PROVIDER(win32, SystemContract, SystemUnderTest, Win32SystemUnderTest);
 OST_CONTRACT_PROVIDER(win32, ViewContract, ViewUnderTest, Win32ViewUnderTest);
 

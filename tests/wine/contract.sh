@@ -3,18 +3,23 @@
 # program (ost_contract_tests_win32.exe) in a fresh prefix of its own, with the
 # sandbox's service program for the services suite. Its tests are
 # named win32/<Port>Contract.<case>; the summary line counts them.
-# usage: tests/wine/contract.sh [WINDOWS64_BUILD]   (default build/windows64)
+# The database suite reaches, through Wine's odbc32 and the host's unixODBC, the
+# stand-in driver of the Linux build on a machine root that ost-sandbox lays out.
+# usage: tests/wine/contract.sh [WINDOWS64_BUILD [LINUX_BUILD]]
+#        (default build/windows64, build/linux)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "${1:-$repo/build/windows64}")
+linux_build=$(realpath -m "${2:-$repo/build/linux}")
 exe=$build/tests/contract/ost_contract_tests_win32.exe
 winsvc=$build/sandbox/winsvc/ost-winsvc.exe
-for file in "$exe" "$winsvc"; do
-  [ -f "$file" ] || { echo "FAIL: no $file (build the windows64 preset)"; exit 1; }
+sandbox=$linux_build/sandbox/ost-sandbox
+for file in "$exe" "$winsvc" "$sandbox"; do
+  [ -f "$file" ] || { echo "FAIL: no $file (build the windows64 and linux presets)"; exit 1; }
 done
 
 WINEPREFIX=$(mktemp -d /tmp/ost-wine-contract-XXXXXX)
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;odbc32=b"
 xvfb_pid=
 cleanup() {
   timeout 30 wineserver -k >/dev/null 2>&1 || true
@@ -33,6 +38,14 @@ export DISPLAY=":$(cat "$WINEPREFIX/display")"
 timeout 180 wineboot --init >/dev/null 2>&1 || true
 timeout 60 wineserver -w || true
 [ -f "$WINEPREFIX/system.reg" ] || { echo "FAIL: wineboot made no prefix"; exit 1; }
+# The data source "ostra" (login sa/secret) with the site id 中文中文 and no platform
+# flag, as the database suite expects.
+root=$WINEPREFIX/root
+"$sandbox" init "$root" --dsn ostra --user sa --password secret --site-id 中文中文 >/dev/null ||
+  { echo "FAIL: ost-sandbox init"; exit 1; }
+sqlite3 "$root/db/ostra.sqlite" "DELETE FROM sys_dict WHERE dcname='29'"
+export ODBCSYSINI=$root/odbc OST_CONTRACT_DSN=ostra
+
 # The services suite runs the sandbox's service program under the paths it names.
 OST_CONTRACT_WINSVC=$(winepath -w "$winsvc" 2>/dev/null)
 export OST_CONTRACT_WINSVC
