@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "db/product_database.h"
+#include "platform/odbc/odbc_database.h"
 #include "platform/posix/machine_root.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_registry.h"

@@ -17,96 +17,10 @@
 #include "app/update_dialog.h"
 #include "fuzz_check.h"
 #include "net/http_getter.h"
-#include "platform/window_port.h"
+#include "platform/memory/memory_sockets.h"
+#include "platform/memory/memory_window.h"
 
 namespace {
-
-class StreamSockets : public ost::SocketPort {
- public:
-  StreamSockets(const uint8_t* data, size_t size, size_t chunk)
-      : data_(data), size_(size), chunk_(chunk) {}
-
-  bool Startup() override { return true; }
-  ost::SocketHandle CreateTcp() override {
-    open.insert(next_);
-    ++created;
-    return next_++;
-  }
-  bool ResolveIpv4(const std::string& host, uint32_t* address) override {
-    hosts.push_back(host);
-    *address = 0x0100007F;
-    return true;
-  }
-  bool SetSendTimeout(ost::SocketHandle s, uint32_t) override { return IsOpen(s); }
-  bool SetReceiveTimeout(ost::SocketHandle s, uint32_t) override { return IsOpen(s); }
-  bool SetNonBlocking(ost::SocketHandle s, bool) override { return IsOpen(s); }
-  bool Connect(ost::SocketHandle s, uint32_t, uint16_t port, uint32_t) override {
-    ports.push_back(port);
-    return IsOpen(s);
-  }
-  int64_t Send(ost::SocketHandle s, const void* data, size_t size) override {
-    FUZZ_CHECK(IsOpen(s));
-    requests.emplace_back(static_cast<const char*>(data), size);
-    return static_cast<int64_t>(size);
-  }
-  int64_t Receive(ost::SocketHandle s, void* into, size_t size) override {
-    size_t n = Available(s, size);
-    std::memcpy(into, data_ + at_, n);
-    at_ += n;
-    return static_cast<int64_t>(n);
-  }
-  int64_t Peek(ost::SocketHandle s, void* into, size_t size) override {
-    size_t n = Available(s, size);
-    std::memcpy(into, data_ + at_, n);
-    return static_cast<int64_t>(n);
-  }
-  void Close(ost::SocketHandle s) override {
-    FUZZ_CHECK(IsOpen(s));  // no double close
-    open.erase(s);
-  }
-
-  std::set<ost::SocketHandle> open;
-  int created = 0;
-  std::vector<std::string> hosts;
-  std::vector<uint16_t> ports;
-  std::vector<std::string> requests;
-
- private:
-  bool IsOpen(ost::SocketHandle s) const { return open.count(s) > 0; }
-  size_t Available(ost::SocketHandle s, size_t size) const {
-    FUZZ_CHECK(IsOpen(s));
-    return std::min({size, size_ - at_, chunk_});
-  }
-
-  const uint8_t* data_;
-  size_t size_;
-  size_t chunk_;
-  size_t at_ = 0;
-  ost::SocketHandle next_ = 3;
-};
-
-class RecordingWindow : public ost::WindowPort {
- public:
-  void Post(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
-    posted.push_back({msg, wParam, lParam});
-  }
-  void PostQuit() override {}
-  ost::BoxAnswer ShowMessageBox(const std::string&, const std::string&, ost::BoxButtons,
-                                ost::BoxIcon) override {
-    return ost::BoxAnswer::kOk;
-  }
-  void ShowAboutBox() override {}
-  bool AppendSystemMenuItem(uint32_t, const std::string&) override { return true; }
-  void SetWindowIcon() override {}
-  void EndDialog() override {}
-
-  struct Message {
-    uint32_t msg;
-    uintptr_t wParam;
-    intptr_t lParam;
-  };
-  std::vector<Message> posted;
-};
 
 // A naive reference for FindNoCase.
 const char* ReferenceFind(const char* text, size_t length, const std::string& pattern) {
@@ -149,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   // One job for every run, with the whole receive buffer and its terminator byte and
   // nothing more, so that any write past it is caught.
-  static RecordingWindow window;
+  static ost::MemoryWindow window;
   static ost::DownloadJob& job = []() -> ost::DownloadJob& {
     auto* made = new ost::DownloadJob(&window);
     made->AttachBuffer(std::unique_ptr<uint8_t[]>(new uint8_t[ost::kReceiveBufferSize + 1]));
@@ -159,8 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   window.posted.clear();
   job.hops.clear();
 
-  const size_t chunk = (data[0] & 0x3F) == 0 ? SIZE_MAX : (data[0] & 0x3F);
-  StreamSockets sockets(data + 1, size - 1, chunk);
+  // The in-memory host, every connection reading on through the input.
+  ost::MemoryHttpHost sockets;
+  sockets.chunk = (data[0] & 0x3F) == 0 ? SIZE_MAX : (data[0] & 0x3F);
+  sockets.streaming = true;
+  sockets.stream.assign(reinterpret_cast<const char*>(data) + 1, size - 1);
   job.updateHost = "update.example.com:8080";
   job.requestPath = "/update/server.txt";
   job.downloadKind = (data[0] & 0x40) ? ost::DownloadKind::kServer : ost::DownloadKind::kManifest;
@@ -173,16 +90,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ost::DownloadWorker(job, sockets);
   FUZZ_CHECK(job.hops.size() == static_cast<size_t>(sockets.created));
 
-  FUZZ_CHECK(sockets.open.empty());
+  FUZZ_CHECK(sockets.OpenCount() == 0);
+  FUZZ_CHECK(sockets.misuses == 0);  // no call on a closed socket, no double close
   FUZZ_CHECK(sockets.created <= 4 + kResumes);
   FUZZ_CHECK(static_cast<int>(sockets.requests.size()) == sockets.created);
   FUZZ_CHECK(!window.posted.empty());
   int done = 0;
-  for (const RecordingWindow::Message& m : window.posted) {
+  for (const ost::MemoryWindow::Posted& m : window.posted) {
     done += m.msg == ost::WM_DOWNLOAD_DONE;
   }
   FUZZ_CHECK(done == 1);
-  const RecordingWindow::Message& last = window.posted.back();
+  const ost::MemoryWindow::Posted& last = window.posted.back();
   FUZZ_CHECK(last.msg == ost::WM_DOWNLOAD_DONE);
   const int32_t expected = job.expectedLength.load();
   const int32_t received = job.receivedLength.load();
@@ -191,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(received >= 0 && received <= expected);
     FUZZ_CHECK(buffer[static_cast<size_t>(expected)] == 0);
     uintptr_t progress = 0;
-    for (const RecordingWindow::Message& m : window.posted) {
+    for (const ost::MemoryWindow::Posted& m : window.posted) {
       if (m.msg != ost::WM_DOWNLOAD_PROGRESS) continue;
       FUZZ_CHECK(m.wParam >= progress && m.wParam <= static_cast<uintptr_t>(expected));
       progress = m.wParam;

@@ -4,7 +4,7 @@
 
 #include "app/texts.h"
 #include "app/update_dialog.h"
-#include "db/product_database.h"
+#include "platform/database_port.h"
 #include "system/service_controller.h"
 #include "update/apply_step.h"
 #include "update/catalogue.h"

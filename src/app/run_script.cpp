@@ -6,7 +6,7 @@
 
 #include "app/texts.h"
 #include "app/update_dialog.h"
-#include "db/product_database.h"
+#include "platform/database_port.h"
 #include "update/run_record.h"
 #include "util/text.h"
 

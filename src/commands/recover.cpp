@@ -6,7 +6,7 @@
 #include "app/run_id.h"
 #include "app/texts.h"
 #include "db/installation.h"
-#include "db/product_database.h"
+#include "platform/database_port.h"
 #include "journal/journal.h"
 #include "system/config_store.h"
 #include "system/service_controller.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "db/product_database.h"
+#include "platform/database_port.h"
 #include "platform/file_port.h"
 
 namespace ost {

@@ -11,7 +11,7 @@
 #include "frontend/headless/headless.h"
 #include "frontend/headless/options.h"
 #include "frontend/headless/stdio_output.h"
-#include "frontend/posix_machine.h"
+#include "platform/posix/posix_platform.h"
 #include "update/net_check.h"
 #ifdef OST_HAVE_TUI
 #include "frontend/tui/tui.h"
@@ -75,21 +75,21 @@ int main(int argc, char** argv) {
     PrintUsage(stdout);
     return 0;
   }
-  ost::PosixMachine machine(line.root);
+  ost::PosixPlatform machine(line.root);
   if (line.rollback) {
-    const ost::Platform platform = machine.Providers();
+    const ost::Platform& platform = machine;
     return ost::RunRollback(platform, line.rollbackRun, ost::Sha256Of(platform),
                             [](const std::string& text) { std::printf("%s\n", text.c_str()); });
   }
   if (line.recover) {
-    const ost::Platform platform = machine.Providers();
+    const ost::Platform& platform = machine;
     return ost::RunRecover(platform, ost::Sha256Of(platform), [](const std::string& text) {
       std::printf("%s\n", text.c_str());
       std::fflush(stdout);
     });
   }
   if (line.netCheck) {
-    return ost::RunNetCheck(machine.Providers(), line.options.proxy, [](const std::string& text) {
+    return ost::RunNetCheck(machine, line.options.proxy, [](const std::string& text) {
       std::printf("%s\n", text.c_str());
       std::fflush(stdout);
     });
@@ -101,11 +101,10 @@ int main(int argc, char** argv) {
                    line.options.outputFile.c_str());
       return ost::kExitNotFinished;
     }
-    return ost::RunHeadless(line.options, machine.Providers(), output);
+    return ost::RunHeadless(line.options, machine, output);
   }
 #ifdef OST_HAVE_TUI
-  if (line.tui || isatty(STDOUT_FILENO))
-    return ost::RunTui(machine.Providers(), line.options.stage);
+  if (line.tui || isatty(STDOUT_FILENO)) return ost::RunTui(machine, line.options.stage);
   std::fprintf(stderr,
                "ost-server-update: standard output is no terminal: give --headless or --tui\n");
 #else

@@ -1,6 +1,15 @@
 // Files under the product's Windows paths. The core names files as the product stores
 // them ("D:\wwwroot\cgi-bin\Velin.dll"); a provider maps them to its own file system.
 // All calls run on the UI thread, except where a caller says otherwise.
+//
+// Contract, whatever the provider:
+// - A missing file or folder: OpenRead null, Exists false, FileSize -1, Kind kMissing,
+//   Remove, Rename and ListFolder false; LastError says why.
+// - Close flushes what was written to the disk before it reports, and is false when the
+//   system cannot; Read and Write fail afterwards.
+// - Rename retries by itself: a target held for a moment (a program just stopped, a
+//   scanner reading it) is tried again for about a second (kRenameTries tries,
+//   kRenameWaitMs apart); callers make one call.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +19,9 @@
 #include <vector>
 
 namespace ost {
+
+constexpr int kRenameTries = 5;
+constexpr unsigned kRenameWaitMs = 200;
 
 // What a name is in itself: a link or junction at it is not followed.
 enum class PathKind { kMissing, kFile, kFolder, kLink, kOther, kUnknown };
@@ -54,7 +66,8 @@ class FilePort {
   virtual bool ListFolder(const std::string& path, std::vector<std::string>* names) = 0;
   // Removes an empty folder.
   virtual bool RemoveFolder(const std::string& path) = 0;
-  // Replaces `to` by `from` in one step (both in one folder); false on failure.
+  // Replaces `to` by `from` in one step (both in one folder); false on failure, after the
+  // tries above when the target is held.
   virtual bool Rename(const std::string& from, const std::string& to) = 0;
   virtual bool Remove(const std::string& path) = 0;
   // True when the path lies on a local fixed drive and the deepest part of it that

@@ -1,8 +1,8 @@
 // The set of providers one run of the tool works with; each outlives the run.
 #pragma once
 
-#include "db/product_database.h"
 #include "platform/crypto_port.h"
+#include "platform/database_port.h"
 #include "platform/file_port.h"
 #include "platform/registry_port.h"
 #include "platform/services_port.h"

@@ -11,6 +11,10 @@ namespace ost {
 
 using ThreadHandle = uintptr_t;  // 0: no thread
 
+// The coarsest step of MonotonicMilliseconds: GetTickCount64 moves with the system's
+// tick, about 16 ms.
+constexpr uint64_t kClockTickMs = 20;
+
 // A moment of the local time of day, to the millisecond.
 struct LocalTime {
   int year = 0;
@@ -44,7 +48,8 @@ class SystemPort {
   // process holds it (another run of the tool on this machine). UI thread.
   virtual bool LockMachine() = 0;
 
-  // Milliseconds of a clock that only moves forward (not the time of day). Any thread.
+  // Milliseconds of a clock that only moves forward (not the time of day), in steps of
+  // up to kClockTickMs (the system's tick on Windows). Any thread.
   virtual uint64_t MonotonicMilliseconds() = 0;
 
   // The local time of day, for records a person reads.

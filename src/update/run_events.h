@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "db/installation.h"
-#include "db/product_database.h"
 #include "net/download_job.h"
+#include "platform/database_port.h"
 #include "system/config_store.h"
 #include "update/manifest.h"
 #include "update/package_writer.h"

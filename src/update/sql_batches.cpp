@@ -4,7 +4,7 @@
 
 #include "update/sql_runner.h"
 
-#include "db/product_database.h"
+#include "platform/database_port.h"
 
 namespace ost {
 

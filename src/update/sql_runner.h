@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "update/run_events.h"
-#include "db/product_database.h"
+#include "platform/database_port.h"
 
 namespace ost {
 

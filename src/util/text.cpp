@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/text_port.h"
+
 namespace ost {
 namespace {
 
@@ -68,5 +70,21 @@ std::string Join(const std::vector<std::string>& parts) {
   }
   return joined;
 }
+
+std::string GbkToUtf8(std::string_view gbk) { return TextPort::Default().GbkToUtf8(gbk); }
+
+std::string Utf8ToGbk(std::string_view utf8) { return TextPort::Default().Utf8ToGbk(utf8); }
+
+std::u16string GbkToUtf16(std::string_view gbk) { return TextPort::Default().GbkToUtf16(gbk); }
+
+std::string Utf16ToGbk(std::u16string_view utf16) { return TextPort::Default().Utf16ToGbk(utf16); }
+
+std::u16string SystemTextToUtf16(std::string_view text) {
+  return TextPort::Default().SystemTextToUtf16(text);
+}
+
+std::string DbTextToUtf8(std::string_view dbText) { return GbkToUtf8(dbText); }
+
+std::string Utf8ToDbText(std::string_view utf8) { return Utf8ToGbk(utf8); }
 
 }  // namespace ost

@@ -17,8 +17,8 @@ std::string Format(const char* format, ...) __attribute__((format(gnu_printf, 1,
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 #endif
 
-// Conversions between GBK and UTF-8. Bytes that do not convert become '?'.
-// Implemented by the platform (iconv, or MultiByteToWideChar).
+// The conversions of the build's text port (platform/text_port.h, its contract there).
+// Bytes that do not convert become '?'.
 std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
 
@@ -32,8 +32,7 @@ std::u16string GbkToUtf16(std::string_view gbk);
 std::string Utf16ToGbk(std::u16string_view utf16);
 
 // Text in the system code page, as the product's setup leaves the connection values in
-// the registry, as UTF-16. Implemented by the platform: CP_ACP on Windows, the machine
-// root's code page on Linux.
+// the registry, as UTF-16: CP_ACP on Windows, the machine root's code page on Linux.
 std::u16string SystemTextToUtf16(std::string_view text);
 
 // The longest prefix of a GBK text that fits in maxBytes without splitting a

@@ -9,6 +9,7 @@
 
 #include "app/texts.h"
 #include "db/installation.h"
+#include "platform/odbc/odbc_database.h"
 #include "sandbox_db.h"
 #include "unit/fakes.h"
 #include "util/text.h"

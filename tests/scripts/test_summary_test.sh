@@ -31,6 +31,7 @@ EOF
 }
 stub tests/scripts/demo_packages_test.sh demo
 stub tests/wine/run.sh wine
+stub tests/wine/contract.sh wine-contracts
 stub tests/parity/run.sh parity
 stub tests/fleet/run.sh fleet
 stub fuzz/run.sh fuzz
@@ -70,7 +71,7 @@ line() { summary "$1" | grep "^$2 " | grep -q " $3 .*${4:-}"; }
 run green
 check "all passing: exit 0" [ $? -eq 0 ]
 check "all passing: the closing line counts every stage" \
-  test "$(tail -n1 "$work/green")" = "11 passed, 0 failed, 0 skipped"
+  test "$(tail -n1 "$work/green")" = "12 passed, 0 failed, 0 skipped"
 check "all passing: the 32-bit executable ran" line green Wine passed "32-bit executable"
 
 why=$'32-bit Wine\ta package index could not be fetched (Packages.xz: unexpected size)'
@@ -92,11 +93,12 @@ run red STUB_FAIL="ctest fuzz"
 check "failing stages: exit 1" [ $? -eq 1 ]
 check "failing stages: ctest failed" line red ctest failed
 check "failing stages: later stages still ran" line red sanitizers passed
-check "failing stages: counted" test "$(tail -n1 "$work/red")" = "9 passed, 2 failed, 0 skipped"
+check "failing stages: counted" test "$(tail -n1 "$work/red")" = "10 passed, 2 failed, 0 skipped"
 
 run nobuild STUB_FAIL="build-windows64" STUB_MISSING=$'fleet\tansible-core: not to be had'
 check "a failed build: exit 1" [ $? -eq 1 ]
 check "a failed build: what needs it is not run" line nobuild "PE checks" failed "not run: the Windows build failed"
+check "a failed build: the Win32 contracts not run" line nobuild "Wine contracts" failed "not run: the Windows build failed"
 check "a failed build: Wine not run" sh -c "! grep -q '^ran wine' '$work/nobuild'"
 check "a group not installable: a skip with its reason" line nobuild fleet skipped "ansible-core: not to be had"
 run allrequired STUB_MISSING=$'fleet\tansible-core: not to be had' OST_TEST_REQUIRE_ALL=1

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <fstream>
 
+#include "platform/posix/iconv_text.h"
 #include "platform/posix/posix_files.h"
 #include "util/text.h"
 
@@ -71,7 +72,7 @@ TEST(MachineRoot, TheSystemCodePageComesFromTheRegistry) {
   EXPECT_EQ(SystemTextToUtf16(chinese), u"中");
   EXPECT_EQ(SystemTextToUtf16(latin), u"ab?");
   EXPECT_EQ(::system(("rm -rf " + dir).c_str()), 0);
-  SetSystemCodePage("GBK");
+  PosixText().SetSystemCodePage("GBK");
 }
 
 TEST(MachineRoot, RelativeRootBecomesAbsolute) {

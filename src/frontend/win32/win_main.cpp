@@ -10,18 +10,12 @@
 #include "commands/recover.h"
 #include "commands/rollback.h"
 #include "console_output.h"
-#include "db/product_database.h"
 #include "dialog_controls.h"
 #include "dll_search.h"
 #include "frontend/headless/headless.h"
 #include "frontend/headless/options.h"
 #include "listview_report_list.h"
-#include "platform/win32/cng_crypto.h"
-#include "platform/win32/win32_files.h"
-#include "platform/win32/win32_registry.h"
-#include "platform/win32/win32_services.h"
-#include "platform/win32/win32_sockets.h"
-#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_platform.h"
 #include "update/net_check.h"
 #include "update_window.h"
 #include "wide_text.h"
@@ -83,40 +77,17 @@ void ShowBox(const std::string& text, UINT icon) {
               MB_OK | icon | MB_SETFOREGROUND);
 }
 
-// The machine's providers, for the dialog or the headless run.
-struct Machine {
-  ost::Win32Sockets sockets;
-  ost::Win32Registry registry;
-  ost::Win32Services services;
-  ost::Win32Files files;
-  ost::Win32System system;
-  ost::OdbcDatabase database;
-  ost::CngCrypto crypto;
-
-  ost::Platform Providers() {
-    ost::Platform platform;
-    platform.sockets = &sockets;
-    platform.registry = &registry;
-    platform.services = &services;
-    platform.files = &files;
-    platform.system = &system;
-    platform.database = &database;
-    platform.crypto = &crypto;
-    return platform;
-  }
-};
-
 int RunDialog(HINSTANCE instance, bool stage) {
   INITCOMMONCONTROLSEX classes{};
   classes.dwSize = sizeof classes;
   classes.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS;
   InitCommonControlsEx(&classes);
 
-  Machine machine;
+  ost::Win32Platform machine;
   ost::ListViewReportList list;
   ost::Win32DialogControls controls;
   ost::Win32UpdateWindow window(instance, list, controls);
-  ost::Platform platform = machine.Providers();
+  ost::Platform platform = machine;
   platform.window = &window;
   platform.list = &list;
   platform.controls = &controls;
@@ -140,8 +111,8 @@ int RunDialog(HINSTANCE instance, bool stage) {
 // one (from Explorer), they are shown in one box at the end.
 int RunRollbackCommand(ost::ConsoleOutput& output, const std::string& run) {
   std::string said;
-  Machine machine;
-  const ost::Platform platform = machine.Providers();
+  ost::Win32Platform machine;
+  const ost::Platform platform = machine;
   const int status =
       ost::RunRollback(platform, run, ost::Sha256Of(platform), [&](const std::string& text) {
         output.Line(text);
@@ -155,8 +126,8 @@ int RunRollbackCommand(ost::ConsoleOutput& output, const std::string& run) {
 // --recover: its lines on the console when there is one. Never a box: at start-up under
 // Task Scheduler nobody could answer it; the journal keeps every line.
 int RunRecoverCommand(ost::ConsoleOutput& output) {
-  Machine machine;
-  const ost::Platform platform = machine.Providers();
+  ost::Win32Platform machine;
+  const ost::Platform platform = machine;
   const int status = ost::RunRecover(platform, ost::Sha256Of(platform),
                                      [&](const std::string& text) { output.Line(text); });
   output.Flush();
@@ -166,8 +137,8 @@ int RunRecoverCommand(ost::ConsoleOutput& output) {
 // --net-check: its lines on the console, or in one box without one.
 int RunNetCheckCommand(ost::ConsoleOutput& output, const std::string& proxy) {
   std::string said;
-  Machine machine;
-  const int status = ost::RunNetCheck(machine.Providers(), proxy, [&](const std::string& text) {
+  ost::Win32Platform machine;
+  const int status = ost::RunNetCheck(machine, proxy, [&](const std::string& text) {
     output.Line(text);
     said += text + "\n";
   });
@@ -209,8 +180,8 @@ int RunCommandLine(HINSTANCE instance, const std::vector<std::string>& args) {
     output.Error("cannot write the output file " + line.options.outputFile);
     return ost::kExitNotFinished;
   }
-  Machine machine;
-  return ost::RunHeadless(line.options, machine.Providers(), output);
+  ost::Win32Platform machine;
+  return ost::RunHeadless(line.options, machine, output);
 }
 
 }  // namespace

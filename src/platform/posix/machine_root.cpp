@@ -1,5 +1,6 @@
 #include "platform/posix/machine_root.h"
 
+#include "platform/posix/iconv_text.h"
 #include "platform/posix/reg_file.h"
 
 #include <sys/stat.h>
@@ -45,7 +46,7 @@ void MachineRoot::UseSystemCodePage() const {
   std::string number(acp->data.begin(), acp->data.end());
   while (!number.empty() && number.back() == '\0') number.pop_back();
   if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return;
-  SetSystemCodePage(number == "936" ? "GBK" : "CP" + number);
+  PosixText().SetSystemCodePage(number == "936" ? "GBK" : "CP" + number);
 }
 
 namespace {

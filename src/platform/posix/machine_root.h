@@ -43,7 +43,4 @@ class MachineRoot {
   std::string root_;
 };
 
-// The code page SystemTextToUtf16 reads (an iconv name); text_iconv.cpp.
-void SetSystemCodePage(const std::string& iconvName);
-
 }  // namespace ost

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace ost {
 namespace {
@@ -30,6 +32,15 @@ class PosixFile : public File {
     }
     int fd = fd_;
     fd_ = -1;
+    // What was written reaches the disk before the file counts as written, as
+    // FlushFileBuffers makes it on Windows: a rename that replaces a program must not
+    // leave an empty one after a power cut.
+    if (written_ && ::fsync(fd) != 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return false;
+    }
     // A close interrupted by a signal has still released the descriptor on Linux.
     return ::close(fd) == 0 || errno == EINTR;
   }
@@ -50,12 +61,14 @@ class PosixFile : public File {
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return done > 0 ? static_cast<int64_t>(done) : -1;
       done += static_cast<size_t>(n);
+      written_ = true;
     }
     return static_cast<int64_t>(done);
   }
 
  private:
   int fd_;
+  bool written_ = false;
 };
 
 std::unique_ptr<File> Open(const std::string& native, int flags) {
@@ -168,8 +181,12 @@ bool PosixFiles::Rename(const std::string& from, const std::string& to) {
     errno = ENOENT;
     return false;
   }
-  // A held file may move away, but nothing may take its place.
-  if (Held(target)) return false;
+  // A held file may move away, but nothing may take its place. A program just stopped
+  // may hold its file a moment longer: tried again, as the port's contract says.
+  for (int attempt = 1; Held(target); ++attempt) {
+    if (attempt == kRenameTries) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRenameWaitMs));
+  }
   return std::rename(source.c_str(), target.c_str()) == 0;
 }
 

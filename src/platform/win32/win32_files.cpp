@@ -423,11 +423,9 @@ bool Win32Files::Rename(const std::string& from, const std::string& to) {
   if (attributes != INVALID_FILE_ATTRIBUTES && !TakeSecurity(wideFrom, wideTo)) return false;
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  constexpr int kTries = 5;
-  constexpr DWORD kWaitMs = 200;
   DWORD error = 0;
-  for (int attempt = 0; attempt < kTries; ++attempt) {
-    if (attempt > 0) ::Sleep(kWaitMs);
+  for (int attempt = 0; attempt < kRenameTries; ++attempt) {
+    if (attempt > 0) ::Sleep(kRenameWaitMs);
     if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kKept) != 0) {

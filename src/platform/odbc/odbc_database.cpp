@@ -9,12 +9,12 @@
 // The login's values are the registry's bytes, which the product's setup wrote in the
 // system code page: they are widened from that code page, not from GBK, so that a
 // password the system code page has and GBK lacks still works.
-#include "db/product_database.h"
+#include "platform/odbc/odbc_database.h"
 
 #include <cstring>
 #include <memory>
 
-#include "db/odbc.h"
+#include "platform/odbc/odbc.h"
 #include "util/text.h"
 
 namespace ost {
@@ -241,15 +241,6 @@ DbOutcome OdbcDatabase::EndTransaction(bool commit) {
   SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,
                     reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
   return outcome;
-}
-
-std::string QuoteSqlText(const std::string& text) {
-  std::string quoted;
-  for (char c : text) {
-    quoted += c;
-    if (c == '\'') quoted += '\'';
-  }
-  return quoted;
 }
 
 }  // namespace ost

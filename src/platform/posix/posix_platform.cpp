@@ -1,4 +1,4 @@
-#include "frontend/posix_machine.h"
+#include "platform/posix/posix_platform.h"
 
 #include <fstream>
 #include <iterator>
@@ -24,44 +24,39 @@ bool IsWebDll(const std::string& native) {
 
 }  // namespace
 
-PosixMachine::PosixMachine(const std::string& rootDir)
-    : root(rootDir),
-      files(Prepared(root)),
-      registry(root.RegistryFile()),
-      services(root.ServicesFile()),
-      system(root.ProgramDir(), root.root()) {
-  system.SetRegistry(&registry);
+PosixPlatform::PosixPlatform(const std::string& rootDir)
+    : root_(rootDir),
+      files_(Prepared(root_)),
+      registry_(root_.RegistryFile()),
+      services_(root_.ServicesFile()),
+      system_(root_.ProgramDir(), root_.root()) {
+  sockets = &sockets_;
+  registry = &registry_;
+  services = &services_;
+  files = &files_;
+  system = &system_;
+  database = &database_;
+  crypto = &crypto_;
+  system_.SetRegistry(&registry_);
   // The running services' programs and the web server's DLLs are held, as on Windows.
-  files.SetInUseCheck([this](const std::string& native) {
+  files_.SetInUseCheck([this](const std::string& native) {
     std::vector<ServiceRecord> records;
     std::string error;
-    if (!ReadServicesFile(root.ServicesFile(), &records, &error)) return false;
+    if (!ReadServicesFile(root_.ServicesFile(), &records, &error)) return false;
     const ProgramsInUse inUse = ProgramsInUseAt(records, WallClockMs());
     if (inUse.webServerAlive && IsWebDll(native)) return true;
     for (const std::string& program : inUse.programs) {
-      if (root.Map(program) == native) return true;
+      if (root_.Map(program) == native) return true;
     }
     return false;
   });
   // A program may carry a marker that makes it fail as a broken build would.
-  services.SetProgramReader([this](const std::string& binaryPath) {
+  services_.SetProgramReader([this](const std::string& binaryPath) {
     std::string path = binaryPath;
     if (!path.empty() && path.front() == '"') path = path.substr(1, path.find('"', 1) - 1);
-    std::ifstream in(root.Map(path), std::ios::binary);
+    std::ifstream in(root_.Map(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   });
-}
-
-Platform PosixMachine::Providers() {
-  Platform platform;
-  platform.sockets = &sockets;
-  platform.registry = &registry;
-  platform.services = &services;
-  platform.files = &files;
-  platform.system = &system;
-  platform.database = &database;
-  platform.crypto = &crypto;
-  return platform;
 }
 
 }  // namespace ost

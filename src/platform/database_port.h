@@ -1,6 +1,18 @@
 // The product database: one connection for the whole run, and the few kinds of
 // statement the tool runs on it. The object owns its handles; every failure comes
 // back with all the diagnostic records the driver gave.
+//
+// Contract, whatever the provider:
+// - Not connected (before Open, after Close or a refused Open): every statement and
+//   BeginTransaction give kNoHandle and run nothing; Close does nothing.
+// - A refused login gives a failure and leaves connected() false; a refused password is
+//   kConnect with the server's diagnostic records.
+// - A statement the server refuses gives kFailed with at least one diagnostic record
+//   whose state is five characters.
+// - QueryText: no row is kOk with found false; a value longer than width - 1 bytes is
+//   cut there, never inside a GBK character, and overflowed says so.
+// - EndTransaction(false) takes back what ran since BeginTransaction; autocommit is on
+//   again afterwards.
 #pragma once
 
 #include <cstddef>
@@ -81,32 +93,14 @@ class ProductDatabase {
   virtual DbOutcome EndTransaction(bool commit) = 0;
 };
 
-// The ODBC 3 API of the platform's driver manager (ODBC32 or unixODBC).
-class OdbcDatabase : public ProductDatabase {
- public:
-  OdbcDatabase() = default;
-  ~OdbcDatabase() override;
-  OdbcDatabase(const OdbcDatabase&) = delete;
-  OdbcDatabase& operator=(const OdbcDatabase&) = delete;
-
-  OpenResult Open(const std::string& dataSource, const std::string& user,
-                  const std::string& password) override;
-  bool connected() const override { return connected_; }
-  void Close() override;
-  DbOutcome Execute(const std::string& statement) override;
-  DbOutcome ExecuteRaw(std::string_view statement) override;
-  DbText QueryText(const std::string& statement, size_t width) override;
-  DbPairs QueryUnsignedPairs(const std::string& statement) override;
-  DbOutcome BeginTransaction() override;
-  DbOutcome EndTransaction(bool commit) override;
-
- private:
-  void* environment_ = nullptr;
-  void* connection_ = nullptr;
-  bool connected_ = false;
-};
-
 // Text for a quoted SQL literal: each single quote doubled.
-std::string QuoteSqlText(const std::string& text);
+inline std::string QuoteSqlText(const std::string& text) {
+  std::string quoted;
+  for (char c : text) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted;
+}
 
 }  // namespace ost

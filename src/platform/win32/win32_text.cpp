@@ -1,10 +1,11 @@
-// GBK <-> UTF-8 through the Windows code page tables.
-#include "util/text.h"
+// GBK, UTF-8 and UTF-16 through the Windows code page tables.
+#include "platform/win32/win32_text.h"
 
 #include <string>
 #include <string_view>
 
 #include "platform/win32/windows_headers.h"
+#include "util/text.h"
 
 namespace ost {
 
@@ -88,7 +89,7 @@ void MergeSurrogates(std::wstring* wide) {
 
 }  // namespace
 
-std::string GbkToUtf8(std::string_view gbk) {
+std::string Win32Text::GbkToUtf8(std::string_view gbk) {
   std::string utf8;
   std::wstring wide;
   while (!gbk.empty()) {
@@ -104,7 +105,7 @@ std::string GbkToUtf8(std::string_view gbk) {
   return utf8;
 }
 
-std::string Utf8ToGbk(std::string_view utf8) {
+std::string Win32Text::Utf8ToGbk(std::string_view utf8) {
   std::string gbk;
   std::wstring wide;
   while (!utf8.empty()) {
@@ -121,17 +122,9 @@ std::string Utf8ToGbk(std::string_view utf8) {
   return gbk;
 }
 
-}  // namespace ost
-
-namespace ost {
-
-std::string DbTextToUtf8(std::string_view dbText) { return GbkToUtf8(dbText); }
-
-std::string Utf8ToDbText(std::string_view utf8) { return Utf8ToGbk(utf8); }
-
 // Never CP_ACP: on a server whose system locale is not Chinese the ANSI code page would
 // garble every Chinese character of a script or a description.
-std::u16string GbkToUtf16(std::string_view gbk) {
+std::u16string Win32Text::GbkToUtf16(std::string_view gbk) {
   std::wstring wide;
   while (!gbk.empty()) {
     std::string_view piece = CutGbk(gbk, kMaxPiece);
@@ -146,7 +139,7 @@ std::u16string GbkToUtf16(std::string_view gbk) {
 }
 
 // The one place for CP_ACP: the bytes are the system code page's already.
-std::u16string SystemTextToUtf16(std::string_view text) {
+std::u16string Win32Text::SystemTextToUtf16(std::string_view text) {
   std::wstring wide;
   for (size_t at = 0; at < text.size(); at += kMaxPiece) {
     AppendWide(CP_ACP, 0, text.substr(at, kMaxPiece), &wide);
@@ -154,7 +147,7 @@ std::u16string SystemTextToUtf16(std::string_view text) {
   return std::u16string(wide.begin(), wide.end());
 }
 
-std::string Utf16ToGbk(std::u16string_view utf16) {
+std::string Win32Text::Utf16ToGbk(std::u16string_view utf16) {
   std::string gbk;
   std::wstring wide(utf16.begin(), utf16.end());
   MergeSurrogates(&wide);
@@ -162,6 +155,11 @@ std::string Utf16ToGbk(std::u16string_view utf16) {
     AppendNarrow(kGbk, std::wstring_view(wide).substr(at, kMaxPiece), &gbk);
   }
   return gbk;
+}
+
+TextPort& TextPort::Default() {
+  static Win32Text* text = new Win32Text;  // never destroyed: threads may convert at exit
+  return *text;
 }
 
 }  // namespace ost

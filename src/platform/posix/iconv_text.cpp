@@ -1,11 +1,10 @@
-// GBK <-> UTF-8 with glibc's iconv.
+// GBK, UTF-8 and UTF-16 with glibc's iconv.
 #include <errno.h>
 #include <iconv.h>
 
 #include <algorithm>
 
-#include "platform/posix/machine_root.h"
-#include "util/text.h"
+#include "platform/posix/iconv_text.h"
 
 namespace ost {
 namespace {
@@ -40,12 +39,6 @@ std::string Convert(std::string_view input, const char* to, const char* from, si
   return out;
 }
 
-// The machine root's system code page, an iconv name.
-std::string& SystemCodePage() {
-  static std::string name = "GBK";
-  return name;
-}
-
 // UTF-16 in the machine's byte order, as SQLWCHAR holds it.
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 constexpr char kUtf16[] = "UTF-16LE";
@@ -55,11 +48,22 @@ constexpr char kUtf16[] = "UTF-16BE";
 
 }  // namespace
 
-std::string GbkToUtf8(std::string_view gbk) { return Convert(gbk, "UTF-8", "GBK", 1, "?"); }
+std::string IconvText::GbkToUtf8(std::string_view gbk) {
+  return Convert(gbk, "UTF-8", "GBK", 1, "?");
+}
 
-std::string Utf8ToGbk(std::string_view utf8) { return Convert(utf8, "GBK", "UTF-8", 1, "?"); }
+// Through UTF-16, so that a character GBK lacks is one '?' however many bytes its UTF-8
+// takes, as on Windows; a byte that is no UTF-8 becomes U+FFFD, which GBK lacks too.
+std::string IconvText::Utf8ToGbk(std::string_view utf8) {
+  const char16_t replacement = u'\uFFFD';
+  const std::string bytes = Convert(
+      utf8, kUtf16, "UTF-8", 1, std::string_view(reinterpret_cast<const char*>(&replacement), 2));
+  std::u16string wide(bytes.size() / 2, u'\0');
+  bytes.copy(reinterpret_cast<char*>(wide.data()), wide.size() * 2);
+  return Utf16ToGbk(wide);
+}
 
-std::u16string GbkToUtf16(std::string_view gbk) {
+std::u16string IconvText::GbkToUtf16(std::string_view gbk) {
   // Script text is mostly ASCII, which GBK shares: widened as it is, without the
   // iconv_open of every call (a tenth of a short batch's time).
   if (std::all_of(gbk.begin(), gbk.end(), [](char c) { return (c & 0x80) == 0; })) {
@@ -73,18 +77,26 @@ std::u16string GbkToUtf16(std::string_view gbk) {
   return out;
 }
 
-void SetSystemCodePage(const std::string& iconvName) { SystemCodePage() = iconvName; }
+void IconvText::SetSystemCodePage(const std::string& iconvName) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  systemCodePage_ = iconvName;
+}
 
-std::u16string SystemTextToUtf16(std::string_view text) {
+std::u16string IconvText::SystemTextToUtf16(std::string_view text) {
+  std::string codePage;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    codePage = systemCodePage_;
+  }
   const char16_t question = u'?';
-  const std::string bytes = Convert(text, kUtf16, SystemCodePage().c_str(), 1,
+  const std::string bytes = Convert(text, kUtf16, codePage.c_str(), 1,
                                     std::string_view(reinterpret_cast<const char*>(&question), 2));
   std::u16string out(bytes.size() / 2, u'\0');
   bytes.copy(reinterpret_cast<char*>(out.data()), out.size() * 2);
   return out;
 }
 
-std::string Utf16ToGbk(std::u16string_view utf16) {
+std::string IconvText::Utf16ToGbk(std::u16string_view utf16) {
   // GBK has nothing outside the BMP: a surrogate pair, or half of one, is one character
   // that does not convert and gives one '?'.
   std::u16string merged;
@@ -103,8 +115,11 @@ std::string Utf16ToGbk(std::u16string_view utf16) {
                  "GBK", kUtf16, 2, "?");
 }
 
-std::string DbTextToUtf8(std::string_view dbText) { return GbkToUtf8(dbText); }
+IconvText& PosixText() {
+  static IconvText* text = new IconvText;  // never destroyed: threads may convert at exit
+  return *text;
+}
 
-std::string Utf8ToDbText(std::string_view utf8) { return Utf8ToGbk(utf8); }
+TextPort& TextPort::Default() { return PosixText(); }
 
 }  // namespace ost
