@@ -37,8 +37,11 @@ class CryptoPort {
   // be had; *digest is unspecified then. Any thread.
   virtual bool Sha256(ByteSpan data, Sha256Digest* digest) = 0;
 
-  // Whether signature is an ECDSA P-256 signature of digest by publicKey (sizes as
-  // above; other sizes give kBadKey or kInvalid). Any thread.
+  // Whether signature is an ECDSA P-256 signature of digest by publicKey. A key of
+  // another size or form gives kBadKey, a signature of another size kInvalid; a point
+  // off the curve gives kBadKey where the system's provider checks it at the import,
+  // kInvalid where it finds it only at the verification. Never kValid for either. Any
+  // thread; no call keeps state between calls.
   virtual SignatureCheck VerifyP256(ByteSpan publicKey, const Sha256Digest& digest,
                                     ByteSpan signature) = 0;
 };

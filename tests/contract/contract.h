@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/crypto_port.h"
 #include "platform/database_port.h"
 #include "platform/file_port.h"
 #include "platform/registry_port.h"
@@ -57,6 +58,12 @@ class RegistryUnderTest {
  public:
   virtual ~RegistryUnderTest() = default;
   virtual RegistryPort& registry() = 0;
+};
+
+class CryptoUnderTest {
+ public:
+  virtual ~CryptoUnderTest() = default;
+  virtual CryptoPort& crypto() = 0;
 };
 
 class TextUnderTest {
@@ -141,6 +148,7 @@ class FilesContract : public Contract<FilesUnderTest> {
 
 using RegistryContract = Contract<RegistryUnderTest>;
 using TextContract = Contract<TextUnderTest>;
+using CryptoContract = Contract<CryptoUnderTest>;
 class DatabaseContract : public Contract<DatabaseUnderTest> {
  protected:
   void SetUp() override {

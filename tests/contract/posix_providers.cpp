@@ -14,6 +14,7 @@
 #include "platform/odbc/odbc_database.h"
 #include "platform/posix/iconv_text.h"
 #include "platform/posix/machine_root.h"
+#include "platform/posix/openssl_crypto.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_registry.h"
 #include "platform/posix/posix_services.h"
@@ -71,6 +72,14 @@ class PosixRegistryUnderTest : public RegistryUnderTest {
  private:
   TempRoot temp_;
   PosixRegistry registry_;
+};
+
+class PosixCryptoUnderTest : public CryptoUnderTest {
+ public:
+  CryptoPort& crypto() override { return crypto_; }
+
+ private:
+  OpenSslCrypto crypto_;
 };
 
 class PosixTextUnderTest : public TextUnderTest {
@@ -164,6 +173,7 @@ class PosixSystemUnderTest : public SystemUnderTest {
 OST_CONTRACT_PROVIDER(posix, FilesContract, FilesUnderTest, PosixFilesUnderTest);
 OST_CONTRACT_PROVIDER(posix, RegistryContract, RegistryUnderTest, PosixRegistryUnderTest);
 OST_CONTRACT_PROVIDER(posix, TextContract, TextUnderTest, PosixTextUnderTest);
+OST_CONTRACT_PROVIDER(posix, CryptoContract, CryptoUnderTest, PosixCryptoUnderTest);
 OST_CONTRACT_PROVIDER(posix, DatabaseContract, DatabaseUnderTest, OdbcDatabaseUnderTest);
 OST_CONTRACT_PROVIDER(posix, SocketsContract, SocketsUnderTest, PosixSocketsUnderTest);
 OST_CONTRACT_PROVIDER(posix, ServicesContract, ServicesUnderTest, PosixServicesUnderTest);

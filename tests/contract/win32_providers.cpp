@@ -12,6 +12,7 @@
 #include "contract/loopback_server.h"
 #include "listview_report_list.h"
 #include "platform/odbc/odbc_database.h"
+#include "platform/win32/cng_crypto.h"
 #include "platform/win32/win32_files.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_services.h"
@@ -95,6 +96,14 @@ class Win32RegistryUnderTest : public RegistryUnderTest {
 
  private:
   Win32Registry registry_;
+};
+
+class Win32CryptoUnderTest : public CryptoUnderTest {
+ public:
+  CryptoPort& crypto() override { return crypto_; }
+
+ private:
+  CngCrypto crypto_;
 };
 
 class Win32TextUnderTest : public TextUnderTest {
@@ -254,6 +263,7 @@ class Win32ViewUnderTest : public ViewUnderTest {
 OST_CONTRACT_PROVIDER(win32, FilesContract, FilesUnderTest, Win32FilesUnderTest);
 OST_CONTRACT_PROVIDER(win32, RegistryContract, RegistryUnderTest, Win32RegistryUnderTest);
 OST_CONTRACT_PROVIDER(win32, TextContract, TextUnderTest, Win32TextUnderTest);
+OST_CONTRACT_PROVIDER(win32, CryptoContract, CryptoUnderTest, Win32CryptoUnderTest);
 OST_CONTRACT_PROVIDER(win32, SocketsContract, SocketsUnderTest, Win32SocketsUnderTest);
 OST_CONTRACT_PROVIDER(win32, ServicesContract, ServicesUnderTest, Win32ServicesUnderTest);
 OST_CONTRACT_PROVIDER(win32, DatabaseContract, DatabaseUnderTest, Win32DatabaseUnderTest);
