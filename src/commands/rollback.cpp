@@ -17,6 +17,7 @@
 #include "update/catalogue.h"
 #include "update/package_writer.h"
 #include "update/plan.h"
+#include "update/product_facts.h"
 #include "update/run_record.h"
 #include "util/text.h"
 #include "util/windows_path.h"
@@ -189,14 +190,15 @@ class Rollback {
     }
     if (!component || file.slot >= kServiceCount) return false;
     if (component->inWebFolder) {
-      *service = "W3SVC";
+      *service = kWebServerService;
       return (!cgiBinDir_.empty() &&
               SamePath(file.original, cgiBinDir_ + "\\" + component->fileName)) ||
-             SamePath(file.original, std::string("d:\\wwwroot\\cgi-bin\\") + component->fileName);
+             SamePath(file.original, std::string(kWebFallbackFolder) + component->fileName);
     }
     *service = component->serviceName;
     std::string binary;
-    if (ReadServiceBinaryPath(*m_.services, component->serviceName, &binary, 255) != 0) {
+    if (ReadServiceBinaryPath(*m_.services, component->serviceName, &binary,
+                              kServicePathCapacity) != 0) {
       return false;
     }
     return SamePath(file.original, InstallFolderOf(binary) + "\\" + component->fileName);
@@ -217,7 +219,7 @@ class Rollback {
       return refuse(text::kRollbackPathRefused,
                     "the record names a path the tool does not derive for this file");
     }
-    if (file.slot < 0 || step.service == "W3SVC") {
+    if (file.slot < 0 || step.service == kWebServerService) {
       step.webFolder = file.original.substr(0, file.original.find_last_of("\\/"));
     }
     const PathKind kind = m_.files->Kind(file.original);

@@ -14,6 +14,7 @@ constexpr size_t kUnpackBufferSize = 50000000;
 // The web server: the two web DLLs run inside it and stop and start with it.
 inline constexpr char kWebServerService[] = "W3SVC";
 // Where a web DLL goes when its own folder cannot be written.
+inline constexpr char kWebFallbackFolder[] = "d:\\wwwroot\\cgi-bin\\";
 inline constexpr char kVelinFallback[] = "d:\\wwwroot\\cgi-bin\\Velin.dll";
 inline constexpr char kOstDataFallback[] = "d:\\wwwroot\\cgi-bin\\OstData.dll";
 

@@ -10,6 +10,7 @@
 #include "update/catalogue.h"
 #include "update/own_folder.h"
 #include "update/package_writer.h"
+#include "update/product_facts.h"
 
 namespace ost {
 namespace {
@@ -206,7 +207,8 @@ void RunRecordKeeper::OnPlanBuilt(const Plan& plan, const ServiceTable& table) {
   for (const PlanStep& step : plan.steps) {
     if (step.kind != StepKind::kComponent) continue;
     const ServiceEntry& entry = table[static_cast<size_t>(step.entry)];
-    std::string name = entry.serviceName.empty() ? std::string("W3SVC") : entry.serviceName;
+    std::string name =
+        entry.serviceName.empty() ? std::string(kWebServerService) : entry.serviceName;
     auto known = std::find_if(record_.services.begin(), record_.services.end(),
                               [&](const RecordedService& s) { return SameService(s.name, name); });
     if (known == record_.services.end()) {
