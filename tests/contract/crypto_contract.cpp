@@ -6,24 +6,16 @@
 #include <vector>
 
 #include "contract/contract.h"
+#include "crypto/test_helpers.h"
 #include "crypto/vectors.h"
 #include "signing/signed_index.h"
 
 namespace ost::contract {
 namespace {
 
-std::vector<uint8_t> Hex(const char* hex) {
-  std::vector<uint8_t> bytes;
-  EXPECT_TRUE(ParseHex(hex, &bytes)) << hex;
-  return bytes;
-}
-ByteSpan Span(const std::vector<uint8_t>& bytes) { return {bytes.data(), bytes.size()}; }
-
-Sha256Digest DigestOf(CryptoPort& crypto, const std::string& text) {
-  Sha256Digest digest;
-  EXPECT_TRUE(crypto.Sha256(ByteSpan::Of(text), &digest));
-  return digest;
-}
+using crypto_test::DigestOf;
+using crypto_test::Hex;
+using crypto_test::Span;
 
 TEST_P(CryptoContract, Sha256GivesTheKnownAnswers) {
   for (const vectors::HashVector& vector : vectors::Sha256Vectors()) {

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <thread>
+
+#include "contract/contract.h"
 
 namespace ost::contract {
 
@@ -28,6 +31,22 @@ class LoopbackServer {
   intptr_t listener_ = -1;
   uint16_t port_ = 0;
   std::thread thread_;
+};
+
+// A system's socket provider against servers on the loopback address.
+template <typename Sockets>
+class LoopbackSocketsUnderTest : public SocketsUnderTest {
+ public:
+  SocketPort& sockets() override { return sockets_; }
+  std::string Host() override { return "127.0.0.1"; }
+  uint16_t Serve(const std::string& answer) override {
+    return servers_.emplace_back(answer).port();
+  }
+  uint16_t Closed() override { return LoopbackServer::ClosedPort(); }
+
+ private:
+  std::list<LoopbackServer> servers_;  // before sockets_: joined after the client closed
+  Sockets sockets_;
 };
 
 }  // namespace ost::contract

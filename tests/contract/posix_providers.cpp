@@ -121,19 +121,7 @@ class OdbcDatabaseUnderTest : public DatabaseUnderTest {
   OdbcDatabase database_;
 };
 
-class PosixSocketsUnderTest : public SocketsUnderTest {
- public:
-  SocketPort& sockets() override { return sockets_; }
-  std::string Host() override { return "127.0.0.1"; }
-  uint16_t Serve(const std::string& answer) override {
-    return servers_.emplace_back(answer).port();
-  }
-  uint16_t Closed() override { return LoopbackServer::ClosedPort(); }
-
- private:
-  std::list<LoopbackServer> servers_;  // before sockets_: joined after the client closed
-  PosixSockets sockets_;
-};
+using PosixSocketsUnderTest = LoopbackSocketsUnderTest<PosixSockets>;
 
 class PosixServicesUnderTest : public ServicesUnderTest {
  public:

@@ -114,19 +114,7 @@ class Win32TextUnderTest : public TextUnderTest {
   Win32Text text_;
 };
 
-class Win32SocketsUnderTest : public SocketsUnderTest {
- public:
-  SocketPort& sockets() override { return sockets_; }
-  std::string Host() override { return "127.0.0.1"; }
-  uint16_t Serve(const std::string& answer) override {
-    return servers_.emplace_back(answer).port();
-  }
-  uint16_t Closed() override { return LoopbackServer::ClosedPort(); }
-
- private:
-  std::list<LoopbackServer> servers_;
-  Win32Sockets sockets_;
-};
+using Win32SocketsUnderTest = LoopbackSocketsUnderTest<Win32Sockets>;
 
 // Services of the real manager, running the sandbox's service program (its Windows path
 // in OST_CONTRACT_WINSVC); deleted again at the end.

@@ -2,6 +2,7 @@
 // signatures of the release tool's key.
 #include <gtest/gtest.h>
 
+#include "crypto/test_helpers.h"
 #include "crypto/vectors.h"
 #include "ost-release/signer.h"
 #include "platform/posix/openssl_crypto.h"
@@ -10,18 +11,9 @@
 namespace ost {
 namespace {
 
-std::vector<uint8_t> Hex(const char* hex) {
-  std::vector<uint8_t> bytes;
-  EXPECT_TRUE(ParseHex(hex, &bytes)) << hex;
-  return bytes;
-}
-ByteSpan Span(const std::vector<uint8_t>& bytes) { return {bytes.data(), bytes.size()}; }
-
-Sha256Digest DigestOf(CryptoPort& crypto, const std::string& text) {
-  Sha256Digest digest;
-  EXPECT_TRUE(crypto.Sha256(ByteSpan::Of(text), &digest));
-  return digest;
-}
+using crypto_test::DigestOf;
+using crypto_test::Hex;
+using crypto_test::Span;
 
 TEST(OpenSslCrypto, Sha256KnownAnswers) {
   OpenSslCrypto crypto;
